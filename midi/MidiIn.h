@@ -1,0 +1,68 @@
+#pragma once
+// One platform MIDI input port. The platform callback only records arrivals in the
+// ring (short messages as packed words, filled long buffers as markers) and wakes a
+// worker thread, which hands each entry in order to OnData / OnLongData.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "midi/MidiRing.h"
+#include "midi/platform/Event.h"
+#include "midi/platform/MidiDriver.h"
+
+class CMidiIn {
+public:
+    static constexpr uint32_t kSlotSize = 256;
+    static constexpr int kQueuedBuffers = 8;
+
+    explicit CMidiIn(CMidiDriver* pDriver = nullptr);  // null: DefaultMidiDriver()
+    virtual ~CMidiIn();
+    CMidiIn(const CMidiIn&) = delete;
+    CMidiIn& operator=(const CMidiIn&) = delete;
+
+    int Open();
+    int Start();
+    void Stop();
+    void Close();
+    bool IsActive() const;
+
+    // Called on the worker thread; the data are valid only during the call.
+    virtual void OnData(const uint32_t* /*pdwMsg*/) {}
+    virtual void OnLongData(const uint8_t* /*pData*/, uint32_t /*nBytes*/) {}
+
+    uint32_t m_uDeviceID = 0;           // platform port number to open
+    std::atomic<int32_t> m_nDropped{0};  // arrivals lost to a full ring; cleared by Start
+
+    // Observations for tests and tools.
+    int BuffersAtPort() const { return m_nAtPort.load(std::memory_order_acquire); }
+    bool IsOpen() const { return m_hMidiIn != nullptr; }
+    CMidiDriver& Driver() const { return *m_pDriver; }
+
+protected:
+    // Runs the worker's delivery until the ring is empty (used by the worker only).
+    void DeliverAll();
+
+private:
+    // Header states on the input side (kept in dwFlags above the platform bits).
+    static constexpr uint32_t kHdrLost = 0x00010000;  // returned while the ring was full
+
+    static void Callback(HMIDIPORT hPort, uint32_t uMsg, void* pInstance, uintptr_t param1, uintptr_t param2);
+    void OnCallback(uint32_t uMsg, uintptr_t param1);
+    void WorkerMain();
+    int RequeueOne();
+    void TopUp();
+    void UnprepareAll();
+
+    CMidiDriver* m_pDriver;
+    HMIDIPORT m_hMidiIn = nullptr;
+    CMidiRing m_ring;
+    std::thread m_hThread;
+    std::unique_ptr<CEvent> m_hDataEvent;
+    std::unique_ptr<CEvent> m_hStopEvent;
+    std::atomic<bool> m_bActive{false};    // mirrors "stop event exists and is not signalled"
+    std::atomic<int32_t> m_nAtPort{0};     // buffers waiting at the port
+    int32_t m_nHdrBack = 0;                // callback only: next header the port gives back
+    std::mutex m_requeueLock;              // callback and worker both top the port up
+};

@@ -1,0 +1,37 @@
+#include "midi/platform/MidiDriver.h"
+
+#include "midi/platform/LoopbackDriver.h"
+
+namespace {
+std::atomic<CMidiDriver*> g_pDefaultDriver{nullptr};
+
+CMidiDriver& BuiltInDriver() {
+    static CLoopbackDriver driver;
+    return driver;
+}
+}  // namespace
+
+// Preparing only marks the header: no backend here needs more than that.
+MMRESULT CMidiDriver::InPrepareHeader(HMIDIPORT hPort, MIDIHDR* pHdr) {
+    if (!hPort || !pHdr || !pHdr->lpData) return MMSYSERR_INVALPARAM;
+    pHdr->dwFlags.fetch_or(MHDR_PREPARED, std::memory_order_acq_rel);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT CMidiDriver::InUnprepareHeader(HMIDIPORT hPort, MIDIHDR* pHdr) {
+    if (!hPort || !pHdr) return MMSYSERR_INVALPARAM;
+    if (pHdr->dwFlags.load(std::memory_order_acquire) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    pHdr->dwFlags.fetch_and(~MHDR_PREPARED, std::memory_order_acq_rel);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT CMidiDriver::OutPrepareHeader(HMIDIPORT hPort, MIDIHDR* pHdr) { return InPrepareHeader(hPort, pHdr); }
+
+MMRESULT CMidiDriver::OutUnprepareHeader(HMIDIPORT hPort, MIDIHDR* pHdr) { return InUnprepareHeader(hPort, pHdr); }
+
+CMidiDriver& DefaultMidiDriver() {
+    CMidiDriver* p = g_pDefaultDriver.load(std::memory_order_acquire);
+    return p ? *p : BuiltInDriver();
+}
+
+void SetDefaultMidiDriver(CMidiDriver* pDriver) { g_pDefaultDriver.store(pDriver, std::memory_order_release); }

@@ -1,0 +1,32 @@
+#pragma once
+// Building the device's RQ1 and DT1 frames. Pure functions: no port, no allocation.
+#include <cstddef>
+#include <cstdint>
+
+#include "protocol/DeviceBlocks.h"
+
+namespace qz {
+
+// (-sum) & 0x7F over the given bytes.
+uint8_t FrameChecksum(const uint8_t* pBytes, size_t nCount);
+
+// Flat device offset -> packed 7-bit address (a2 = bits 14-20, a1 = 7-13, a0 = 0-6).
+uint32_t PackAddress7(uint32_t c);
+
+// Address of preset n (0..7).
+uint32_t PresetAddress(int n);
+
+// Writes the 15-byte RQ1 frame into out; returns 15.
+size_t BuildRQ1(uint8_t (&out)[kRQ1Length], uint8_t byDeviceID, uint32_t dwAddress, uint32_t dwSize);
+
+// Writes the 12 + n byte DT1 frame into out (capacity nOutSize); returns its length,
+// or 0 when n exceeds kMaxDT1Data or the frame does not fit.
+size_t BuildDT1(uint8_t* pOut, size_t nOutSize, uint8_t byDeviceID, uint32_t dwAddress, const uint8_t* pData,
+                size_t n);
+
+// The three fixed command frames, sent exactly as stored.
+extern const uint8_t kFactoryResetFrame[13];
+extern const uint8_t kWriteFlashFrame[13];
+extern const uint8_t kUpdateModeFrame[13];
+
+}  // namespace qz
