@@ -120,11 +120,14 @@ int CMidiIn::RequeueOne() {
     return 1;
 }
 
-// Keeps kQueuedBuffers waiting at the port. Both the callback (a buffer came back) and
-// the worker (a buffer became free) top up, so a refusal is retried at the next chance.
+// Keeps kQueuedBuffers waiting at the port. The callback (a buffer came back), the worker
+// (a buffer became free, or a short wait while the port is under-supplied) and Start all
+// top up, so a refused buffer is offered again instead of starving the port.
 void CMidiIn::TopUp() {
     std::lock_guard<std::mutex> lock(m_requeueLock);
-    while (m_nAtPort.load(std::memory_order_acquire) < kQueuedBuffers && RequeueOne()) {
+    for (int attempts = 0; attempts < 2 * kQueuedBuffers; ++attempts) {
+        if (m_nAtPort.load(std::memory_order_acquire) >= kQueuedBuffers) break;
+        if (!RequeueOne() && !IsActive()) break;
     }
 }
 
@@ -163,7 +166,13 @@ void CMidiIn::OnCallback(uint32_t uMsg, uintptr_t param1) {
 void CMidiIn::WorkerMain() {
     for (;;) {
         if (!IsActive()) break;
-        if (CEvent::WaitAny(*m_hStopEvent, *m_hDataEvent, CEvent::kInfinite) != 1) break;
+        bool bShort = m_nAtPort.load(std::memory_order_acquire) < kQueuedBuffers;
+        int w = CEvent::WaitAny(*m_hStopEvent, *m_hDataEvent, bShort ? kRetryMs : CEvent::kInfinite);
+        if (w == CEvent::kTimeout) {
+            TopUp();
+            continue;
+        }
+        if (w != 1) break;
         DeliverAll();
     }
     DeliverAll();

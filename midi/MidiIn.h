@@ -16,6 +16,7 @@ class CMidiIn {
 public:
     static constexpr uint32_t kSlotSize = 256;
     static constexpr int kQueuedBuffers = 8;
+    static constexpr uint32_t kRetryMs = 100;  // pace of re-offering refused buffers
 
     explicit CMidiIn(CMidiDriver* pDriver = nullptr);  // null: DefaultMidiDriver()
     virtual ~CMidiIn();
