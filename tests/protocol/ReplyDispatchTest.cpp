@@ -165,6 +165,7 @@ TEST_F(ReplyDispatch, RequestAllQueuesThirteenFramesOrStopsAtTheFirstRefusal) {
     EXPECT_EQ(peer.Messages(), expected);
 
     // With 60 messages outstanding only four more fit: the fifth request is refused.
+    ASSERT_TRUE(owner.WaitUntil([&] { return out.Outstanding() == 0; }));
     peer.Clear();
     driver.Faults(port).m_bHoldCompletions = true;
     Bytes filler = Rq1(0x010000, 58);
