@@ -78,7 +78,8 @@ private:
 
 TEST(Allocation, NoneOnTheSendAndReceivePathsAfterOpen) {
     long probe = g_nAllocations.load();
-    delete new int(1);
+    int* volatile pProbe = new int(1);
+    delete pProbe;
     ASSERT_EQ(g_nAllocations.load(), probe + 1) << "the counting operator new is not in use";
     CLoopbackDriver driver;
     uint32_t port = 0;
