@@ -99,7 +99,9 @@ TEST_F(MidiInFixture, EightBuffersWaitAndEachReturnedOneIsReplaced) {
     // In bursts of eight, the worker's pace: 200 buffers pass through the 64 headers.
     for (int i = 0; i < 200; ++i) {
         ASSERT_TRUE(Send(SysEx(15, i))) << i;
-        if (i % 8 == 7) ASSERT_TRUE(in.WaitCounts(0, i + 1));
+        if (i % 8 == 7) {
+            ASSERT_TRUE(in.WaitCounts(0, i + 1));
+        }
     }
     ASSERT_TRUE(in.WaitCounts(0, 200));
     EXPECT_EQ(driver.QueuedInputBuffers(port), 8u);
