@@ -1,0 +1,91 @@
+#include "cli/CliOptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+const char* CliUsage() {
+    return "usage: qz81kt [options] ports|dump|status [--watch]\n"
+           "  ports            list MIDI input and output ports (* = preselected)\n"
+           "  dump             read every block of the device and print it\n"
+           "  status           poll the live status; --watch prints each change until interrupted\n"
+           "options:\n"
+           "  --in PORT        input port: number or name prefix (default: preselection)\n"
+           "  --out PORT       output port: number or name prefix (default: preselection)\n"
+           "  --api alsa|jack  MIDI system (default: QZ81KT_MIDI_API, else ALSA, else JACK)\n"
+           "  --timeout-ms N   how long dump and status wait for the device (default 3000)\n"
+           "  --emulate        talk to the built-in emulator (no MIDI system needed)\n"
+           "  --json           print JSON\n"
+           "exit codes: 0 done, 1 the device did not answer in time, 2 usage error,\n"
+           "            3 a port could not be opened or no MIDI system is reachable\n";
+}
+
+bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options, std::string& strError) {
+    using E = CCliOptions::ECommand;
+    options = CCliOptions{};
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& strOut) {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                strError = "option " + a + " needs a value";
+                return false;
+            }
+            strOut = args[++i];
+            return true;
+        };
+        if (a == "--in") {
+            if (!value(options.m_strIn)) return false;
+        } else if (a == "--out") {
+            if (!value(options.m_strOut)) return false;
+        } else if (a == "--api") {
+            if (!value(options.m_strApi)) return false;
+            if (options.m_strApi != "alsa" && options.m_strApi != "jack") {
+                strError = "--api must be alsa or jack";
+                return false;
+            }
+        } else if (a == "--timeout-ms") {
+            std::string v;
+            if (!value(v)) return false;
+            char* end = nullptr;
+            errno = 0;
+            unsigned long n = std::strtoul(v.c_str(), &end, 10);
+            if (errno || !end || *end || v[0] == '-' || n == 0 || n > 3600000) {
+                strError = "--timeout-ms needs a number of milliseconds (1..3600000)";
+                return false;
+            }
+            options.m_nTimeoutMs = static_cast<uint32_t>(n);
+        } else if (a == "--emulate") {
+            options.m_bEmulate = true;
+        } else if (a == "--json") {
+            options.m_bJson = true;
+        } else if (a == "--watch") {
+            options.m_bWatch = true;
+        } else if (a == "-h" || a == "--help" || a == "help") {
+            options.m_eCommand = E::Help;
+            return true;
+        } else if (!a.empty() && a[0] == '-') {
+            strError = "unknown option " + a;
+            return false;
+        } else if (options.m_eCommand != E::None) {
+            strError = "unexpected argument " + a;
+            return false;
+        } else if (a == "ports") {
+            options.m_eCommand = E::Ports;
+        } else if (a == "dump") {
+            options.m_eCommand = E::Dump;
+        } else if (a == "status") {
+            options.m_eCommand = E::Status;
+        } else {
+            strError = "unknown command " + a;
+            return false;
+        }
+    }
+    if (options.m_eCommand == E::None) {
+        strError = "no command given";
+        return false;
+    }
+    if (options.m_bWatch && options.m_eCommand != E::Status) {
+        strError = "--watch belongs to the status command";
+        return false;
+    }
+    return true;
+}

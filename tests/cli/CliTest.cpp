@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sstream>
+#include <thread>
+
+#include "cli/CliApp.h"
+#include "emulator/LoopbackEmulator.h"
+#include "midi/platform/LoopbackDriver.h"
+#include "protocol/DeviceFrames.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct CliResult {
+    int rc;
+    std::string out, err;
+};
+
+CliResult RunQz(const std::vector<std::string>& args, CMidiDriver* pDriver = nullptr,
+              const std::atomic<bool>* pStop = nullptr) {
+    std::ostringstream out, err;
+    int rc = RunCli(args, out, err, pDriver, pStop);
+    return {rc, out.str(), err.str()};
+}
+
+std::string JsonBytes(const uint8_t* p, size_t n) {
+    std::string s = "[";
+    for (size_t i = 0; i < n; ++i) s += (i ? "," : "") + std::to_string(p[i]);
+    return s + "]";
+}
+
+TEST(Cli, UsageErrorsExitWithTwo) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {"frobnicate"}, {"dump", "--in"}, {"dump", "--watch"}, {"status", "--timeout-ms", "-5"},
+             {"status", "--timeout-ms", "abc"}, {"ports", "--api", "oss"}, {"dump", "extra", "ports"}, {"--bogus", "dump"}}) {
+        CliResult r = RunQz(args);
+        EXPECT_EQ(r.rc, kExitUsage) << (args.empty() ? "(none)" : args[0]);
+        EXPECT_NE(r.err.find("usage: qz81kt"), std::string::npos);
+    }
+    CliResult help = RunQz({"--help"});
+    EXPECT_EQ(help.rc, kExitOk);
+    EXPECT_NE(help.out.find("exit codes"), std::string::npos);
+}
+
+struct CliWithEmulator : ::testing::Test {
+    CLoopbackDriver driver;
+    uint32_t usb = driver.AddPortPair("USB Audio", nullptr);
+    CLoopbackEmulator emulator{driver};
+    void SetUp() override { ASSERT_TRUE(emulator.Start()); }
+};
+
+TEST_F(CliWithEmulator, PortsMarkTheEmulatorAsPreselected) {
+    CliResult r = RunQz({"ports"}, &driver);
+    EXPECT_EQ(r.rc, kExitOk);
+    EXPECT_NE(r.out.find("   0: USB Audio"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" * 1: QZ-81KT Emulator"), std::string::npos) << r.out;
+    CliResult j = RunQz({"ports", "--json"}, &driver);
+    EXPECT_NE(j.out.find("{\"number\":1,\"name\":\"QZ-81KT Emulator\",\"preselected\":true}"), std::string::npos) << j.out;
+}
+
+TEST_F(CliWithEmulator, DumpJsonCarriesTheDeviceBlocksExactly) {
+    CliResult r = RunQz({"dump", "--json"}, &driver);
+    ASSERT_EQ(r.rc, kExitOk) << r.err;
+    uint8_t block[64];
+    size_t n = emulator.Emulator().ReadBlock(qz::kAddrSystem, block, sizeof block);
+    EXPECT_NE(r.out.find("\"system\":" + JsonBytes(block, n)), std::string::npos) << r.out;
+    n = emulator.Emulator().ReadBlock(qz::kAddrTimecode, block, sizeof block);
+    EXPECT_NE(r.out.find("\"timecode\":" + JsonBytes(block, n)), std::string::npos);
+    n = emulator.Emulator().ReadBlock(qz::PresetAddress(7), block, sizeof block);
+    EXPECT_NE(r.out.find(JsonBytes(block, n) + "]"), std::string::npos);  // the last preset closes the array
+    for (const char* key : {"\"identity\":\"ver:", "\"status\":[", "\"presets\":[[", "\"preset_lines\":[\"0: ",
+                            "\"status_text\":{\"timecode\":", "\"video_format\":", "\"power\":", "\"ieee1394_format\":"})
+        EXPECT_NE(r.out.find(key), std::string::npos) << key;
+    CliResult text = RunQz({"dump"}, &driver);
+    ASSERT_EQ(text.rc, kExitOk);
+    EXPECT_NE(text.out.find("Identity : ver:"), std::string::npos);
+    EXPECT_NE(text.out.find("7: MPEG-2  50M/"), std::string::npos) << text.out;
+}
+
+TEST_F(CliWithEmulator, SilentDeviceExitsWithOneAndNamesTheMissingBlocks) {
+    emulator.Faults().m_bSilent = true;
+    CliResult r = RunQz({"dump", "--timeout-ms", "300"}, &driver);
+    EXPECT_EQ(r.rc, kExitNoAnswer);
+    EXPECT_NE(r.err.find("missing: version, product ID, system, timecode, preset 0"), std::string::npos) << r.err;
+    // Once it answers again, a single status reading works.
+    emulator.Faults().m_bSilent = false;
+    CliResult ok = RunQz({"status", "--timeout-ms", "2000"}, &driver);
+    EXPECT_EQ(ok.rc, kExitOk) << ok.err;
+    EXPECT_NE(ok.out.find("1080/59.94i"), std::string::npos) << ok.out;
+}
+
+TEST_F(CliWithEmulator, PortThatCannotBeOpenedOrFoundExitsWithThree) {
+    CliResult r = RunQz({"dump", "--in", "7"}, &driver);
+    EXPECT_EQ(r.rc, kExitPort);
+    EXPECT_NE(r.err.find("no MIDI input port matches '7'"), std::string::npos) << r.err;
+    driver.Faults(emulator.Port()).m_bFailOutOpen = true;
+    r = RunQz({"dump", "--out", "QZ-81KT"}, &driver);
+    EXPECT_EQ(r.rc, kExitPort);
+    EXPECT_NE(r.err.find("cannot open MIDI output port 1 (QZ-81KT Emulator)"), std::string::npos) << r.err;
+}
+
+TEST_F(CliWithEmulator, WatchSeesTheTimecodeAdvanceAndEndsOnInterrupt) {
+    std::atomic<bool> stop{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(800ms);
+        stop = true;
+    });
+    CliResult r = RunQz({"status", "--watch"}, &driver, &stop);
+    stopper.join();
+    EXPECT_EQ(r.rc, kExitOk) << r.err;
+    std::istringstream lines(r.out);
+    std::vector<std::string> seen;
+    for (std::string l; std::getline(lines, l);) seen.push_back(l.substr(0, l.find(" | ")));
+    ASSERT_GE(seen.size(), 3u) << r.out;
+    EXPECT_NE(seen.front(), seen.back());  // the timecode moved on
+}
+
+TEST_F(CliWithEmulator, WatchExitsWithOneWhenTheDeviceGoesAway) {
+    std::thread killer([&] {
+        std::this_thread::sleep_for(500ms);
+        emulator.Emulator().PowerOff();
+    });
+    auto start = std::chrono::steady_clock::now();
+    CliResult r = RunQz({"status", "--watch"}, &driver);
+    auto took = std::chrono::steady_clock::now() - start;
+    killer.join();
+    EXPECT_EQ(r.rc, kExitNoAnswer);
+    EXPECT_NE(r.err.find("no status reply for 5 s"), std::string::npos) << r.err;
+    EXPECT_LT(took, 10s);
+}
+
+}  // namespace
