@@ -1,0 +1,85 @@
+// Random frames into the device reply check and dispatch: nothing may crash, and the
+// image may change only for a known block address carrying exactly the block's size.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "midi/platform/LoopbackDriver.h"
+#include "protocol/DeviceImage.h"
+#include "protocol/DeviceOwner.h"
+#include "protocol/QZ81KTMidiIn.h"
+#include "protocol/QZ81KTMidiOut.h"
+
+namespace {
+
+class CFuzzOwner : public CDeviceOwner {
+public:
+    explicit CFuzzOwner(CMidiDriver* pDriver) : m_out(pDriver) {}
+    CDeviceImage& Image() override { return m_image; }
+    CQZ81KTMidiOut& MidiOut() override { return m_out; }
+    void PostReplyNotify(int, int) override {}
+    void UpdatePresetLine(int) override {}
+    void UpdateControlEnable() override {}
+    CDeviceImage m_image;
+    CQZ81KTMidiOut m_out;
+};
+
+struct CImageBytes {
+    uint8_t all[28 + 44 + 8 * 50 + 58 + 8 + 24 + 1];
+    void Take(CDeviceImage& img) {
+        uint8_t* p = all;
+        auto put = [&](const uint8_t* b, size_t n) {
+            img.Read(b, p, n);
+            p += n;
+        };
+        put(img.m_system, 28);
+        put(img.m_timecode, 44);
+        for (auto& pr : img.m_preset) put(pr, 50);
+        put(img.m_status, 58);
+        put(img.m_version, 8);
+        put(img.m_productID, 24);
+        *p = img.m_byControlMode.load();
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static CLoopbackDriver driver;
+    static CFuzzOwner owner(&driver);
+    static CQZ81KTMidiIn in(&driver);
+    in.m_pOwnerWnd = &owner;
+
+    // Steer most inputs towards the device's frame shape so that the checks are reached.
+    std::vector<uint8_t> frame(data, data + size);
+    if (size >= 10 && (data[0] & 1)) {
+        frame[0] = 0xF0;
+        frame[1] = 0x41;
+        frame[3] = 0x00;
+        frame[5] = 0x3F;
+        frame[6] = 0x12;
+        static const uint8_t kAddr[][3] = {{0x7F, 0, 0}, {0x7F, 1, 0}, {0x7F, 8, 0}, {0, 0, 0},
+                                           {0, 1, 0},    {0, 2, 0x40}, {0, 5, 0x40}, {1, 0, 0}};
+        std::memcpy(&frame[7], kAddr[data[1] % 8], 3);
+        frame.back() = 0xF7;
+    }
+    // An exact-size heap copy, so any read past the message is caught.
+    uint8_t* msg = frame.empty() ? nullptr : static_cast<uint8_t*>(std::malloc(frame.size()));
+    if (msg) std::memcpy(msg, frame.data(), frame.size());
+
+    CImageBytes before, after;
+    before.Take(owner.m_image);
+    in.OnOtherSysEx(msg, static_cast<int>(frame.size()));
+    after.Take(owner.m_image);
+
+    if (std::memcmp(before.all, after.all, sizeof before.all) != 0) {
+        // A change is allowed only for a well-formed reply of a known block and size.
+        if (frame.size() < 13 || frame[3] != 0 || frame[5] != 0x3F || frame[6] != 0x12) std::abort();
+        uint32_t addr = (uint32_t(frame[7]) << 16) | (uint32_t(frame[8]) << 8) | frame[9];
+        const CQZ81KTMidiIn::BlockEntry* e = CQZ81KTMidiIn::FindBlock(addr);
+        if (!e || static_cast<int>(frame.size()) - 12 != e->nSize) std::abort();
+    }
+    std::free(msg);
+    return 0;
+}
