@@ -132,9 +132,24 @@ MMRESULT CLoopbackDriver::InStop(HMIDIPORT hPort) {
     Endpoint* e = EndpointOf(hPort, true);
     if (!e) return MMSYSERR_INVALHANDLE;
     Pair& p = *e->pPair;
-    std::unique_lock<std::mutex> lock(p.mutex);
-    p.bInStarted = false;
-    p.idle.wait(lock, [&p] { return p.nDelivering == 0; });
+    MIDIHDR* h;
+    MidiCallback cb;
+    void* inst;
+    {
+        std::unique_lock<std::mutex> lock(p.mutex);
+        p.bInStarted = false;
+        p.idle.wait(lock, [&p] { return p.nDelivering == 0; });
+        // A partly filled buffer is marked done; empty ones stay queued.
+        h = p.pFilling;
+        p.pFilling = nullptr;
+        cb = p.pfnIn;
+        inst = p.pInInstance;
+    }
+    if (h) {
+        h->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
+        h->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
+        if (cb) cb(hPort, MIM_LONGDATA, inst, reinterpret_cast<uintptr_t>(h), 0);
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -150,12 +165,13 @@ MMRESULT CLoopbackDriver::InReset(HMIDIPORT hPort) {
         std::unique_lock<std::mutex> lock(p.mutex);
         p.bInStarted = false;
         p.idle.wait(lock, [&p] { return p.nDelivering == 0; });
+        if (p.pFilling) returned[n++] = p.pFilling;  // queued first, so it comes back first
+        p.pFilling = nullptr;
         while (MIDIHDR* h = p.inQueue.Pop()) returned[n++] = h;
         cb = p.pfnIn;
         inst = p.pInInstance;
     }
     for (size_t i = 0; i < n; ++i) {
-        returned[i]->dwBytesRecorded = 0;
         returned[i]->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
         returned[i]->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
         if (cb) cb(hPort, MIM_LONGDATA, inst, reinterpret_cast<uintptr_t>(returned[i]), 0);
@@ -171,6 +187,8 @@ MMRESULT CLoopbackDriver::InClose(HMIDIPORT hPort) {
     p.bInStarted = false;
     p.idle.wait(lock, [&p] { return p.nDelivering == 0; });
     // Buffers still queued are forgotten: the owner frees them after closing.
+    if (p.pFilling) p.pFilling->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
+    p.pFilling = nullptr;
     while (MIDIHDR* h = p.inQueue.Pop()) h->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
     p.bInOpen = false;
     p.pfnIn = nullptr;
@@ -189,22 +207,45 @@ bool CLoopbackDriver::PeerSend(uint32_t uPort, const uint8_t* pData, size_t nLen
     ++p.nDelivering;
     size_t off = 0;
     while (off < nLength) {
-        MIDIHDR* h = p.inQueue.Pop();
+        MIDIHDR* h = p.pFilling;
         if (!h) {
-            p.nLostBytes += nLength - off;
-            break;
+            h = p.inQueue.Pop();
+            if (!h) {
+                p.nLostBytes += nLength - off;
+                break;
+            }
+            h->dwBytesRecorded = 0;
+            p.pFilling = h;
         }
         MidiCallback cb = p.pfnIn;
         void* inst = p.pInInstance;
         lock.unlock();
-        size_t take = std::min<size_t>(h->dwBufferLength, nLength - off);
-        std::memcpy(h->lpData, pData + off, take);
-        h->dwBytesRecorded = static_cast<uint32_t>(take);
+        // Fill up to the end of the buffer or up to and including the next F7.
+        uint32_t room = h->dwBufferLength - h->dwBytesRecorded;
+        size_t take = 0;
+        bool bEnd = false;
+        while (take < room && off + take < nLength) {
+            uint8_t by = pData[off + take++];
+            if (by == 0xF7) {
+                bEnd = true;
+                break;
+            }
+        }
+        std::memcpy(h->lpData + h->dwBytesRecorded, pData + off, take);
+        h->dwBytesRecorded += static_cast<uint32_t>(take);
         off += take;
-        h->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
-        h->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
-        if (cb) cb(reinterpret_cast<HMIDIPORT>(&p.inEnd), MIM_LONGDATA, inst, reinterpret_cast<uintptr_t>(h), 0);
+        bool bReturn = bEnd || h->dwBytesRecorded == h->dwBufferLength;
+        if (bReturn) {
+            h->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
+            h->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
+        }
         lock.lock();
+        if (bReturn) {
+            p.pFilling = nullptr;
+            lock.unlock();
+            if (cb) cb(reinterpret_cast<HMIDIPORT>(&p.inEnd), MIM_LONGDATA, inst, reinterpret_cast<uintptr_t>(h), 0);
+            lock.lock();
+        }
         if (!p.bInStarted) {
             p.nLostBytes += nLength - off;
             break;
@@ -377,7 +418,7 @@ size_t CLoopbackDriver::QueuedInputBuffers(uint32_t uPort) {
     Pair* p = PairAt(uPort);
     if (!p) return 0;
     std::lock_guard<std::mutex> lock(p->mutex);
-    return p->inQueue.count;
+    return p->inQueue.count + (p->pFilling ? 1 : 0);
 }
 
 uint64_t CLoopbackDriver::LostInputBytes(uint32_t uPort) {

@@ -49,10 +49,12 @@ public:
     void SetPeer(uint32_t uPort, CLoopbackPeer* pPeer);
     CLoopbackFaults& Faults(uint32_t uPort);
 
-    // Peer side: delivers bytes to the program's input port. The bytes fill the queued
-    // buffers in order; the last, partly filled one is returned at the end of the call.
-    // Returns false when nothing could be delivered (port not started, silent).
-    // Bytes for which no buffer was queued are lost and counted.
+    // Peer side: delivers bytes to the program's input port. As on a real port, the bytes
+    // fill the queued buffers in order and a buffer goes back when it is full or when an
+    // F7 (end of System Exclusive) has been written into it; a message sent in pieces
+    // therefore continues in the same buffer. Stopping or resetting the port gives the
+    // partly filled buffer back. Returns false when not every byte could be delivered
+    // (port not started, silent); bytes for which no buffer was queued are lost and counted.
     bool PeerSend(uint32_t uPort, const uint8_t* pData, size_t nLength);
     bool PeerSendShort(uint32_t uPort, uint32_t dwMsg);
 
@@ -111,6 +113,7 @@ private:
         MidiCallback pfnIn = nullptr;
         void* pInInstance = nullptr;
         HeaderQueue inQueue;
+        MIDIHDR* pFilling = nullptr;  // taken from the queue, partly filled, not yet returned
         int nDelivering = 0;  // peer sends in progress outside the lock
         uint64_t nLostBytes = 0;
         // output side

@@ -125,6 +125,17 @@ TEST_F(MidiInFixture, LongMessageArrivesInSeveralBuffersInOrder) {
     EXPECT_EQ(joined, m);
 }
 
+TEST_F(MidiInFixture, MessageSentInPiecesFillsOneBufferUntilItsEnd) {
+    ASSERT_TRUE(OpenAndStart());
+    auto m = SysEx(70, 5);
+    for (size_t off = 0; off < m.size(); off += 5)
+        ASSERT_TRUE(driver.PeerSend(port, m.data() + off, std::min<size_t>(5, m.size() - off)));
+    ASSERT_TRUE(in.WaitCounts(0, 1));
+    auto longs = in.Longs();
+    ASSERT_EQ(longs.size(), 1u);
+    EXPECT_EQ(longs[0], m);
+}
+
 TEST_F(MidiInFixture, StopDeliversWhatArrivedBeforeItAndIgnoresReturnedBuffers) {
     ASSERT_TRUE(OpenAndStart());
     in.Hold();
