@@ -1,0 +1,74 @@
+// Connect-to-complete-image time over the loopback port with the emulated converter:
+// from the request-all sequence sent until all thirteen blocks are stored.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "emulator/LoopbackEmulator.h"
+#include "midi/platform/LoopbackDriver.h"
+#include "protocol/DeviceImage.h"
+#include "protocol/DeviceOwner.h"
+#include "protocol/QZ81KTMidiIn.h"
+#include "protocol/QZ81KTMidiOut.h"
+
+namespace {
+
+class CBenchOwner : public CDeviceOwner {
+public:
+    explicit CBenchOwner(CMidiDriver* pDriver) : m_out(pDriver) {}
+    CDeviceImage& Image() override { return m_image; }
+    CQZ81KTMidiOut& MidiOut() override { return m_out; }
+    void PostReplyNotify(int wParam, int) override {
+        if (wParam == REPLY_SYSTEM) m_bSystem.store(true, std::memory_order_release);
+    }
+    void UpdatePresetLine(int) override {}
+    void UpdateControlEnable() override {}
+    bool Complete() const {
+        return m_image.m_bVersionRcvd && m_image.m_bProductIDRcvd && m_image.m_bTimecodeRcvd &&
+               m_image.m_bAllPresetsRcvd && m_image.m_nStatusReplies.load() > 0 && m_bSystem.load();
+    }
+    CDeviceImage m_image;
+    CQZ81KTMidiOut m_out;
+    std::atomic<bool> m_bSystem{false};
+};
+
+void BM_ConnectToCompleteImage(benchmark::State& state) {
+    CLoopbackDriver driver;
+    CLoopbackEmulator emulator(driver);
+    emulator.Start();
+    CBenchOwner owner(&driver);
+    CQZ81KTMidiIn in(&driver);
+    in.m_pOwnerWnd = &owner;
+    in.m_uDeviceID = owner.m_out.m_uDeviceID = emulator.Port();
+    in.Open();
+    in.Start();
+    owner.m_out.Open();
+    owner.m_out.Start();
+    std::vector<double> us;
+    for (auto _ : state) {
+        owner.m_image.Clear();
+        owner.m_image.ResetLinkState();
+        owner.m_bSystem = false;
+        auto t0 = std::chrono::steady_clock::now();
+        if (!RequestAll(owner.m_out, 0x7F)) {
+            state.SkipWithError("request-all refused");
+            break;
+        }
+        while (!owner.Complete()) std::this_thread::yield();
+        us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+    }
+    if (us.empty()) return;
+    std::sort(us.begin(), us.end());
+    state.counters["median_us"] = us[us.size() / 2];
+    state.counters["p99_us"] = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+    state.counters["lost"] = static_cast<double>(in.m_nDropped.load());
+}
+BENCHMARK(BM_ConnectToCompleteImage)->UseRealTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,67 @@
+// Lost replies while the emulated converter floods unrelated MIDI (clock, active
+// sensing, notes, foreign System Exclusive) and the status block is polled every 100 ms,
+// as the window does. Prints the figures; goal 0 lost.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "emulator/LoopbackEmulator.h"
+#include "midi/platform/LoopbackDriver.h"
+#include "protocol/DeviceFrames.h"
+#include "protocol/DeviceImage.h"
+#include "protocol/DeviceOwner.h"
+#include "protocol/QZ81KTMidiIn.h"
+#include "protocol/QZ81KTMidiOut.h"
+
+namespace {
+class CFloodOwner : public CDeviceOwner {
+public:
+    explicit CFloodOwner(CMidiDriver* pDriver) : m_out(pDriver) {}
+    CDeviceImage& Image() override { return m_image; }
+    CQZ81KTMidiOut& MidiOut() override { return m_out; }
+    void PostReplyNotify(int, int) override {}
+    void UpdatePresetLine(int) override {}
+    void UpdateControlEnable() override {}
+    CDeviceImage m_image;
+    CQZ81KTMidiOut m_out;
+};
+}  // namespace
+
+int main(int argc, char** argv) {
+    int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
+    uint32_t rate = argc > 2 ? static_cast<uint32_t>(std::atoi(argv[2])) : 100000;
+    CLoopbackDriver driver;
+    CLoopbackEmulator emulator(driver);
+    emulator.Start();
+    CFloodOwner owner(&driver);
+    CQZ81KTMidiIn in(&driver);
+    in.m_pOwnerWnd = &owner;
+    in.m_uDeviceID = owner.m_out.m_uDeviceID = emulator.Port();
+    in.Open();
+    in.Start();
+    owner.m_out.Open();
+    owner.m_out.Start();
+    emulator.Faults().m_nFloodPerSecond = rate;
+
+    int sent = 0;
+    auto next = std::chrono::steady_clock::now();
+    auto end = next + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (SendRQ1(owner.m_out, 0x7F, qz::kAddrStatus, qz::kStatusSize)) ++sent;
+        next += std::chrono::milliseconds(100);
+        std::this_thread::sleep_until(next);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    emulator.Faults().m_nFloodPerSecond = 0;
+    int got = owner.m_image.m_nStatusReplies.load();
+    auto c = emulator.Emulator().Counters();
+    std::printf("flood %u msg/s for %d s: status requests %d, replies stored %d, lost %d\n", rate, seconds, sent, got,
+                sent - got);
+    std::printf("flood messages sent %llu (%.0f/s), ring drops %d, oversize SysEx dropped %d, bytes without buffer %llu\n",
+                static_cast<unsigned long long>(c.m_nFloodMessages), c.m_nFloodMessages / double(seconds),
+                in.m_nDropped.load(), in.m_nSysExDropped.load(),
+                static_cast<unsigned long long>(driver.LostInputBytes(emulator.Port())));
+    return sent == got ? 0 : 1;
+}
