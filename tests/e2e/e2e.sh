@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# One end-to-end check: e2e.sh CHECK QZ81KT QZ81KT_EMU WRITER
+# Each check starts its own JACK dummy server, runs the emulator and the command line as
+# separate processes, and stops everything (clients before the server) however it ends.
+set -u
+check=$1 cli=$2 emu=$3 writer=$4
+here=$(cd "$(dirname "$0")" && pwd)
+server_script="$here/../support/jack-dummy-server.sh"
+work=$(mktemp -d)
+emu_pid=""
+server=""
+
+fail() {
+    echo "FAIL ($check): $*" >&2
+    [[ -f $work/emu.log ]] && sed 's/^/  emu: /' "$work/emu.log" >&2
+    exit 1
+}
+
+stop_emu() {
+    if [[ -n $emu_pid ]] && kill -0 "$emu_pid" 2>/dev/null; then
+        kill -INT "$emu_pid"
+        for _ in $(seq 50); do kill -0 "$emu_pid" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "$emu_pid" 2>/dev/null
+        wait "$emu_pid" 2>/dev/null
+    fi
+    emu_pid=""
+}
+
+finish() {
+    stop_emu
+    [[ -n $server ]] && bash "$server_script" stop "$server"
+    rm -rf "$work"
+}
+trap finish EXIT
+
+read -r server _ < <(bash "$server_script" start "qz81kt-e2e-$check-$$") || fail "no JACK server"
+[[ -n $server ]] || fail "no JACK server"
+export JACK_DEFAULT_SERVER=$server
+export JACK_NO_START_SERVER=1
+
+start_emu() {
+    local seen
+    seen=$(grep -c "ready on JACK" "$work/emu.log" 2>/dev/null)
+    "$emu" --api jack "$@" >>"$work/emu.log" 2>&1 &
+    emu_pid=$!
+    for _ in $(seq 100); do
+        [[ $(grep -c "ready on JACK" "$work/emu.log" 2>/dev/null) -gt ${seen:-0} ]] && return 0
+        kill -0 "$emu_pid" 2>/dev/null || fail "the emulator ended"
+        sleep 0.05
+    done
+    fail "the emulator did not get ready"
+}
+
+# The value of a JSON array member, as the text between its brackets.
+json_array() { sed -n "s/.*\"$2\":\[\([0-9,]*\)\].*/\1/p" "$1"; }
+
+case $check in
+dump)
+    start_emu
+    "$cli" --api jack dump --json >"$work/jack.json" || fail "dump over JACK exited $?"
+    "$cli" --emulate dump --json >"$work/local.json" || fail "dump of the built-in emulator failed"
+    # The same emulator defaults, so every block read over JACK must equal the local copy.
+    for key in system timecode; do
+        [[ -n $(json_array "$work/jack.json" $key) ]] || fail "no $key block"
+        [[ $(json_array "$work/jack.json" $key) == $(json_array "$work/local.json" $key) ]] || fail "$key differs"
+    done
+    jp=$(sed -n 's/.*"presets":\(\[\[[^"]*\]\]\).*/\1/p' "$work/jack.json")
+    lp=$(sed -n 's/.*"presets":\(\[\[[^"]*\]\]\).*/\1/p' "$work/local.json")
+    [[ -n $jp && $jp == "$lp" ]] || fail "presets differ"
+    grep -q '"identity":"ver:' "$work/jack.json" || fail "no identity line"
+    ;;
+watch)
+    start_emu
+    timeout --preserve-status -s INT 3 "$cli" --api jack status --watch >"$work/watch.txt"
+    rc=$?
+    [[ $rc == 0 ]] || fail "status --watch ended with $rc"
+    n=$(cut -d'|' -f1 "$work/watch.txt" | sort -u | wc -l)
+    [[ $n -ge 3 ]] || fail "the timecode did not advance: $(cat "$work/watch.txt")"
+    ;;
+lost)
+    start_emu
+    "$cli" --api jack status --watch >"$work/watch.txt" 2>"$work/watch.err" &
+    cli_pid=$!
+    sleep 1.5
+    kill -KILL "$emu_pid"
+    wait "$emu_pid" 2>/dev/null
+    emu_pid=""
+    killed=$(date +%s%N)
+    for _ in $(seq 100); do kill -0 "$cli_pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$cli_pid" 2>/dev/null; then
+        kill -KILL "$cli_pid"
+        fail "status --watch still runs 10 s after the emulator was killed"
+    fi
+    wait "$cli_pid"
+    rc=$?
+    took=$(( ($(date +%s%N) - killed) / 1000000 ))
+    [[ $rc == 1 ]] || fail "exit code $rc, expected 1"
+    grep -q "no status reply for 5 s" "$work/watch.err" || fail "no clear message: $(cat "$work/watch.err")"
+    [[ $took -le 7000 ]] || fail "took $took ms after the kill"
+    echo "status --watch ended $took ms after the emulator was killed"
+    ;;
+flash)
+    start_emu --flash "$work/flash.txt"
+    "$writer" --api jack 11 1 --flash || fail "writing to flash failed ($?)"
+    "$writer" --api jack 13 1 || fail "writing without flash failed ($?)"
+    "$cli" --api jack dump --json >"$work/before.json" || fail "dump before the restart failed"
+    stop_emu
+    [[ -s $work/flash.txt ]] || fail "no flash file was written"
+    start_emu --flash "$work/flash.txt"
+    "$cli" --api jack dump --json >"$work/after.json" 2>"$work/after.err" || fail "dump after the restart failed: $(cat "$work/after.err")"
+    IFS=, read -r -a before <<<"$(json_array "$work/before.json" system)"
+    IFS=, read -r -a after <<<"$(json_array "$work/after.json" system)"
+    [[ ${before[11]} == 1 && ${before[13]} == 1 ]] || fail "the writes did not reach the emulator"
+    [[ ${after[11]} == 1 ]] || fail "the flashed byte did not survive the restart"
+    [[ ${after[13]} == 0 ]] || fail "an unflashed byte survived the restart"
+    ;;
+*)
+    fail "unknown check"
+    ;;
+esac
+echo "PASS ($check)"
