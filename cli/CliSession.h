@@ -41,6 +41,12 @@ public:
     bool SystemSeen() const { return m_bSystemSeen.load(); }
     bool StatusSeen() const { return m_bStatusSeen.load(); }
     bool ControlModeSeen() const { return m_bControlModeSeen.load(); }
+    // Forget which notifications were seen (to read the device again).
+    void ResetSeen() {
+        m_bSystemSeen = false;
+        m_bStatusSeen = false;
+        m_bControlModeSeen = false;
+    }
 
     // CDeviceOwner
     CDeviceImage& Image() override { return m_image; }

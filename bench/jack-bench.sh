@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Benchmarks over a real MIDI server: a private JACK dummy server (48 kHz, period 256,
+# i.e. 5.3 ms), qz81kt-emu, then
+#   1. the dump time (request-all sent -> complete image), median and 99th percentile;
+#   2. the idle CPU of "qz81kt status --watch" over 30 s.
+# usage: bench/jack-bench.sh [BUILD_DIR] [WATCH_SECONDS]
+set -u
+build=${1:-build}
+secs=${2:-30}
+here=$(cd "$(dirname "$0")" && pwd)
+server_script="$here/../tests/support/jack-dummy-server.sh"
+read -r server _ < <(bash "$server_script" start "qz81kt-bench-$$") || exit 1
+export JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1
+"$build/emulator/program/qz81kt-emu" --api jack >/dev/null 2>&1 &
+emu=$!
+trap 'kill -INT $emu 2>/dev/null; wait $emu 2>/dev/null; bash "$server_script" stop "$server"' EXIT
+sleep 0.5
+
+"$build/bench/bench_jack_dump" 200
+
+"$build/cli/qz81kt" --api jack status --watch >/dev/null &
+watch=$!
+sleep 2
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+t0=$(ticks $watch)
+sleep "$secs"
+t1=$(ticks $watch)
+kill -INT $watch
+wait $watch
+hz=$(getconf CLK_TCK)
+awk -v d=$((t1 - t0)) -v hz="$hz" -v s="$secs" \
+    'BEGIN { printf "status --watch over %d s: %.3f %% of a core (%d ticks of 1/%d s)\n", s, 100 * d / hz / s, d, hz }'
