@@ -41,6 +41,18 @@ int ResolvePort(const std::string& strWanted, const CMidiDevListBase& list) {
     return -1;
 }
 
+// The four status fields under the keys that scripts rely on.
+void PutStatusTexts(CJsonWriter& j, const CStatusTexts& st) {
+    j.Key("timecode");
+    j.String(st.m_strTimecode);
+    j.Key("video_format");
+    j.String(st.m_strVideoFormat);
+    j.Key("power");
+    j.String(st.m_strPower);
+    j.Key("ieee1394_format");
+    j.String(st.m_strIEEE1394);
+}
+
 class CCliRun {
 public:
     CCliRun(const CCliOptions& options, std::ostream& out, std::ostream& err, const std::atomic<bool>* pStop)
@@ -193,14 +205,7 @@ private:
             j.EndArray();
             j.Key("status_text");
             j.BeginObject();
-            j.Key("timecode");
-            j.String(st.m_strTimecode);
-            j.Key("video_format");
-            j.String(st.m_strVideoFormat);
-            j.Key("power");
-            j.String(st.m_strPower);
-            j.Key("ieee1394_format");
-            j.String(st.m_strIEEE1394);
+            PutStatusTexts(j, st);
             j.EndObject();
             j.EndObject();
             m_out << j.Text() << "\n";
@@ -237,14 +242,7 @@ private:
         if (m_options.m_bJson) {
             CJsonWriter j;
             j.BeginObject();
-            j.Key("timecode");
-            j.String(st.m_strTimecode);
-            j.Key("video_format");
-            j.String(st.m_strVideoFormat);
-            j.Key("power");
-            j.String(st.m_strPower);
-            j.Key("ieee1394_format");
-            j.String(st.m_strIEEE1394);
+            PutStatusTexts(j, st);
             j.Key("control_mode");
             j.String(mode);
             j.EndObject();
