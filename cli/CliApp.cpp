@@ -84,6 +84,7 @@ public:
         m_ins->Refresh();
         m_outs->Refresh();
         if (m_options.m_eCommand == CCliOptions::ECommand::Ports) return Ports();
+        if (m_pRtMidi) m_pRtMidi->ReleaseEnumerators();  // the ports are chosen: no more listing
 
         int in = ResolvePort(m_options.m_strIn, *m_ins);
         int outPort = ResolvePort(m_options.m_strOut, *m_outs);
@@ -278,7 +279,7 @@ private:
             }
             int w = -1, l = 0;
             auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now()).count();
-            bool bGot = s.WaitNotify(w, l, static_cast<uint32_t>(std::max<long long>(1, std::min<long long>(wait, 50))));
+            bool bGot = s.WaitNotify(w, l, static_cast<uint32_t>(std::max<long long>(1, wait)));
             if (!bGot || (w != REPLY_STATUS && w != REPLY_CONTROL_MODE)) continue;
             std::string line = StatusLine(TakeSnapshot(s.Image()));
             if (!m_options.m_bWatch) {

@@ -776,6 +776,14 @@ std::shared_ptr<CRtMidiDriver::Port> CRtMidiDriver::Find(HMIDIPORT hPort, EKind 
 
 // ---- enumeration ----
 
+void CRtMidiDriver::ReleaseEnumerators() {
+    std::lock_guard<std::mutex> lock(m_enumMutex);
+    if (m_pEnumIn) DestroyPort(m_pEnumIn);
+    if (m_pEnumOut) DestroyPort(m_pEnumOut);
+    m_pEnumIn.reset();
+    m_pEnumOut.reset();
+}
+
 uint32_t CRtMidiDriver::Enumerate(bool bInput) {
     std::lock_guard<std::mutex> lock(m_enumMutex);
     std::shared_ptr<Port>& pEnum = bInput ? m_pEnumIn : m_pEnumOut;

@@ -58,6 +58,11 @@ public:
     uint64_t FailedSends() const;  // sends that RtMidi reported as failed (still completed)
     uint32_t AbandonedPorts() const;  // ports given up because RtMidi did not answer in time
 
+    // Closes the two listing clients until the next enumeration. Each one is a JACK
+    // client woken every period, so a long-running program that has chosen its ports
+    // drops them (the names of the last enumeration stay valid for opening).
+    void ReleaseEnumerators();
+
     // Publishes a port of our own named strPortName for other programs to connect to
     // (the emulator program's ports), instead of connecting to an existing one. The
     // handle then works like any other.
