@@ -101,6 +101,11 @@ cmd_start() {
         cleanup "$name"
         if ! grep -q "Too many servers" "$STATE_DIR/$name.log" 2>/dev/null; then
             ((i >= 2)) && break
+        elif [[ -z $(ps -C jackd -o stat= 2>/dev/null | grep -v '^Z') ]]; then
+            # Every slot is held by servers that died (SIGKILL leaves them behind, also
+            # across runs on the same machine) and none is alive: the registry is stale.
+            rm -f "$SHM_DIR/jack-shm-registry"
+            remove_orphan_segments
         fi
         sleep 1
     done
