@@ -55,6 +55,8 @@ void PutStatusTexts(CJsonWriter& j, const CStatusTexts& st) {
 
 class CCliRun {
 public:
+    static constexpr uint32_t kRetryMs = 500;
+
     CCliRun(const CCliOptions& options, std::ostream& out, std::ostream& err, const std::atomic<bool>* pStop)
         : m_options(options), m_out(out), m_err(err), m_pStop(pStop) {}
 
@@ -175,7 +177,16 @@ private:
         CCliSession& s = *m_session;
         // The control mode is not part of the request-all sequence; the window's poll reads it.
         SendRQ1(s.MidiOut(), s.Image().m_byDeviceID.load(), qz::kAddrControlMode, qz::kControlModeSize);
-        if (!WaitFor([&] { return s.MissingBlocks().empty(); }, m_options.m_nTimeoutMs)) {
+        // Blocks still missing are asked for again every half second until the time is up.
+        auto deadline = Clock::now() + std::chrono::milliseconds(m_options.m_nTimeoutMs);
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0 || WaitFor([&] { return s.MissingBlocks().empty(); },
+                                     static_cast<uint32_t>(std::min<long long>(left, kRetryMs))))
+                break;
+            s.RequestMissing();
+        }
+        if (!s.MissingBlocks().empty()) {
             m_err << "qz81kt: the device did not answer within " << m_options.m_nTimeoutMs
                   << " ms; missing: " << Join(s.MissingBlocks()) << "\n";
             return kExitNoAnswer;
@@ -257,6 +268,7 @@ private:
         CCliSession& s = *m_session;
         auto nextTick = Clock::now() + std::chrono::milliseconds(CCliSession::kTickMs);
         auto deadline = Clock::now() + std::chrono::milliseconds(m_options.m_nTimeoutMs);
+        auto nextRetry = Clock::now() + std::chrono::milliseconds(kRetryMs);
         bool bLinked = false;
         std::string strLast;
         for (;;) {
@@ -271,6 +283,11 @@ private:
                     m_err << "qz81kt: no status reply for 5 s: the device is gone\n";
                     return kExitNoAnswer;
                 }
+            }
+            if (!bLinked && now >= nextRetry) {
+                // Until the first status reply the link watch sends nothing: ask again.
+                nextRetry = now + std::chrono::milliseconds(kRetryMs);
+                SendRQ1(s.MidiOut(), s.Image().m_byDeviceID.load(), qz::kAddrStatus, qz::kStatusSize);
             }
             if (!bLinked && now >= deadline) {
                 m_err << "qz81kt: the device did not answer within " << m_options.m_nTimeoutMs

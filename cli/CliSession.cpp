@@ -102,3 +102,19 @@ std::vector<std::string> CCliSession::MissingBlocks() const {
     if (!m_bStatusSeen) missing.push_back("status");
     return missing;
 }
+
+int CCliSession::RequestMissing() {
+    const CDeviceImage& img = m_image;
+    uint8_t id = img.m_byDeviceID.load();
+    int n = 0;
+    auto ask = [&](bool bMissing, uint32_t dwAddress, uint32_t dwSize) {
+        if (bMissing && SendRQ1(m_out, id, dwAddress, dwSize)) ++n;
+    };
+    ask(!img.m_bVersionRcvd, qz::kAddrVersion, qz::kVersionSize);
+    ask(!img.m_bProductIDRcvd, qz::kAddrProductID, qz::kProductIDSize);
+    ask(!m_bSystemSeen, qz::kAddrSystem, qz::kSystemSize);
+    ask(!img.m_bTimecodeRcvd, qz::kAddrTimecode, qz::kTimecodeSize);
+    for (int p = 0; p < qz::kPresetCount; ++p) ask(!img.m_bPresetRcvd[p], qz::PresetAddress(p), qz::kPresetSize);
+    ask(!m_bStatusSeen, qz::kAddrStatus, qz::kStatusSize);
+    return n;
+}

@@ -38,6 +38,9 @@ public:
 
     // Names of the blocks of the request-all sequence that have not arrived yet.
     std::vector<std::string> MissingBlocks() const;
+    // Asks again for each block that has not arrived (a real MIDI server may lose an
+    // event now and then, and a fresh JACK client its first cycles); returns how many.
+    int RequestMissing();
     bool SystemSeen() const { return m_bSystemSeen.load(); }
     bool StatusSeen() const { return m_bStatusSeen.load(); }
     bool ControlModeSeen() const { return m_bControlModeSeen.load(); }

@@ -35,7 +35,10 @@ int main(int argc, char** argv) {
     if (in < 0 || out < 0) return 3;
     CCliSession session(driver);
     if (session.Connect(static_cast<uint32_t>(in), static_cast<uint32_t>(out)) != CCliSession::EConnect::Ok) return 3;
-    for (int i = 0; i < 300 && !session.SystemSeen(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 1; i <= 500 && !session.SystemSeen(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (i % 50 == 0) session.RequestMissing();  // a fresh JACK client may lose its first cycles
+    }
     if (!session.SystemSeen()) return 1;
     CDeviceImage& img = session.Image();
     img.WriteByte(img.m_system, static_cast<size_t>(nByte), static_cast<uint8_t>(nValue));
