@@ -35,6 +35,11 @@ case "${1:-test}" in
         install_missing "${PACKAGES[@]}"
         build
         shift || true
+        # A device on the MIDI ports is shown; without one, the built-in emulator.
+        if build/cli/qz81kt ports 2>/dev/null | grep -q '^ \* [0-9]*: QZ-81KT'; then
+            exec build/cli/qz81kt dump "$@"
+        fi
+        echo "(no QZ-81KT on the MIDI ports: showing the built-in emulator)"
         exec build/cli/qz81kt --emulate dump "$@"
         ;;
     *)
