@@ -14,33 +14,15 @@
 #include "protocol/DeviceOwner.h"
 #include "protocol/QZ81KTMidiIn.h"
 #include "protocol/QZ81KTMidiOut.h"
+#include "tests/support/CountingOwner.h"
 
 namespace {
-
-class CBenchOwner : public CDeviceOwner {
-public:
-    explicit CBenchOwner(CMidiDriver* pDriver) : m_out(pDriver) {}
-    CDeviceImage& Image() override { return m_image; }
-    CQZ81KTMidiOut& MidiOut() override { return m_out; }
-    void PostReplyNotify(int wParam, int) override {
-        if (wParam == REPLY_SYSTEM) m_bSystem.store(true, std::memory_order_release);
-    }
-    void UpdatePresetLine(int) override {}
-    void UpdateControlEnable() override {}
-    bool Complete() const {
-        return m_image.m_bVersionRcvd && m_image.m_bProductIDRcvd && m_image.m_bTimecodeRcvd &&
-               m_image.m_bAllPresetsRcvd && m_image.m_nStatusReplies.load() > 0 && m_bSystem.load();
-    }
-    CDeviceImage m_image;
-    CQZ81KTMidiOut m_out;
-    std::atomic<bool> m_bSystem{false};
-};
 
 void BM_ConnectToCompleteImage(benchmark::State& state) {
     CLoopbackDriver driver;
     CLoopbackEmulator emulator(driver);
     emulator.Start();
-    CBenchOwner owner(&driver);
+    CCountingOwner owner(&driver);
     CQZ81KTMidiIn in(&driver);
     in.m_pOwnerWnd = &owner;
     in.m_uDeviceID = owner.m_out.m_uDeviceID = emulator.Port();
@@ -52,7 +34,7 @@ void BM_ConnectToCompleteImage(benchmark::State& state) {
     for (auto _ : state) {
         owner.m_image.Clear();
         owner.m_image.ResetLinkState();
-        owner.m_bSystem = false;
+        owner.m_bSystemSeen = false;
         auto t0 = std::chrono::steady_clock::now();
         if (!RequestAll(owner.m_out, 0x7F)) {
             state.SkipWithError("request-all refused");

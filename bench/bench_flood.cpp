@@ -14,20 +14,7 @@
 #include "protocol/DeviceOwner.h"
 #include "protocol/QZ81KTMidiIn.h"
 #include "protocol/QZ81KTMidiOut.h"
-
-namespace {
-class CFloodOwner : public CDeviceOwner {
-public:
-    explicit CFloodOwner(CMidiDriver* pDriver) : m_out(pDriver) {}
-    CDeviceImage& Image() override { return m_image; }
-    CQZ81KTMidiOut& MidiOut() override { return m_out; }
-    void PostReplyNotify(int, int) override {}
-    void UpdatePresetLine(int) override {}
-    void UpdateControlEnable() override {}
-    CDeviceImage m_image;
-    CQZ81KTMidiOut m_out;
-};
-}  // namespace
+#include "tests/support/CountingOwner.h"
 
 int main(int argc, char** argv) {
     int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
@@ -35,7 +22,7 @@ int main(int argc, char** argv) {
     CLoopbackDriver driver;
     CLoopbackEmulator emulator(driver);
     emulator.Start();
-    CFloodOwner owner(&driver);
+    CCountingOwner owner(&driver);
     CQZ81KTMidiIn in(&driver);
     in.m_pOwnerWnd = &owner;
     in.m_uDeviceID = owner.m_out.m_uDeviceID = emulator.Port();

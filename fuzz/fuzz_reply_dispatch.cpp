@@ -10,20 +10,9 @@
 #include "protocol/DeviceOwner.h"
 #include "protocol/QZ81KTMidiIn.h"
 #include "protocol/QZ81KTMidiOut.h"
+#include "tests/support/CountingOwner.h"
 
 namespace {
-
-class CFuzzOwner : public CDeviceOwner {
-public:
-    explicit CFuzzOwner(CMidiDriver* pDriver) : m_out(pDriver) {}
-    CDeviceImage& Image() override { return m_image; }
-    CQZ81KTMidiOut& MidiOut() override { return m_out; }
-    void PostReplyNotify(int, int) override {}
-    void UpdatePresetLine(int) override {}
-    void UpdateControlEnable() override {}
-    CDeviceImage m_image;
-    CQZ81KTMidiOut m_out;
-};
 
 struct CImageBytes {
     uint8_t all[28 + 44 + 8 * 50 + 58 + 8 + 24 + 1];
@@ -47,7 +36,7 @@ struct CImageBytes {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CLoopbackDriver driver;
-    static CFuzzOwner owner(&driver);
+    static CCountingOwner owner(&driver);
     static CQZ81KTMidiIn in(&driver);
     in.m_pOwnerWnd = &owner;
 

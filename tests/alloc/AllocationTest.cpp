@@ -13,6 +13,7 @@
 #include "protocol/DeviceOwner.h"
 #include "protocol/QZ81KTMidiIn.h"
 #include "protocol/QZ81KTMidiOut.h"
+#include "support/CountingOwner.h"
 
 namespace {
 std::atomic<long> g_nAllocations{0};
@@ -58,22 +59,6 @@ private:
     uint8_t m_reply[80];
     size_t m_nReplyLen;
     int m_nToggle = 0;
-};
-
-// An owner that only counts, so that the test itself allocates nothing per message.
-class CCountingOwner : public CDeviceOwner {
-public:
-    explicit CCountingOwner(CMidiDriver* pDriver) : m_out(pDriver) {}
-    CDeviceImage& Image() override { return m_image; }
-    CQZ81KTMidiOut& MidiOut() override { return m_out; }
-    void PostReplyNotify(int, int) override { m_nPosts.fetch_add(1); }
-    void UpdatePresetLine(int) override {}
-    void UpdateControlEnable() override {}
-    std::atomic<int> m_nPosts{0};
-
-private:
-    CDeviceImage m_image;
-    CQZ81KTMidiOut m_out;
 };
 
 TEST(Allocation, NoneOnTheSendAndReceivePathsAfterOpen) {
