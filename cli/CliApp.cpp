@@ -277,9 +277,9 @@ private:
             if (now >= nextTick) {
                 nextTick += std::chrono::milliseconds(CCliSession::kTickMs);
                 if (nextTick < now) nextTick = now + std::chrono::milliseconds(CCliSession::kTickMs);
-                int t = s.Tick();
-                if (t == CCliSession::kTickLinkUp) bLinked = true;
-                if (t == CCliSession::kTickLinkLost) {
+                CLinkWatch::ETick t = s.Tick();
+                if (t == CLinkWatch::kTickLinkUp) bLinked = true;
+                if (t == CLinkWatch::kTickLinkLost) {
                     m_err << "qz81kt: no status reply for 5 s: the device is gone\n";
                     return kExitNoAnswer;
                 }

@@ -61,60 +61,32 @@ bool CCliSession::WaitNotify(int& wParam, int& lParam, uint32_t dwTimeoutMs) {
     return true;
 }
 
-int CCliSession::Tick() {
-    CDeviceImage& img = m_image;
-    int replies = img.m_nStatusReplies.load();
-    if (!img.m_bLinkUp) {
-        // Nothing is sent while the link is down; the first new status reply brings it up.
-        if (replies == img.m_nStatusSeen) return kTickNothing;
-        img.m_nStatusSeen = replies;
-        img.m_bLinkUp = 1;
-        img.m_nSilentTicks = 0;
-        return kTickLinkUp;
+bool CCliSession::Received(qz::EBlock eBlock) const {
+    const CDeviceImage& img = m_image;
+    switch (eBlock) {
+        case qz::EBlock::Version: return img.m_bVersionRcvd.load() != 0;
+        case qz::EBlock::ProductID: return img.m_bProductIDRcvd.load() != 0;
+        case qz::EBlock::ControlMode: return m_bControlModeSeen.load();
+        case qz::EBlock::System: return m_bSystemSeen.load();
+        case qz::EBlock::Timecode: return img.m_bTimecodeRcvd.load() != 0;
+        case qz::EBlock::Status: return m_bStatusSeen.load();
+        default: return img.m_bPresetRcvd[qz::PresetIndex(eBlock)].load() != 0;
     }
-    ++img.m_nPollTicks;
-    ++img.m_nSilentTicks;
-    if (replies != img.m_nStatusSeen) {
-        img.m_nStatusSeen = replies;
-        img.m_nSilentTicks = 0;
-    }
-    uint8_t id = img.m_byDeviceID.load();
-    SendRQ1(m_out, id, qz::kAddrStatus, qz::kStatusSize);
-    SendRQ1(m_out, id, qz::kAddrControlMode, qz::kControlModeSize);
-    if (img.m_nPollTicks % kSystemPollTicks == 0) SendRQ1(m_out, id, qz::kAddrSystem, qz::kSystemSize);
-    if (img.m_nSilentTicks == kSilentTicksLimit) {
-        img.m_bLinkUp = 0;
-        img.m_nSilentTicks = 0;
-        return kTickLinkLost;
-    }
-    return kTickNothing;
 }
 
 std::vector<std::string> CCliSession::MissingBlocks() const {
     std::vector<std::string> missing;
-    const CDeviceImage& img = m_image;
-    if (!img.m_bVersionRcvd) missing.push_back("version");
-    if (!img.m_bProductIDRcvd) missing.push_back("product ID");
-    if (!m_bSystemSeen) missing.push_back("system");
-    if (!img.m_bTimecodeRcvd) missing.push_back("timecode");
-    for (int n = 0; n < qz::kPresetCount; ++n)
-        if (!img.m_bPresetRcvd[n]) missing.push_back("preset " + std::to_string(n));
-    if (!m_bStatusSeen) missing.push_back("status");
+    for (const qz::CBlockInfo& b : qz::kBlocks)
+        if (b.bRequestAll && !Received(b.eBlock)) missing.push_back(b.pszName);
     return missing;
 }
 
 int CCliSession::RequestMissing() {
-    const CDeviceImage& img = m_image;
-    uint8_t id = img.m_byDeviceID.load();
+    uint8_t id = m_image.m_byDeviceID.load();
     int n = 0;
-    auto ask = [&](bool bMissing, uint32_t dwAddress, uint32_t dwSize) {
-        if (bMissing && SendRQ1(m_out, id, dwAddress, dwSize)) ++n;
-    };
-    ask(!img.m_bVersionRcvd, qz::kAddrVersion, qz::kVersionSize);
-    ask(!img.m_bProductIDRcvd, qz::kAddrProductID, qz::kProductIDSize);
-    ask(!m_bSystemSeen, qz::kAddrSystem, qz::kSystemSize);
-    ask(!img.m_bTimecodeRcvd, qz::kAddrTimecode, qz::kTimecodeSize);
-    for (int p = 0; p < qz::kPresetCount; ++p) ask(!img.m_bPresetRcvd[p], qz::PresetAddress(p), qz::kPresetSize);
-    ask(!m_bStatusSeen, qz::kAddrStatus, qz::kStatusSize);
+    for (const qz::CBlockInfo& b : qz::kBlocks)
+        if (b.bRequestAll && !Received(b.eBlock) &&
+            SendRQ1(m_out, id, b.dwAddress, static_cast<uint32_t>(b.nSize)))
+            ++n;
     return n;
 }

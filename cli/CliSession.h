@@ -13,16 +13,14 @@
 
 #include "protocol/DeviceImage.h"
 #include "protocol/DeviceOwner.h"
+#include "protocol/LinkWatch.h"
 #include "protocol/QZ81KTMidiIn.h"
 #include "protocol/QZ81KTMidiOut.h"
 
 class CCliSession : public CDeviceOwner {
 public:
     enum class EConnect { Ok, InFailed, OutFailed, BothFailed, RequestRefused };
-    enum ETick { kTickNothing = 0, kTickLinkUp = 1, kTickLinkLost = 2 };
-    static constexpr int kSilentTicksLimit = 50;  // 5 s without a new status reply
-    static constexpr int kSystemPollTicks = 30;
-    static constexpr uint32_t kTickMs = 100;
+    static constexpr uint32_t kTickMs = CLinkWatch::kTickMs;
 
     explicit CCliSession(CMidiDriver& driver);
     ~CCliSession() override;
@@ -33,9 +31,11 @@ public:
 
     // Next reply notification, waiting up to dwTimeoutMs.
     bool WaitNotify(int& wParam, int& lParam, uint32_t dwTimeoutMs);
-    // One tick of the link watch and polling; returns an ETick.
-    int Tick();
+    // One tick of the link watch and polling.
+    CLinkWatch::ETick Tick() { return m_linkWatch.Tick(); }
 
+    // Whether a block of the request-all sequence has arrived since the session began.
+    bool Received(qz::EBlock eBlock) const;
     // Names of the blocks of the request-all sequence that have not arrived yet.
     std::vector<std::string> MissingBlocks() const;
     // Asks again for each block that has not arrived (a real MIDI server may lose an
@@ -62,6 +62,7 @@ private:
     CDeviceImage m_image;
     CQZ81KTMidiOut m_out;  // declared before the input port: the input worker sends on it
     CQZ81KTMidiIn m_in;
+    CLinkWatch m_linkWatch{m_image, m_out};
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<std::pair<int, int>> m_queue;

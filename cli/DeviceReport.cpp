@@ -9,15 +9,13 @@
 
 CImageSnapshot TakeSnapshot(const CDeviceImage& image) {
     CImageSnapshot s;
-    {
-        std::lock_guard<std::mutex> lock(image.BlockLock());
-        std::memcpy(s.m_system, image.m_system, sizeof s.m_system);
-        std::memcpy(s.m_timecode, image.m_timecode, sizeof s.m_timecode);
-        std::memcpy(s.m_preset, image.m_preset, sizeof s.m_preset);
-        std::memcpy(s.m_status, image.m_status, sizeof s.m_status);
-        std::memcpy(s.m_version, image.m_version, sizeof s.m_version);
-        std::memcpy(s.m_productID, image.m_productID, sizeof s.m_productID);
-    }
+    using qz::EBlock;
+    image.Read(EBlock::System, s.m_system);
+    image.Read(EBlock::Timecode, s.m_timecode);
+    for (int n = 0; n < qz::kPresetCount; ++n) image.Read(qz::PresetBlock(n), s.m_preset[n]);
+    image.Read(EBlock::Status, s.m_status);
+    image.Read(EBlock::Version, s.m_version);
+    image.Read(EBlock::ProductID, s.m_productID);
     s.m_bVersionRcvd = image.m_bVersionRcvd.load() != 0;
     s.m_bProductIDRcvd = image.m_bProductIDRcvd.load() != 0;
     uint8_t mode = image.m_byControlMode.load();

@@ -10,7 +10,7 @@
 
 class CDeviceImage;
 
-// A consistent copy of the image, taken under its block lock.
+// A copy of the image, each block copied whole under the block lock.
 struct CImageSnapshot {
     uint8_t m_system[qz::kSystemSize] = {};
     uint8_t m_timecode[qz::kTimecodeSize] = {};

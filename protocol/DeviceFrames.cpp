@@ -16,7 +16,7 @@ uint8_t FrameChecksum(const uint8_t* pBytes, size_t nCount) {
 
 uint32_t PackAddress7(uint32_t c) { return ((c & 0x1FC000) << 2) | ((c & 0x3F80) << 1) | (c & 0x7F); }
 
-uint32_t PresetAddress(int n) { return PackAddress7(static_cast<uint32_t>(n + 4) * 64); }
+uint32_t PresetAddress(int n) { return BlockInfo(PresetBlock(n < 0 ? 0 : n >= kPresetCount ? kPresetCount - 1 : n)).dwAddress; }
 
 static size_t PutHeader(uint8_t* p, uint8_t byDeviceID, uint8_t byCommand, uint32_t dwAddress) {
     p[0] = 0xF0;

@@ -13,7 +13,7 @@ uint8_t FrameChecksum(const uint8_t* pBytes, size_t nCount);
 // Flat device offset -> packed 7-bit address (a2 = bits 14-20, a1 = 7-13, a0 = 0-6).
 uint32_t PackAddress7(uint32_t c);
 
-// Address of preset n (0..7).
+// Address of preset n (0..7; other values are clamped to that range).
 uint32_t PresetAddress(int n);
 
 // Writes the 15-byte RQ1 frame into out; returns 15.

@@ -3,18 +3,21 @@
 // flag per block, and the link state derived from replies.
 //
 // The input worker stores replies while the interface thread reads the copies and writes
-// them (editors, commands, parameter file). Block copies are therefore guarded by one
-// short lock; a block is copied whole before its flag is set (release) or its
-// notification posted. Words shared between the threads are atomics.
+// them (editors, commands, parameter file). Block copies are therefore reached only by
+// block, under one short lock, and never past a block's end; a block is copied whole
+// before its flag is set (release) or its notification posted. Words shared between the
+// threads are atomics.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <mutex>
 
 #include "protocol/DeviceBlocks.h"
 
 class CDeviceImage {
 public:
+    using EBlock = qz::EBlock;
+
     CDeviceImage();
 
     // Start-up: zero every block but the status copy, clear every received flag.
@@ -22,35 +25,35 @@ public:
     // Connect: reset the link state; block copies and their flags survive.
     void ResetLinkState();
 
-    // Whole-block access under the block lock (n bytes from the block's start).
-    void Read(const uint8_t* pBlock, uint8_t* pOut, size_t n) const {
-        std::lock_guard<std::mutex> lock(m_blockLock);
-        std::memcpy(pOut, pBlock, n);
+    // Bytes of a block's copy: the block's size, but 24 for the product ID (16 received
+    // and 8 that stay 0) and 0 for the control mode, which is kept in m_byControlMode.
+    static size_t CopySize(EBlock eBlock);
+
+    // Bytes a Write takes: CopySize, but the 16 received bytes for the product ID.
+    static size_t WritableSize(EBlock eBlock);
+
+    // The whole copy of a block. False, and nothing copied, when nBytes is not its
+    // CopySize (Read) or WritableSize (Write).
+    bool Read(EBlock eBlock, uint8_t* pOut, size_t nBytes) const;
+    bool Write(EBlock eBlock, const uint8_t* pIn, size_t nBytes);
+    template <size_t N>
+    bool Read(EBlock eBlock, uint8_t (&out)[N]) const {
+        return Read(eBlock, out, N);
     }
-    void Write(uint8_t* pBlock, const uint8_t* pIn, size_t n) {
-        std::lock_guard<std::mutex> lock(m_blockLock);
-        std::memcpy(pBlock, pIn, n);
+    template <size_t N>
+    bool Write(EBlock eBlock, const uint8_t (&in)[N]) {
+        return Write(eBlock, in, N);
     }
-    uint8_t ReadByte(const uint8_t* pBlock, size_t i) const {
-        std::lock_guard<std::mutex> lock(m_blockLock);
-        return pBlock[i];
-    }
-    void WriteByte(uint8_t* pBlock, size_t i, uint8_t by) {
-        std::lock_guard<std::mutex> lock(m_blockLock);
-        pBlock[i] = by;
-    }
-    std::mutex& BlockLock() const { return m_blockLock; }
+    // One byte of a block; 0 (and no write) beyond the block.
+    uint8_t ReadByte(EBlock eBlock, size_t i) const;
+    bool WriteByte(EBlock eBlock, size_t i, uint8_t by);
+
+    // Stores a status reply and returns the change mask against the previous copy
+    // (0xFF while m_bForceStatusNotify is set), in one step under the lock.
+    int StoreStatus(const uint8_t (&status)[qz::kStatusSize]);
 
     std::atomic<int> m_bServiceMode{0};
     std::atomic<uint8_t> m_byDeviceID{qz::kDefaultDeviceID};
-
-    // Block copies (raw device bytes). Touch them only under BlockLock().
-    uint8_t m_system[qz::kSystemSize];
-    uint8_t m_timecode[qz::kTimecodeSize];
-    uint8_t m_preset[qz::kPresetCount][qz::kPresetSize];
-    uint8_t m_status[qz::kStatusSize];
-    uint8_t m_version[qz::kVersionSize];
-    uint8_t m_productID[24];  // 16 bytes as received, then 8 that stay 0
 
     std::atomic<int> m_bVersionRcvd{0};
     std::atomic<int> m_bProductIDRcvd{0};
@@ -58,7 +61,7 @@ public:
     std::atomic<int> m_bPresetRcvd[qz::kPresetCount];
     std::atomic<int> m_bAllPresetsRcvd{0};
 
-    // Link state.
+    // Link state. The plain ints belong to the thread that runs the link watch.
     std::atomic<int> m_bLinkUp{0};
     int m_nSilentTicks = 0;
     std::atomic<int> m_nStatusReplies{0};
@@ -78,5 +81,16 @@ public:
     static constexpr uint8_t kNoControlMode = 0x80;  // no 7-bit byte equals it
 
 private:
+    // The copy behind a block, or null for a block without one.
+    uint8_t* Copy(EBlock eBlock);
+    const uint8_t* Copy(EBlock eBlock) const;
+
     mutable std::mutex m_blockLock;
+    // Block copies (raw device bytes), guarded by m_blockLock.
+    uint8_t m_system[qz::kSystemSize];
+    uint8_t m_timecode[qz::kTimecodeSize];
+    uint8_t m_preset[qz::kPresetCount][qz::kPresetSize];
+    uint8_t m_status[qz::kStatusSize];
+    uint8_t m_version[qz::kVersionSize];
+    uint8_t m_productID[qz::kProductIDCopySize];
 };

@@ -10,15 +10,18 @@ class CQZ81KTMidiOut;
 constexpr int WM_REPLY_NOTIFY = 0x8001;
 enum ReplyCode : int { REPLY_STATUS = 0, REPLY_IDENTITY = 1, REPLY_SYSTEM = 2, REPLY_CONTROL_MODE = 3 };
 
+// The three hooks below run on the input worker thread. None may block or wait for
+// another thread (the interface thread stops that worker and would wait for ever): an
+// owner with a window posts the work to its own thread and returns.
 class CDeviceOwner {
 public:
     virtual ~CDeviceOwner() = default;
     virtual CDeviceImage& Image() = 0;
     virtual CQZ81KTMidiOut& MidiOut() = 0;
-    // Hands (wParam, lParam) to the owner's own thread; must not block.
+    // Hands (wParam, lParam) to the owner's own thread.
     virtual void PostReplyNotify(int wParam, int lParam) = 0;
-    // Rebuild the summary line of one preset (called on the input worker thread).
+    // Rebuild the summary line of one preset.
     virtual void UpdatePresetLine(int nPreset) = 0;
-    // Re-run the control enabling rule (called on the input worker thread).
+    // Re-run the control enabling rule.
     virtual void UpdateControlEnable() = 0;
 };

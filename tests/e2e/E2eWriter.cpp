@@ -41,9 +41,9 @@ int main(int argc, char** argv) {
     }
     if (!session.SystemSeen()) return 1;
     CDeviceImage& img = session.Image();
-    img.WriteByte(img.m_system, static_cast<size_t>(nByte), static_cast<uint8_t>(nValue));
+    img.WriteByte(qz::EBlock::System, static_cast<size_t>(nByte), static_cast<uint8_t>(nValue));
     uint8_t sys[qz::kSystemSize];
-    img.Read(img.m_system, sys, sizeof sys);
+    img.Read(qz::EBlock::System, sys);
     if (!SendDT1(session.MidiOut(), 0x7F, qz::kAddrSystem, sys, sizeof sys)) return 1;
     if (bFlash && !session.MidiOut().SendLongMsg(qz::kWriteFlashFrame, sizeof qz::kWriteFlashFrame)) return 1;
     // Let the frames leave before the ports close.

@@ -8,6 +8,7 @@
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
 #include "protocol/DeviceFrames.h"
+#include "protocol/PresetOperations.h"
 #include "protocol/QZ81KTMidiIn.h"
 #include "support/FakeOwner.h"
 
@@ -47,9 +48,10 @@ struct DeviceConversation : ::testing::Test {
         size_t n = emulator.Emulator().ReadBlock(addr, b, sizeof b);
         return Bytes(b, b + n);
     }
-    Bytes ImageBlock(const uint8_t* p, size_t n) {
-        Bytes b(n);
-        owner.Image().Read(p, b.data(), n);
+    Bytes ImageBlock(qz::EBlock e, size_t n) {
+        Bytes b(CDeviceImage::CopySize(e));
+        owner.Image().Read(e, b.data(), b.size());
+        b.resize(n);
         return b;
     }
 };
@@ -57,12 +59,11 @@ struct DeviceConversation : ::testing::Test {
 TEST_F(DeviceConversation, RequestAllFillsEveryBlockAndNotifiesInOrder) {
     ASSERT_EQ(Connect(), 1);
     ASSERT_TRUE(owner.WaitUntil([&] { return AllStored(); }));
-    CDeviceImage& img = owner.Image();
-    EXPECT_EQ(ImageBlock(img.m_version, 8), DeviceBlock(qz::kAddrVersion));
-    EXPECT_EQ(ImageBlock(img.m_productID, 16), DeviceBlock(qz::kAddrProductID));
-    EXPECT_EQ(ImageBlock(img.m_system, 28), DeviceBlock(qz::kAddrSystem));
-    EXPECT_EQ(ImageBlock(img.m_timecode, 44), DeviceBlock(qz::kAddrTimecode));
-    for (int n = 0; n < 8; ++n) EXPECT_EQ(ImageBlock(img.m_preset[n], 50), DeviceBlock(qz::PresetAddress(n))) << n;
+    EXPECT_EQ(ImageBlock(qz::EBlock::Version, 8), DeviceBlock(qz::kAddrVersion));
+    EXPECT_EQ(ImageBlock(qz::EBlock::ProductID, 16), DeviceBlock(qz::kAddrProductID));
+    EXPECT_EQ(ImageBlock(qz::EBlock::System, 28), DeviceBlock(qz::kAddrSystem));
+    EXPECT_EQ(ImageBlock(qz::EBlock::Timecode, 44), DeviceBlock(qz::kAddrTimecode));
+    for (int n = 0; n < 8; ++n) EXPECT_EQ(ImageBlock(qz::PresetBlock(n), 50), DeviceBlock(qz::PresetAddress(n))) << n;
     EXPECT_EQ(owner.Posts(), (std::vector<std::pair<int, int>>{
                                  {REPLY_IDENTITY, 0}, {REPLY_IDENTITY, 0}, {REPLY_SYSTEM, 0}, {REPLY_STATUS, 0xFF}}));
     EXPECT_EQ(owner.PresetLines(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
@@ -89,7 +90,7 @@ TEST_F(DeviceConversation, WrongChecksumOtherIdSplitAndFloodStillFillTheImage) {
     emulator.Faults().m_nFloodPerSecond = 100000;
     ASSERT_EQ(Connect(), 1);
     EXPECT_TRUE(owner.WaitUntil([&] { return AllStored(); }));
-    EXPECT_EQ(ImageBlock(owner.Image().m_system, 28), DeviceBlock(qz::kAddrSystem));
+    EXPECT_EQ(ImageBlock(qz::EBlock::System, 28), DeviceBlock(qz::kAddrSystem));
 }
 
 TEST_F(DeviceConversation, RepliesOfTheWrongSizeAreIgnored) {
@@ -113,14 +114,14 @@ TEST_F(DeviceConversation, RepliesOfTheWrongSizeAreIgnored) {
 TEST_F(DeviceConversation, LostRepliesLeaveOnlyTheirFlagsAndAReconnectKeepsTheBlocks) {
     ASSERT_EQ(Connect(), 1);
     ASSERT_TRUE(owner.WaitUntil([&] { return AllStored(); }));
-    Bytes system = ImageBlock(owner.Image().m_system, 28);
+    Bytes system = ImageBlock(qz::EBlock::System, 28);
     // A device that stopped answering: the reconnect keeps the blocks and their flags.
     emulator.Faults().m_bSilent = true;
     ASSERT_EQ(Connect(), 1);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), 1);
     EXPECT_EQ(owner.Image().m_nStatusReplies.load(), 0);
-    EXPECT_EQ(ImageBlock(owner.Image().m_system, 28), system);
+    EXPECT_EQ(ImageBlock(qz::EBlock::System, 28), system);
     // Every second reply lost: after a fresh start-up the image fills only partly.
     emulator.Faults().m_bSilent = false;
     emulator.Faults().m_nDropEveryNth = 2;
@@ -135,19 +136,19 @@ TEST_F(DeviceConversation, WritesAreAppliedAndReadBack) {
     ASSERT_EQ(Connect(), 1);
     ASSERT_TRUE(owner.WaitUntil([&] { return AllStored(); }));
     CDeviceImage& img = owner.Image();
-    img.WriteByte(img.m_system, 11, 1);
+    img.WriteByte(qz::EBlock::System, 11, 1);
     uint8_t sys[28];
-    img.Read(img.m_system, sys, sizeof sys);
+    img.Read(qz::EBlock::System, sys, sizeof sys);
     ASSERT_EQ(SendDT1(owner.MidiOut(), 0x7F, qz::kAddrSystem, sys, sizeof sys), 1);
-    img.WriteByte(img.m_system, 11, 0);  // the read-back must bring the device's value
+    img.WriteByte(qz::EBlock::System, 11, 0);  // the read-back must bring the device's value
     ASSERT_EQ(SendRQ1(owner.MidiOut(), 0x7F, qz::kAddrSystem, 28), 1);
-    EXPECT_TRUE(owner.WaitUntil([&] { return img.ReadByte(img.m_system, 11) == 1; }));
+    EXPECT_TRUE(owner.WaitUntil([&] { return img.ReadByte(qz::EBlock::System, 11) == 1; }));
     // Presets go back whole, bytes the panel does not interpret included.
-    img.WriteByte(img.m_preset[3], 44, 0x0A);
-    img.WriteByte(img.m_preset[3], 45, 0x05);
+    img.WriteByte(qz::PresetBlock(3), 44, 0x0A);
+    img.WriteByte(qz::PresetBlock(3), 45, 0x05);
     SendAllPresets(owner);
     ASSERT_TRUE(owner.WaitUntil([&] { return DeviceBlock(qz::PresetAddress(3))[44] == 0x0A; }));
-    EXPECT_EQ(DeviceBlock(qz::PresetAddress(3)), ImageBlock(img.m_preset[3], 50));
+    EXPECT_EQ(DeviceBlock(qz::PresetAddress(3)), ImageBlock(qz::PresetBlock(3), 50));
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ struct ReplyDispatch : ::testing::Test {
     void Deliver(const Bytes& m) { in.OnOtherSysEx(m.data(), static_cast<int>(m.size())); }
     Bytes Status() {
         Bytes s(58);
-        owner.Image().Read(owner.Image().m_status, s.data(), s.size());
+        owner.Image().Read(qz::EBlock::Status, s.data(), s.size());
         return s;
     }
 };
@@ -68,8 +68,8 @@ TEST_F(ReplyDispatch, ChecksInOrderAcceptWrongChecksumAndOtherDeviceID) {
     Bytes pid = Reply(qz::kAddrProductID, Bytes(16, 'A'), 0x10);
     Deliver(pid);
     EXPECT_EQ(owner.Image().m_bProductIDRcvd.load(), 1);
-    EXPECT_EQ(owner.Image().m_productID[15], 'A');
-    EXPECT_EQ(owner.Image().m_productID[16], 0);
+    EXPECT_EQ(owner.Image().ReadByte(qz::EBlock::ProductID, 15), 'A');
+    EXPECT_EQ(owner.Image().ReadByte(qz::EBlock::ProductID, 16), 0);
     EXPECT_EQ(owner.Posts(), (std::vector<std::pair<int, int>>{{REPLY_IDENTITY, 0}, {REPLY_IDENTITY, 0}}));
 
     // 13 bytes is the shortest data set: the control mode block.
@@ -128,7 +128,7 @@ TEST_F(ReplyDispatch, SystemTimecodeAndPresetsNotifyAsTheyShould) {
     Deliver(Reply(qz::kAddrTimecode, Bytes(44, 2)));
     EXPECT_EQ(owner.Image().m_bTimecodeRcvd.load(), 1);
     EXPECT_EQ(owner.Posts(), (std::vector<std::pair<int, int>>{{REPLY_SYSTEM, 0}}));
-    EXPECT_EQ(owner.Image().ReadByte(owner.Image().m_system, 5), 3);
+    EXPECT_EQ(owner.Image().ReadByte(qz::EBlock::System, 5), 3);
 
     for (int round = 0; round < 3; ++round)
         for (int n = 0; n < 7; ++n) Deliver(Reply(qz::PresetAddress(n), Bytes(50, static_cast<uint8_t>(n))));
@@ -137,18 +137,18 @@ TEST_F(ReplyDispatch, SystemTimecodeAndPresetsNotifyAsTheyShould) {
     EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), 1);
     EXPECT_EQ(owner.PresetLines().size(), 22u);
     EXPECT_EQ(owner.PresetLines().back(), 7);
-    EXPECT_EQ(owner.Image().ReadByte(owner.Image().m_preset[6], 49), 6);
+    EXPECT_EQ(owner.Image().ReadByte(qz::PresetBlock(6), 49), 6);
     EXPECT_EQ(owner.Posts().size(), 1u);  // presets post nothing
 
     // A reconnect resets only the link state.
     owner.Image().ResetLinkState();
     EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), 1);
     EXPECT_EQ(owner.Image().m_bTimecodeRcvd.load(), 1);
-    EXPECT_EQ(owner.Image().ReadByte(owner.Image().m_system, 5), 3);
+    EXPECT_EQ(owner.Image().ReadByte(qz::EBlock::System, 5), 3);
     // Start-up clears the copies and flags, not the status copy.
     owner.Image().Clear();
     EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), 0);
-    EXPECT_EQ(owner.Image().ReadByte(owner.Image().m_system, 5), 0);
+    EXPECT_EQ(owner.Image().ReadByte(qz::EBlock::System, 5), 0);
 }
 
 TEST_F(ReplyDispatch, RequestAllQueuesThirteenFramesOrStopsAtTheFirstRefusal) {

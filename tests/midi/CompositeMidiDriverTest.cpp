@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "midi/platform/LoopbackDriver.h"
-#include "midi/platform/RtMidiComposite.h"
+#include "midi/platform/CompositeMidiDriver.h"
 #include "platform/PortRecorder.h"
 
 namespace {

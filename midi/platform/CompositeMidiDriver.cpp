@@ -1,4 +1,4 @@
-#include "midi/platform/RtMidiComposite.h"
+#include "midi/platform/CompositeMidiDriver.h"
 
 CCompositeMidiDriver::CCompositeMidiDriver(CMidiDriver& first, CMidiDriver& second)
     : m_first(first), m_second(second) {}
