@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(g++ make cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2)
+PACKAGES=(g++ make cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2
+          qt6-base-dev fonts-dejavu-core)
 
 install_missing() {
     local missing=()
