@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceImage.h"
 #include "protocol/PresetBlock.h"
 #include "protocol/StatusText.h"
@@ -33,9 +34,11 @@ std::string Item(const char* const* items, int nCount, int i) {
     return i >= 0 && i < nCount ? items[i] : "? (" + std::to_string(i) + ")";
 }
 
-std::string TwoDigits(int tens, int units) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%02d", tens * 10 + units);
+// hh:mm:ss:ff of a time in a block.
+std::string TimeText(const uint8_t* p) {
+    const qz::CBlockTime t = qz::ReadBlockTime(p);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d:%02d", t.nHours, t.nMinutes, t.nSeconds, t.nFrames);
     return buf;
 }
 
@@ -44,19 +47,21 @@ std::string TwoDigits(int tens, int units) {
 CLabelledLines SystemSettingsText(const uint8_t* s, const uint8_t (*pPresets)[qz::kPresetSize]) {
     static const char* const kAudio[] = {"1-2", "3-4", "5-6", "7-8"};
     CLabelledLines lines;
-    lines.emplace_back("Direction", Pair(s[1], "SDI -> IEEE1394", "IEEE1394 -> SDI"));
-    lines.emplace_back("SDI Audio Channel", Item(kAudio, 4, s[3]));
-    std::string preset = s[5] < qz::kPresetCount && pPresets ? qz::PresetSummaryLine(s[5], pPresets[s[5]])
-                                                             : "? (" + std::to_string(s[5]) + ")";
+    using namespace qz;
+    lines.emplace_back("Direction", Pair(s[kSysDirection], "SDI -> IEEE1394", "IEEE1394 -> SDI"));
+    lines.emplace_back("SDI Audio Channel", Item(kAudio, 4, s[kSysAudioChannels]));
+    const uint8_t byPreset = s[kSysPreset];
+    std::string preset = byPreset < kPresetCount && pPresets ? PresetSummaryLine(byPreset, pPresets[byPreset])
+                                                             : "? (" + std::to_string(byPreset) + ")";
     lines.emplace_back("Preset", preset);
-    lines.emplace_back("Control Mode", Pair(s[7], "Local", "Remote"));
-    lines.emplace_back("IEEE1394 Unit Type", Pair(s[9], "Camera", "Recorder"));
-    lines.emplace_back("Default Frame Rate", Pair(s[21], "59.94Hz", "50Hz"));
-    lines.emplace_back("IEEE1394 Sync Operation", OnOff(s[11]));
-    lines.emplace_back("IEEE1394 Audio SRC", OnOff(s[13]));
-    lines.emplace_back("IEEE1394 Format Fix", OnOff(s[23]));
-    lines.emplace_back("SDI Input Remote", OnOff(s[17]));
-    lines.emplace_back("FAN", OnOff(s[15]));
+    lines.emplace_back("Control Mode", Pair(s[kSysRemote], "Local", "Remote"));
+    lines.emplace_back("IEEE1394 Unit Type", Pair(s[kSysUnitType], "Camera", "Recorder"));
+    lines.emplace_back("Default Frame Rate", Pair(s[kSysFrameRate], "59.94Hz", "50Hz"));
+    lines.emplace_back("IEEE1394 Sync Operation", OnOff(s[kSysSyncOperation]));
+    lines.emplace_back("IEEE1394 Audio SRC", OnOff(s[kSysAudioSrc]));
+    lines.emplace_back("IEEE1394 Format Fix", OnOff(s[kSysFormatFix]));
+    lines.emplace_back("SDI Input Remote", OnOff(s[kSysSdiInputRemote]));
+    lines.emplace_back("FAN", OnOff(s[kSysFan]));
     return lines;
 }
 
@@ -65,40 +70,39 @@ CLabelledLines TimecodeSettingsText(const uint8_t* t) {
     static const char* const kDrop[] = {"Auto", "NonDrop", "Drop"};
     static const char* const kGen[] = {"Off", "Free Run", "Thru", "Offset"};
     static const char* const kUbGen[] = {"Off", "Preset", "Thru", "Recording Mark"};
+    using namespace qz;
     CLabelledLines lines;
-    std::string preset = TwoDigits(t[6] & 3, t[7] & 0xF) + ":" + TwoDigits(t[4] & 7, t[5] & 0xF) + ":" +
-                         TwoDigits(t[2] & 7, t[3] & 0xF) + ":" + TwoDigits(t[0] & 3, t[1] & 0xF);
+    std::string preset = TimeText(t + kTcPreset);
     struct Flag {
         const char* name;
         int byte, bit;
     };
     const Flag flags[] = {{"S6", 6, 3}, {"S5", 6, 2}, {"S4", 4, 3}, {"S3", 2, 3}, {"S2", 0, 3}, {"S1", 0, 2}};
-    for (const Flag& f : flags) preset += std::string("  ") + f.name + (t[f.byte] >> f.bit & 1 ? " on" : " off");
+    for (const Flag& f : flags)
+        preset += std::string("  ") + f.name + (t[kTcPreset + f.byte] >> f.bit & 1 ? " on" : " off");
     lines.emplace_back("Timecode Preset", preset);
     // BG8 … BG1 from left to right, as the dialog shows them.
-    const int ub[] = {14, 15, 12, 13, 10, 11, 8, 9};
+    const int ub[] = {6, 7, 4, 5, 2, 3, 0, 1};
     std::string bits;
     for (int i = 0; i < 8; ++i) {
         char buf[16];
-        std::snprintf(buf, sizeof buf, "%sBG%d=%X", i ? " " : "", 8 - i, t[ub[i]] & 0xF);
+        std::snprintf(buf, sizeof buf, "%sBG%d=%X", i ? " " : "", 8 - i, t[kTcUserBits + ub[i]] & 0xF);
         bits += buf;
     }
     lines.emplace_back("Userbit Preset", bits);
-    lines.emplace_back("Timecode Offset", TwoDigits(t[22] & 3, t[23] & 0xF) + ":" + TwoDigits(t[20] & 7, t[21] & 0xF) +
-                                              ":" + TwoDigits(t[18] & 7, t[19] & 0xF) + ":" +
-                                              TwoDigits(t[16] & 3, t[17] & 0xF));
+    lines.emplace_back("Timecode Offset", TimeText(t + kTcOffset));
     for (int n = 0; n < 2; ++n) {
-        int line480 = (t[36 + 2 * n] & 0xF) * 16 + (t[37 + 2 * n] & 0xF);
-        int line576 = (t[40 + 2 * n] & 0xF) * 16 + (t[41 + 2 * n] & 0xF);
+        int line480 = Read8(t, kTcDvitcLine480 + 2 * n);
+        int line576 = Read8(t, kTcDvitcLine576 + 2 * n);
         char buf[96];
         std::snprintf(buf, sizeof buf, "Generate %s, 480i Insert Postion %d(%d), 576i Insert Postion %d(%d)",
-                      t[33 + 2 * n] & 1 ? "on" : "off", line480, line480 + 263, line576, line576 + 313);
+                      t[kTcDvitcGenerate + 2 * n] & 1 ? "on" : "off", line480, line480 + 263, line576, line576 + 313);
         lines.emplace_back(n == 0 ? "SD-SDI DVITC #1" : "SD-SDI DVITC #2", buf);
     }
-    lines.emplace_back("SDI Input Timecode Type", Item(kType, 4, t[25] & 0xF));
-    lines.emplace_back("Timecode Drop Frame", Item(kDrop, 3, t[31] & 0xF));
-    lines.emplace_back("Timecode Generate", Item(kGen, 4, t[27] & 0xF));
-    lines.emplace_back("Userbit Generate", Item(kUbGen, 4, t[29] & 0xF));
+    lines.emplace_back("SDI Input Timecode Type", Item(kType, 4, t[kTcInputType] & 0xF));
+    lines.emplace_back("Timecode Drop Frame", Item(kDrop, 3, t[kTcDropFrame] & 0xF));
+    lines.emplace_back("Timecode Generate", Item(kGen, 4, t[kTcGenerate] & 0xF));
+    lines.emplace_back("Userbit Generate", Item(kUbGen, 4, t[kTcUserBitGenerate] & 0xF));
     return lines;
 }
 

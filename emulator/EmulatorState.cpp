@@ -4,35 +4,29 @@
 #include <cstdio>
 #include <cstring>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
+#include "protocol/PresetBlock.h"
 
 namespace {
 
-// Writes nValue as nCount nibbles, most significant first (one per byte).
-void PutNibbles(uint8_t* p, uint32_t nValue, int nCount) {
-    for (int i = nCount - 1; i >= 0; --i) {
-        p[i] = static_cast<uint8_t>(nValue & 0x0F);
-        nValue >>= 4;
-    }
-}
+using qz::Read16;
+using qz::Read8;
+using qz::Write16;
+using qz::Write8;
 
-uint32_t GetNibbles(const uint8_t* p, int nCount) {
-    uint32_t v = 0;
-    for (int i = 0; i < nCount; ++i) v = (v << 4) | (p[i] & 0x0F);
-    return v;
-}
-
-// Two-digit binary-coded value of the timecode block: the tens digit masked to its width.
-int Digits(const uint8_t* p, uint8_t byTensMask) { return (p[0] & byTensMask) * 10 + (p[1] & 0x0F); }
-
-CEmulatorTimecode LabelAt(const uint8_t* t) {
+CEmulatorTimecode LabelAt(const uint8_t* p) {
+    const qz::CBlockTime t = qz::ReadBlockTime(p);
     CEmulatorTimecode tc;
-    tc.m_nFrames = Digits(t + 0, 0x03);
-    tc.m_nSeconds = Digits(t + 2, 0x07);
-    tc.m_nMinutes = Digits(t + 4, 0x07);
-    tc.m_nHours = Digits(t + 6, 0x03);
+    tc.m_nFrames = t.nFrames;
+    tc.m_nSeconds = t.nSeconds;
+    tc.m_nMinutes = t.nMinutes;
+    tc.m_nHours = t.nHours;
     return tc;
 }
+
+// The status bytes 24-31, which the panel does not read, carry the user bits.
+constexpr int kStatusUserBits = 24;
 
 // Timecode generate modes (timecode block byte 27).
 constexpr int kGenOff = 0;
@@ -116,42 +110,42 @@ CEmulatorMemory CEmulatorState::FactoryMemory() {
     std::memcpy(mem.m_productID, "QZ-81KT-EMU00001", qz::kProductIDSize);
 
     uint8_t* s = mem.m_system;
-    s[1] = 0;   // SDI -> IEEE1394
-    s[3] = 0;   // audio channels 1-2
-    s[5] = 0;   // preset 0
-    s[7] = 1;   // Remote, so that the panel's controls work
-    s[9] = 0;   // Camera
-    s[15] = 1;  // FAN on
-    s[21] = 0;  // 59.94 Hz
+    s[qz::kSysDirection] = 0;      // SDI -> IEEE1394
+    s[qz::kSysAudioChannels] = 0;  // 1-2
+    s[qz::kSysPreset] = 0;
+    s[qz::kSysRemote] = 1;  // Remote, so that the panel's controls work
+    s[qz::kSysUnitType] = 0;  // Camera
+    s[qz::kSysFan] = 1;
+    s[qz::kSysFrameRate] = 0;  // 59.94 Hz
 
     uint8_t* t = mem.m_timecode;
-    t[27] = kGenFreeRun;      // free run from the preset 00:00:00:00
-    t[29] = 1;                // user bits from their preset
-    t[33] = 1;                // DVITC #1 generated
-    PutNibbles(t + 36, 14, 2);  // 480i lines 14 and 16
-    PutNibbles(t + 38, 16, 2);
-    PutNibbles(t + 40, 19, 2);  // 576i lines 19 and 21
-    PutNibbles(t + 42, 21, 2);
+    t[qz::kTcGenerate] = kGenFreeRun;  // free run from the preset 00:00:00:00
+    t[qz::kTcUserBitGenerate] = 1;     // user bits from their preset
+    t[qz::kTcDvitcGenerate] = 1;       // DVITC #1 generated
+    Write8(t, qz::kTcDvitcLine480, 14);  // 480i lines 14 and 16
+    Write8(t, qz::kTcDvitcLine480 + 2, 16);
+    Write8(t, qz::kTcDvitcLine576, 19);  // 576i lines 19 and 21
+    Write8(t, qz::kTcDvitcLine576 + 2, 21);
 
     for (int n = 0; n < qz::kPresetCount; ++n) {
         const CPresetDefault& d = kPresetDefaults[n];
         uint8_t* p = mem.m_preset[n];
-        PutNibbles(p + 0, static_cast<uint32_t>(d.nHdRate), 4);
-        PutNibbles(p + 4, static_cast<uint32_t>(d.nSdRate), 4);
-        PutNibbles(p + 8, 0x0100, 4);   // PMT
-        PutNibbles(p + 12, 0x0810, 4);  // PCR rides on the video stream
-        PutNibbles(p + 16, 0x0810, 4);  // video
-        PutNibbles(p + 20, 0x0814, 4);  // audio
-        PutNibbles(p + 24, 0x0001, 4);  // program number Tx
-        PutNibbles(p + 28, 0x0000, 4);  // program number Rx: automatic
-        PutNibbles(p + 32, static_cast<uint32_t>(d.nCodec), 2);
-        PutNibbles(p + 34, static_cast<uint32_t>(d.nHSize), 2);
-        PutNibbles(p + 36, static_cast<uint32_t>(d.nGop), 2);
-        PutNibbles(p + 38, static_cast<uint32_t>(d.nBPict), 2);
-        PutNibbles(p + 40, static_cast<uint32_t>(d.nClosedGop), 2);
-        PutNibbles(p + 42, 2, 2);  // 384 kbit/s audio
-        PutNibbles(p + 46, static_cast<uint32_t>(d.nRxType), 2);
-        PutNibbles(p + 48, 0, 2);  // low-pass filter off
+        Write16(p, qz::kPresetHdBitRate, d.nHdRate);
+        Write16(p, qz::kPresetSdBitRate, d.nSdRate);
+        Write16(p, qz::kPresetPmtPid, 0x0100);
+        Write16(p, qz::kPresetPcrPid, 0x0810);  // PCR rides on the video stream
+        Write16(p, qz::kPresetVideoPid, 0x0810);
+        Write16(p, qz::kPresetAudioPid, 0x0814);
+        Write16(p, qz::kPresetProgramTx, 0x0001);
+        Write16(p, qz::kPresetProgramRx, 0x0000);  // automatic
+        Write8(p, qz::kPresetCodec, d.nCodec);
+        Write8(p, qz::kPresetHorizontalSize, d.nHSize);
+        Write8(p, qz::kPresetGopSize, d.nGop);
+        Write8(p, qz::kPresetBPictures, d.nBPict);
+        Write8(p, qz::kPresetClosedGop, d.nClosedGop);
+        Write8(p, qz::kPresetAudioBitRate, 2);  // 384 kbit/s
+        Write8(p, qz::kPresetRxType, d.nRxType);
+        Write8(p, qz::kPresetLowPass, 0);  // off
     }
     return mem;
 }
@@ -179,84 +173,45 @@ void CEmulatorState::SetInputFormat(int nCode, uint64_t nNowMs) {
 
 int CEmulatorState::InputFormat() const {
     if (m_nInputFormat != kFormatAuto) return m_nInputFormat;
-    return m_memory.m_system[21] ? 13 : 12;  // 1080/50i or 1080/59.94i
+    return m_memory.m_system[qz::kSysFrameRate] ? 13 : 12;  // 1080/50i or 1080/59.94i
 }
 
-bool CEmulatorState::IsRemote() const { return (m_byControlMode & 0x01) || m_memory.m_system[7] != 0; }
+bool CEmulatorState::IsRemote() const { return (m_byControlMode & 0x01) || m_memory.m_system[qz::kSysRemote] != 0; }
 
 // ---- blocks ----
 
 int CEmulatorState::ReadableBlockSize(uint32_t dwAddress) {
-    switch (dwAddress) {
-    case qz::kAddrVersion: return qz::kVersionSize;
-    case qz::kAddrProductID: return qz::kProductIDSize;
-    case qz::kAddrControlMode: return qz::kControlModeSize;
-    case qz::kAddrSystem: return qz::kSystemSize;
-    case qz::kAddrTimecode: return qz::kTimecodeSize;
-    case qz::kAddrStatus: return qz::kStatusSize;
-    default: break;
-    }
-    for (int n = 0; n < qz::kPresetCount; ++n)
-        if (dwAddress == qz::PresetAddress(n)) return qz::kPresetSize;
-    return 0;
+    const qz::CBlockInfo* pBlock = qz::FindBlockByAddress(dwAddress);
+    return pBlock ? pBlock->nSize : 0;
 }
 
 size_t CEmulatorState::ReadBlock(uint32_t dwAddress, uint64_t nNowMs, uint8_t* pOut, size_t nCapacity) const {
-    const int nSize = ReadableBlockSize(dwAddress);
-    if (nSize == 0 || !pOut || nCapacity < static_cast<size_t>(nSize)) return 0;
-    switch (dwAddress) {
-    case qz::kAddrVersion: std::memcpy(pOut, m_version, qz::kVersionSize); break;
-    case qz::kAddrProductID: std::memcpy(pOut, m_memory.m_productID, qz::kProductIDSize); break;
-    case qz::kAddrControlMode: pOut[0] = m_byControlMode; break;
-    case qz::kAddrSystem:
+    const qz::CBlockInfo* pBlock = qz::FindBlockByAddress(dwAddress);
+    if (!pBlock || !pOut || nCapacity < static_cast<size_t>(pBlock->nSize)) return 0;
+    using qz::EBlock;
+    switch (pBlock->eBlock) {
+    case EBlock::Version: std::memcpy(pOut, m_version, qz::kVersionSize); break;
+    case EBlock::ProductID: std::memcpy(pOut, m_memory.m_productID, qz::kProductIDSize); break;
+    case EBlock::ControlMode: pOut[0] = m_byControlMode; break;
+    case EBlock::System:
         std::memcpy(pOut, m_memory.m_system, qz::kSystemSize);
-        if (m_byControlMode & 0x01) pOut[7] = 1;  // SW6 holds the device in Remote
+        if (m_byControlMode & 0x01) pOut[qz::kSysRemote] = 1;  // SW6 holds the device in Remote
         break;
-    case qz::kAddrTimecode: std::memcpy(pOut, m_memory.m_timecode, qz::kTimecodeSize); break;
-    case qz::kAddrStatus: {
+    case EBlock::Timecode: std::memcpy(pOut, m_memory.m_timecode, qz::kTimecodeSize); break;
+    case EBlock::Status: {
         uint8_t status[qz::kStatusSize];
         BuildStatus(nNowMs, status);
         std::memcpy(pOut, status, qz::kStatusSize);
         break;
     }
-    default:
-        for (int n = 0; n < qz::kPresetCount; ++n)
-            if (dwAddress == qz::PresetAddress(n)) std::memcpy(pOut, m_memory.m_preset[n], qz::kPresetSize);
-        break;
+    default: std::memcpy(pOut, m_memory.m_preset[qz::PresetIndex(pBlock->eBlock)], qz::kPresetSize); break;
     }
-    return static_cast<size_t>(nSize);
+    return static_cast<size_t>(pBlock->nSize);
 }
 
 CEmulatorState::EWrite CEmulatorState::ApplyWrite(uint32_t dwAddress, const uint8_t* pData, size_t n, uint64_t nNowMs) {
     if (!pData || n == 0) return kWriteIgnored;
-    switch (dwAddress) {
-    case qz::kAddrSystem:
-        if (n != qz::kSystemSize) return kWriteIgnored;
-        if (!IsRemote()) {
-            // In Local the front panel owns the settings; only the switch to Remote is taken.
-            if (pData[7] == m_memory.m_system[7]) return kWriteIgnored;
-            m_memory.m_system[7] = pData[7];
-        } else {
-            std::memcpy(m_memory.m_system, pData, qz::kSystemSize);
-        }
-        RetimeTimecode(nNowMs);
-        return kWriteApplied;
-    case qz::kAddrTimecode: {
-        if (n != qz::kTimecodeSize || !IsRemote()) return kWriteIgnored;
-        uint8_t* t = m_memory.m_timecode;
-        const bool bRestart = std::memcmp(t, pData, 8) != 0 || std::memcmp(t + 16, pData + 16, 8) != 0 ||
-                              (t[27] & 0x0F) != (pData[27] & 0x0F);
-        std::memcpy(t, pData, qz::kTimecodeSize);
-        if (bRestart)
-            RestartTimecode(nNowMs);
-        else
-            RetimeTimecode(nNowMs);
-        return kWriteApplied;
-    }
-    case qz::kAddrProductID:
-        if (n != qz::kProductIDSize) return kWriteIgnored;
-        std::memcpy(m_memory.m_productID, pData, qz::kProductIDSize);
-        return kWriteApplied;
+    switch (dwAddress) {  // the written-only addresses, one byte each
     case qz::kAddrTest:
         if (n != 1) return kWriteIgnored;
         m_byTest = pData[0];
@@ -276,13 +231,45 @@ CEmulatorState::EWrite CEmulatorState::ApplyWrite(uint32_t dwAddress, const uint
     default:
         break;
     }
-    for (int i = 0; i < qz::kPresetCount; ++i) {
-        if (dwAddress != qz::PresetAddress(i)) continue;
-        if (n != qz::kPresetSize || !IsRemote()) return kWriteIgnored;
-        std::memcpy(m_memory.m_preset[i], pData, qz::kPresetSize);
+    const qz::CBlockInfo* pBlock = qz::FindBlockByAddress(dwAddress);
+    if (!pBlock || n != static_cast<size_t>(pBlock->nSize)) return kWriteIgnored;
+    using qz::EBlock;
+    switch (pBlock->eBlock) {
+    case EBlock::System:
+        if (!IsRemote()) {
+            // In Local the front panel owns the settings; only the switch to Remote is taken.
+            if (pData[qz::kSysRemote] == m_memory.m_system[qz::kSysRemote]) return kWriteIgnored;
+            m_memory.m_system[qz::kSysRemote] = pData[qz::kSysRemote];
+        } else {
+            std::memcpy(m_memory.m_system, pData, qz::kSystemSize);
+        }
+        RetimeTimecode(nNowMs);
+        return kWriteApplied;
+    case EBlock::Timecode: {
+        if (!IsRemote()) return kWriteIgnored;
+        uint8_t* t = m_memory.m_timecode;
+        const bool bRestart = std::memcmp(t + qz::kTcPreset, pData + qz::kTcPreset, 8) != 0 ||
+                              std::memcmp(t + qz::kTcOffset, pData + qz::kTcOffset, 8) != 0 ||
+                              (t[qz::kTcGenerate] & 0x0F) != (pData[qz::kTcGenerate] & 0x0F);
+        std::memcpy(t, pData, qz::kTimecodeSize);
+        if (bRestart)
+            RestartTimecode(nNowMs);
+        else
+            RetimeTimecode(nNowMs);
         return kWriteApplied;
     }
-    return kWriteIgnored;
+    case EBlock::ProductID:
+        std::memcpy(m_memory.m_productID, pData, qz::kProductIDSize);
+        return kWriteApplied;
+    case EBlock::Version:
+    case EBlock::ControlMode:
+    case EBlock::Status:
+        return kWriteIgnored;  // read only
+    default:
+        if (!IsRemote()) return kWriteIgnored;
+        std::memcpy(m_memory.m_preset[qz::PresetIndex(pBlock->eBlock)], pData, qz::kPresetSize);
+        return kWriteApplied;
+    }
 }
 
 // ---- timecode ----
@@ -290,11 +277,11 @@ CEmulatorState::EWrite CEmulatorState::ApplyWrite(uint32_t dwAddress, const uint
 CEmulatorFrameRate CEmulatorState::CurrentRate() const {
     CEmulatorFrameRate rate;
     if (CEmulatorTimecode::RateOfFormat(InputFormat(), rate)) return rate;
-    return m_memory.m_system[21] ? CEmulatorTimecode::Rate25() : CEmulatorTimecode::Rate2997();
+    return m_memory.m_system[qz::kSysFrameRate] ? CEmulatorTimecode::Rate25() : CEmulatorTimecode::Rate2997();
 }
 
 bool CEmulatorState::DropCounting(const CEmulatorFrameRate& rate) const {
-    switch (m_memory.m_timecode[31] & 0x0F) {
+    switch (m_memory.m_timecode[qz::kTcDropFrame] & 0x0F) {
     case 0: return rate.m_nFps == 30 && rate.IsFractional();  // auto: drop at 29.97
     case 2: return rate.m_nFps == 30;                         // forced drop, where it exists
     default: return false;
@@ -306,9 +293,9 @@ void CEmulatorState::RestartTimecode(uint64_t nNowMs) {
     m_bTcDrop = DropCounting(m_tcRate);
     CEmulatorTimecode start;
     const uint8_t* t = m_memory.m_timecode;
-    switch (t[27] & 0x0F) {
-    case kGenFreeRun: start = LabelAt(t); break;
-    case kGenOffset: start = LabelAt(t + 16); break;
+    switch (t[qz::kTcGenerate] & 0x0F) {
+    case kGenFreeRun: start = LabelAt(t + qz::kTcPreset); break;
+    case kGenOffset: start = LabelAt(t + qz::kTcOffset); break;
     default: break;  // thru follows a source that started at power-on
     }
     m_nTcAnchorMs = nNowMs;
@@ -333,7 +320,7 @@ uint64_t CEmulatorState::FramesAt(uint64_t nNowMs) const {
 }
 
 bool CEmulatorState::TimecodeAt(uint64_t nNowMs, CEmulatorTimecode& tc, bool& bDrop) const {
-    const int nMode = m_memory.m_timecode[27] & 0x0F;
+    const int nMode = m_memory.m_timecode[qz::kTcGenerate] & 0x0F;
     bDrop = m_bTcDrop;
     if (nMode == kGenOff) return false;
     // Thru and offset need a timecode on the input.
@@ -352,7 +339,7 @@ int CEmulatorState::SupplyTenthsAt(uint64_t nNowMs) const {
 
 void CEmulatorState::BuildStream(uint8_t (&out)[qz::kStatusSize]) const {
     const uint8_t* s = m_memory.m_system;
-    const bool bFrom1394 = s[1] != 0;
+    const bool bFrom1394 = s[qz::kSysDirection] != 0;
     const int nCode = InputFormat();
     CEmulatorFrameRate rate;
     const bool bSignal = CEmulatorTimecode::RateOfFormat(nCode, rate);
@@ -362,10 +349,10 @@ void CEmulatorState::BuildStream(uint8_t (&out)[qz::kStatusSize]) const {
     const bool bSd = !bFrom1394 && CEmulatorTimecode::IsSdFormat(nCode);
     const bool b720 = !bFrom1394 && CEmulatorTimecode::Is720Format(nCode);
 
-    const uint8_t* p = m_memory.m_preset[std::min<int>(s[5], qz::kPresetCount - 1)];
-    const uint32_t nCodec = GetNibbles(p + 32, 2);
-    const uint32_t nRxType = GetNibbles(p + 46, 2);
-    uint32_t nRateTenths, nSize, nStreamCodec;
+    const uint8_t* p = m_memory.m_preset[std::min<int>(s[qz::kSysPreset], qz::kPresetCount - 1)];
+    const int nCodec = Read8(p, qz::kPresetCodec);
+    const int nRxType = Read8(p, qz::kPresetRxType);
+    int nRateTenths, nSize, nStreamCodec;
     if (nCodec == 0) {  // HDV/DV
         if (nRxType == 2 || bSd) {
             nRateTenths = 250, nSize = 0, nStreamCodec = 1;  // DV
@@ -377,42 +364,36 @@ void CEmulatorState::BuildStream(uint8_t (&out)[qz::kStatusSize]) const {
     } else {  // MPEG-2, LowLatency
         nStreamCodec = 0;
         if (bSd) {
-            nRateTenths = GetNibbles(p + 4, 4), nSize = 0;
+            nRateTenths = Read16(p, qz::kPresetSdBitRate), nSize = 0;
         } else {
-            nRateTenths = GetNibbles(p + 0, 4);
-            nSize = b720 ? 1 : (GetNibbles(p + 34, 2) ? 3 : 2);
+            nRateTenths = Read16(p, qz::kPresetHdBitRate);
+            nSize = b720 ? 1 : (Read8(p, qz::kPresetHorizontalSize) ? 3 : 2);
         }
     }
-    PutNibbles(out + 48, nRateTenths, 4);
-    PutNibbles(out + 52, nSize, 2);
-    PutNibbles(out + 54, nStreamCodec, 2);
+    Write16(out, qz::kSt1394Rate, nRateTenths);
+    Write8(out, qz::kSt1394Size, nSize);
+    Write8(out, qz::kSt1394Codec, nStreamCodec);
 }
 
 void CEmulatorState::BuildStatus(uint64_t nNowMs, uint8_t (&out)[qz::kStatusSize]) const {
     std::memset(out, 0, sizeof(out));
-    out[13] = m_bLowLatency ? 1 : 0;
+    out[qz::kStLowLatency] = m_bLowLatency ? 1 : 0;
 
     CEmulatorTimecode tc;
     bool bDrop = false;
     if (TimecodeAt(nNowMs, tc, bDrop)) {
-        out[16] = static_cast<uint8_t>((tc.m_nFrames / 10) | (bDrop ? 0x04 : 0));
-        out[17] = static_cast<uint8_t>(tc.m_nFrames % 10);
-        out[18] = static_cast<uint8_t>(tc.m_nSeconds / 10);
-        out[19] = static_cast<uint8_t>(tc.m_nSeconds % 10);
-        out[20] = static_cast<uint8_t>(tc.m_nMinutes / 10);
-        out[21] = static_cast<uint8_t>(tc.m_nMinutes % 10);
-        out[22] = static_cast<uint8_t>(tc.m_nHours / 10);
-        out[23] = static_cast<uint8_t>(tc.m_nHours % 10);
-        if ((m_memory.m_timecode[29] & 0x0F) == 1)  // user bits from their preset
-            for (int i = 0; i < 8; ++i) out[24 + i] = m_memory.m_timecode[8 + i] & 0x0F;
+        qz::WriteBlockTime(out + qz::kStTimecode, {tc.m_nFrames, tc.m_nSeconds, tc.m_nMinutes, tc.m_nHours},
+                           bDrop ? 0x04 : 0);
+        if ((m_memory.m_timecode[qz::kTcUserBitGenerate] & 0x0F) == 1)  // user bits from their preset
+            for (int i = 0; i < 8; ++i) out[kStatusUserBits + i] = m_memory.m_timecode[qz::kTcUserBits + i] & 0x0F;
     } else {
-        out[22] = 0x03;  // no timecode
+        out[qz::kStTimecode + 6] = 0x03;  // hours tens 3: no timecode
     }
 
     const int nCode = InputFormat();
-    PutNibbles(out + 32, static_cast<uint32_t>(nCode), 2);
-    out[35] = m_bExternalPower ? 1 : 0;
-    PutNibbles(out + 36, static_cast<uint32_t>(SupplyTenthsAt(nNowMs)), 2);
+    Write8(out, qz::kStVideoFormat, nCode);
+    out[qz::kStPowerSource] = m_bExternalPower ? 1 : 0;
+    Write8(out, qz::kStVoltage, SupplyTenthsAt(nNowMs));
 
     // Indicator state: bits 0-1 first colour, bits 2-3 second colour (0 off, 1 steady,
     // 2 slow blink, 3 fast blink).
@@ -426,10 +407,10 @@ void CEmulatorState::BuildStatus(uint64_t nNowMs, uint8_t (&out)[qz::kStatusSize
         if (!byLed2) byLed2 = 0x0C;
     } else {
         byLed1 = nCode == kNoSignal ? 0x02 : 0x01;      // signal: steady; none: slow blink
-        byLed2 = m_memory.m_system[1] ? 0x04 : 0x01;     // direction by colour
+        byLed2 = m_memory.m_system[qz::kSysDirection] ? 0x04 : 0x01;  // direction by colour
     }
-    out[46] = byLed1;
-    out[47] = byLed2;
+    out[qz::kStIndicator1] = byLed1;
+    out[qz::kStIndicator2] = byLed2;
 
     BuildStream(out);
 }

@@ -9,6 +9,7 @@
 
 #include "emulator/EmulatorTimecode.h"
 #include "protocol/DeviceBlocks.h"
+#include "protocol/StatusText.h"
 
 // The writable memory: what a write to flash keeps and a power-on restores.
 struct CEmulatorMemory {
@@ -31,7 +32,7 @@ public:
         kWriteUpdateMode,    // the firmware update command; the caller goes silent
     };
 
-    static constexpr int kNoSignal = 127;
+    static constexpr int kNoSignal = qz::kVideoFormatNoSignal;
     static constexpr int kFormatAuto = -1;  // input follows the default frame rate (system byte 21)
     static constexpr size_t kFlashTextMax = 2048;
     static constexpr const char* kFlashSection = "[QZ-81KT Emulator Flash]";
@@ -45,7 +46,8 @@ public:
     // the timecode generator restarts.
     void PowerOn(uint64_t nNowMs);
 
-    // Size of the block that an RQ1 for this address reads, 0 when there is none.
+    // Size of the block that an RQ1 for this address reads (the device's block table),
+    // 0 when there is none.
     static int ReadableBlockSize(uint32_t dwAddress);
     // Copies the block at dwAddress (as the device would send it at time nNowMs) into
     // pOut; returns its size, or 0 for an unknown address or a too small buffer.

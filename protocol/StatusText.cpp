@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceBlocks.h"
 #include "protocol/PresetBlock.h"
 
@@ -10,21 +11,15 @@ namespace qz {
 
 namespace {
 
-// Status block bytes read here.
-constexpr int kFramesTens = 16;  // bits 0-1; bit 2 = drop frame
-constexpr int kFramesUnits = 17;
-constexpr int kSecondsTens = 18;
-constexpr int kSecondsUnits = 19;
-constexpr int kMinutesTens = 20;
-constexpr int kMinutesUnits = 21;
-constexpr int kHoursTens = 22;  // bits 0-1; 3 = no timecode
-constexpr int kHoursUnits = 23;
-constexpr int kVideoFormat = 32;
-constexpr int kPowerSource = 35;
-constexpr int kVoltage = 36;
-constexpr int k1394Rate = 48;
-constexpr int k1394Size = 52;
-constexpr int k1394Codec = 54;
+// The digits of the timecode reading, shown as they come (units unmasked).
+constexpr int kFramesTens = kStTimecode;
+constexpr int kFramesUnits = kStTimecode + 1;
+constexpr int kSecondsTens = kStTimecode + 2;
+constexpr int kSecondsUnits = kStTimecode + 3;
+constexpr int kMinutesTens = kStTimecode + 4;
+constexpr int kMinutesUnits = kStTimecode + 5;
+constexpr int kHoursTens = kStTimecode + 6;
+constexpr int kHoursUnits = kStTimecode + 7;
 
 constexpr int kKnownVideoFormats = 36;
 
@@ -80,7 +75,7 @@ std::string TimecodeText(const uint8_t* s) {
     return sz;
 }
 
-int VideoFormatCode(const uint8_t* pStatus) { return Read8(pStatus, kVideoFormat); }
+int VideoFormatCode(const uint8_t* pStatus) { return Read8(pStatus, kStVideoFormat); }
 
 bool IsKnownVideoFormat(int nCode) { return nCode >= 0 && nCode < kKnownVideoFormats; }
 
@@ -94,9 +89,9 @@ std::string VideoFormatName(int nCode) {
 }
 
 std::string PowerText(const uint8_t* s) {
-    const int v = Read8(s, kVoltage);
+    const int v = Read8(s, kStVoltage);
     char sz[40];
-    std::snprintf(sz, sizeof sz, s[kPowerSource] ? "EXT DC IN / %d.%dV" : "Int BATT. / %d.%dV", v / 10, v % 10);
+    std::snprintf(sz, sizeof sz, s[kStPowerSource] ? "EXT DC IN / %d.%dV" : "Int BATT. / %d.%dV", v / 10, v % 10);
     return sz;
 }
 
@@ -104,9 +99,9 @@ IEEE1394Format IEEE1394FormatText(const uint8_t* s) {
     static const char* const kSizes[] = {nullptr, "1280x720", "1440x1080", "1920x1080"};
     static const char* const kCodecs[] = {"(MPEG)", "(DV)"};
 
-    const int nRate = Read16(s, k1394Rate);
-    const int nSize = Read8(s, k1394Size);
-    const int nCodec = Read8(s, k1394Codec);
+    const int nRate = Read16(s, kSt1394Rate);
+    const int nSize = Read8(s, kSt1394Size);
+    const int nCodec = Read8(s, kSt1394Codec);
     if (nRate < 1 || nRate > 500 || nSize > 3 || nCodec > 1) return {" ---", false};
 
     const char* pSize = kSizes[nSize];
