@@ -34,7 +34,6 @@ void BM_ConnectToCompleteImage(benchmark::State& state) {
     for (auto _ : state) {
         owner.m_image.Clear();
         owner.m_image.ResetLinkState();
-        owner.m_bSystemSeen = false;
         auto t0 = std::chrono::steady_clock::now();
         if (!RequestAll(owner.m_out, 0x7F)) {
             state.SkipWithError("request-all refused");

@@ -38,6 +38,7 @@ void CDeviceImage::Clear() {
     m_bTimecodeRcvd = 0;
     for (auto& f : m_bPresetRcvd) f = 0;
     m_bAllPresetsRcvd = 0;
+    m_dwRepliesStored = 0;
     m_bForceStatusNotify = 1;  // the status copy is not cleared: its first reply shows in full
 }
 
@@ -116,6 +117,14 @@ bool CDeviceImage::WriteByte(EBlock eBlock, size_t i, uint8_t by) {
     std::lock_guard<std::mutex> lock(m_blockLock);
     p[i] = by;
     return true;
+}
+
+bool CDeviceImage::ReplyStored(EBlock eBlock) const {
+    return (m_dwRepliesStored.load(std::memory_order_acquire) >> static_cast<int>(eBlock)) & 1;
+}
+
+void CDeviceImage::MarkReplyStored(EBlock eBlock) {
+    m_dwRepliesStored.fetch_or(uint32_t{1} << static_cast<int>(eBlock), std::memory_order_acq_rel);
 }
 
 int CDeviceImage::StoreStatus(const uint8_t (&status)[qz::kStatusSize]) {

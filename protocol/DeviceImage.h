@@ -48,6 +48,12 @@ public:
     uint8_t ReadByte(EBlock eBlock, size_t i) const;
     bool WriteByte(EBlock eBlock, size_t i, uint8_t by);
 
+    // Whether a reply of the block has been stored since construction or Clear. The reply
+    // handlers mark every block (the system, status and control mode blocks have no
+    // received flag of their own) after its copy and flag, before any notification.
+    bool ReplyStored(EBlock eBlock) const;
+    void MarkReplyStored(EBlock eBlock);
+
     // Stores a status reply and returns the change mask against the previous copy
     // (0xFF while m_bForceStatusNotify is set), in one step under the lock.
     int StoreStatus(const uint8_t (&status)[qz::kStatusSize]);
@@ -84,6 +90,9 @@ private:
     // The copy behind a block, or null for a block without one.
     uint8_t* Copy(EBlock eBlock);
     const uint8_t* Copy(EBlock eBlock) const;
+
+    std::atomic<uint32_t> m_dwRepliesStored{0};  // bit n: a reply of EBlock n was stored
+    static_assert(qz::kBlockCount <= 32);
 
     mutable std::mutex m_blockLock;
     // Block copies (raw device bytes), guarded by m_blockLock.

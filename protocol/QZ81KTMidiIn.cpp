@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/DeviceImage.h"
 #include "protocol/DeviceOwner.h"
@@ -15,9 +16,13 @@ using qz::EBlock;
 
 void StoreControlMode(CDeviceOwner& owner, uint8_t by) {
     CDeviceImage& img = owner.Image();
-    if (by == img.m_byControlMode.load(std::memory_order_acquire)) return;
-    img.m_byControlMode.store(by, std::memory_order_release);
-    img.m_bRemote.store(by & 1, std::memory_order_release);
+    const bool bChanged = by != img.m_byControlMode.load(std::memory_order_acquire);
+    if (bChanged) {
+        img.m_byControlMode.store(by, std::memory_order_release);
+        img.m_bRemote.store(by & 1, std::memory_order_release);
+    }
+    img.MarkReplyStored(EBlock::ControlMode);
+    if (!bChanged) return;
     owner.PostReplyNotify(REPLY_CONTROL_MODE, 0);
     owner.UpdateControlEnable();
     // The system block display follows the new mode.
@@ -29,37 +34,45 @@ void StoreStatus(CDeviceOwner& owner, const uint8_t* pData) {
     uint8_t status[qz::kStatusSize];
     std::memcpy(status, pData, sizeof status);
     int mask = img.StoreStatus(status);
-    img.m_bLowLatencyAvail.store(status[13] & 1, std::memory_order_release);
+    img.m_bLowLatencyAvail.store(status[qz::kStLowLatency] & 1, std::memory_order_release);
+    img.MarkReplyStored(EBlock::Status);
     if (mask != 0) owner.PostReplyNotify(REPLY_STATUS, mask);
     img.m_nStatusReplies.fetch_add(1, std::memory_order_acq_rel);
     img.m_bForceStatusNotify.store(0, std::memory_order_release);
 }
 
-// The handler of a checked reply of the given block.
+// The handler of a checked reply of the given block: copy, flag, mark, then notify.
 void StoreReply(CDeviceOwner& owner, EBlock eBlock, const uint8_t* pData) {
     CDeviceImage& img = owner.Image();
     switch (eBlock) {
         case EBlock::Version:
             img.Write(eBlock, pData, qz::kVersionSize);
             img.m_bVersionRcvd.store(1, std::memory_order_release);
+            img.MarkReplyStored(eBlock);
             owner.PostReplyNotify(REPLY_IDENTITY, 0);
             return;
         case EBlock::ProductID:
             img.Write(eBlock, pData, qz::kProductIDSize);  // the 8 bytes behind stay 0
             img.m_bProductIDRcvd.store(1, std::memory_order_release);
+            img.MarkReplyStored(eBlock);
             owner.PostReplyNotify(REPLY_IDENTITY, 0);
             return;
         case EBlock::ControlMode: StoreControlMode(owner, pData[0]); return;
         case EBlock::System:
             img.Write(eBlock, pData, qz::kSystemSize);
+            img.MarkReplyStored(eBlock);
             owner.PostReplyNotify(REPLY_SYSTEM, 0);
             return;
         case EBlock::Timecode:
             img.Write(eBlock, pData, qz::kTimecodeSize);
             img.m_bTimecodeRcvd.store(1, std::memory_order_release);
+            img.MarkReplyStored(eBlock);
             return;
         case EBlock::Status: StoreStatus(owner, pData); return;
-        default: StorePresetReply(owner, qz::PresetIndex(eBlock), pData); return;
+        default:
+            StorePresetReply(owner, qz::PresetIndex(eBlock), pData);
+            img.MarkReplyStored(eBlock);
+            return;
     }
 }
 

@@ -151,6 +151,19 @@ TEST_F(ReplyDispatch, SystemTimecodeAndPresetsNotifyAsTheyShould) {
     EXPECT_EQ(owner.Image().ReadByte(qz::EBlock::System, 5), 0);
 }
 
+TEST_F(ReplyDispatch, OnlyAValidReplyMarksItsBlockStoredUntilTheImageIsCleared) {
+    for (const qz::CBlockInfo& b : qz::kBlocks) {
+        Deliver(Reply(b.dwAddress, Bytes(static_cast<size_t>(b.nSize) + 1, 1)));
+        EXPECT_FALSE(owner.Image().ReplyStored(b.eBlock)) << b.pszName;
+        Deliver(Reply(b.dwAddress, Bytes(static_cast<size_t>(b.nSize), 1)));
+        EXPECT_TRUE(owner.Image().ReplyStored(b.eBlock)) << b.pszName;
+    }
+    owner.Image().ResetLinkState();  // a reconnect keeps them
+    EXPECT_TRUE(owner.Image().ReplyStored(qz::EBlock::Status));
+    owner.Image().Clear();
+    for (const qz::CBlockInfo& b : qz::kBlocks) EXPECT_FALSE(owner.Image().ReplyStored(b.eBlock)) << b.pszName;
+}
+
 TEST_F(ReplyDispatch, RequestAllQueuesThirteenFramesOrStopsAtTheFirstRefusal) {
     CQZ81KTMidiOut& out = owner.MidiOut();
     EXPECT_EQ(RequestAll(out, 0x7F), 0);  // closed

@@ -12,21 +12,18 @@ public:
     explicit CCountingOwner(CMidiDriver* pDriver) : m_out(pDriver) {}
     CDeviceImage& Image() override { return m_image; }
     CQZ81KTMidiOut& MidiOut() override { return m_out; }
-    void PostReplyNotify(int wParam, int) override {
-        m_nPosts.fetch_add(1, std::memory_order_relaxed);
-        if (wParam == REPLY_SYSTEM) m_bSystemSeen.store(true, std::memory_order_release);
-    }
+    void PostReplyNotify(int, int) override { m_nPosts.fetch_add(1, std::memory_order_relaxed); }
     void UpdatePresetLine(int) override {}
     void UpdateControlEnable() override {}
 
-    // Every block of the request-all sequence has been stored.
+    // Every block of the request-all sequence has been stored since the image was cleared.
     bool Complete() const {
-        return m_image.m_bVersionRcvd && m_image.m_bProductIDRcvd && m_image.m_bTimecodeRcvd &&
-               m_image.m_bAllPresetsRcvd && m_image.m_nStatusReplies.load() > 0 && m_bSystemSeen.load();
+        for (const qz::CBlockInfo& b : qz::kBlocks)
+            if (b.bRequestAll && !m_image.ReplyStored(b.eBlock)) return false;
+        return true;
     }
 
     CDeviceImage m_image;
     CQZ81KTMidiOut m_out;
     std::atomic<int> m_nPosts{0};
-    std::atomic<bool> m_bSystemSeen{false};
 };
