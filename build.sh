@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++ make cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2
-          qt6-base-dev fonts-dejavu-core)
+          qt6-base-dev fonts-dejavu-core nlohmann-json3-dev)
 
 install_missing() {
     local missing=()

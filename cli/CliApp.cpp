@@ -8,7 +8,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
 #include "cli/DeviceReport.h"
-#include "cli/JsonWriter.h"
+#include "cli/JsonReport.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/MidiDevList.h"
 #include "midi/PortSelection.h"
@@ -39,18 +39,6 @@ int ResolvePort(const std::string& strWanted, const CMidiDevListBase& list) {
     for (size_t i = 0; i < list.size(); ++i)
         if (list[i].compare(0, strWanted.size(), strWanted) == 0) return static_cast<int>(i);
     return -1;
-}
-
-// The four status fields under the keys that scripts rely on.
-void PutStatusTexts(CJsonWriter& j, const CStatusTexts& st) {
-    j.Key("timecode");
-    j.String(st.m_strTimecode);
-    j.Key("video_format");
-    j.String(st.m_strVideoFormat);
-    j.Key("power");
-    j.String(st.m_strPower);
-    j.Key("ieee1394_format");
-    j.String(st.m_strIEEE1394);
 }
 
 class CCliRun {
@@ -126,26 +114,7 @@ private:
     int Ports() {
         int selIn = qz::PreselectPort(*m_ins), selOut = qz::PreselectPort(*m_outs);
         if (m_options.m_bJson) {
-            CJsonWriter j;
-            j.BeginObject();
-            for (int side = 0; side < 2; ++side) {
-                const CMidiDevListBase& list = side == 0 ? static_cast<CMidiDevListBase&>(*m_ins) : *m_outs;
-                j.Key(side == 0 ? "in" : "out");
-                j.BeginArray();
-                for (size_t i = 0; i < list.size(); ++i) {
-                    j.BeginObject();
-                    j.Key("number");
-                    j.Number(static_cast<long long>(i));
-                    j.Key("name");
-                    j.String(list[i]);
-                    j.Key("preselected");
-                    j.Bool(static_cast<int>(i) == (side == 0 ? selIn : selOut));
-                    j.EndObject();
-                }
-                j.EndArray();
-            }
-            j.EndObject();
-            m_out << j.Text() << "\n";
+            m_out << PortsJson(*m_ins, selIn, *m_outs, selOut) << "\n";
             return kExitOk;
         }
         for (int side = 0; side < 2; ++side) {
@@ -197,30 +166,7 @@ private:
             qz::IdentityLine(snap.m_bVersionRcvd, snap.m_bProductIDRcvd, snap.m_version, snap.m_productID);
         CStatusTexts st = StatusTexts(snap.m_status);
         if (m_options.m_bJson) {
-            CJsonWriter j;
-            j.BeginObject();
-            j.Key("identity");
-            j.String(identity);
-            j.Key("system");
-            j.Bytes(snap.m_system, sizeof snap.m_system);
-            j.Key("timecode");
-            j.Bytes(snap.m_timecode, sizeof snap.m_timecode);
-            j.Key("status");
-            j.Bytes(snap.m_status, sizeof snap.m_status);
-            j.Key("presets");
-            j.BeginArray();
-            for (auto& p : snap.m_preset) j.Bytes(p, sizeof p);
-            j.EndArray();
-            j.Key("preset_lines");
-            j.BeginArray();
-            for (int n = 0; n < qz::kPresetCount; ++n) j.String(qz::PresetSummaryLine(n, snap.m_preset[n]));
-            j.EndArray();
-            j.Key("status_text");
-            j.BeginObject();
-            PutStatusTexts(j, st);
-            j.EndObject();
-            j.EndObject();
-            m_out << j.Text() << "\n";
+            m_out << DumpJson(snap) << "\n";
             return kExitOk;
         }
         auto section = [&](const char* title, const CLabelledLines& lines) {
@@ -250,16 +196,8 @@ private:
 
     std::string StatusLine(const CImageSnapshot& snap) {
         CStatusTexts st = StatusTexts(snap.m_status);
+        if (m_options.m_bJson) return StatusJson(snap);
         std::string mode = snap.m_nControlMode < 0 ? " -" : qz::ControlModeText(snap.m_nControlMode & 1);
-        if (m_options.m_bJson) {
-            CJsonWriter j;
-            j.BeginObject();
-            PutStatusTexts(j, st);
-            j.Key("control_mode");
-            j.String(mode);
-            j.EndObject();
-            return j.Text();
-        }
         return st.m_strTimecode + " | " + st.m_strVideoFormat + " | " + st.m_strIEEE1394 + " | " + st.m_strPower +
                " | " + mode;
     }

@@ -71,7 +71,8 @@ TEST_F(CliWithEmulator, DumpJsonCarriesTheDeviceBlocksExactly) {
     n = emulator.Emulator().ReadBlock(qz::PresetAddress(7), block, sizeof block);
     EXPECT_NE(r.out.find(JsonBytes(block, n) + "]"), std::string::npos);  // the last preset closes the array
     for (const char* key : {"\"identity\":\"ver:", "\"status\":[", "\"presets\":[[", "\"preset_lines\":[\"0: ",
-                            "\"status_text\":{\"timecode\":", "\"video_format\":", "\"power\":", "\"ieee1394_format\":"})
+                            "\"status_text\":{\"timecode\":", "\"video_format\":", "\"power\":", "\"ieee1394_format\":",
+                            "\"control_mode\":\"Local\",\"control_mode_byte\":0,\"mode_switches\":{\"SW1\":false"})
         EXPECT_NE(r.out.find(key), std::string::npos) << key;
     CliResult text = RunQz({"dump"}, &driver);
     ASSERT_EQ(text.rc, kExitOk);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/DeviceReport.h"
-#include "cli/JsonWriter.h"
+#include "cli/JsonReport.h"
 
 namespace {
 
@@ -49,22 +51,37 @@ TEST(DeviceReport, SystemSettingsUseTheWindowsCaptions) {
     EXPECT_EQ(Value(SystemSettingsText(s, presets), "Preset"), "1: HDV/DV  (IEEE1394 = HDV1080)");
 }
 
-TEST(DeviceReport, JsonEscapesDeviceTextSafely) {
-    EXPECT_EQ(CJsonWriter::Escape("a\"b\\c\n"), "\"a\\\"b\\\\c\\n\"");
-    EXPECT_EQ(CJsonWriter::Escape(std::string("x\x01\x7f", 3)), "\"x\\u0001\\u007f\"");
-    CJsonWriter j;
-    j.BeginObject();
-    j.Key("a");
-    uint8_t b[] = {1, 2};
-    j.Bytes(b, 2);
-    j.Key("b");
-    j.BeginArray();
-    j.String("x");
-    j.Number(-3);
-    j.Bool(true);
-    j.EndArray();
-    j.EndObject();
-    EXPECT_EQ(j.Text(), "{\"a\":[1,2],\"b\":[\"x\",-3,true]}");
+TEST(DeviceReport, JsonPassesUtf8ReplacesInvalidBytesAndEscapesControls) {
+    const std::vector<std::string> names = {"Caf\xC3\xA9 MIDI", "Bad\xFF" "Byte", "a\"b\\c\n\x01", "\xE2\x82"};
+    std::string text = PortsJson(names, 0, {}, -1);
+    EXPECT_NE(text.find("\"Caf\xC3\xA9 MIDI\""), std::string::npos) << text;  // as it is, not \u00c3\u00a9
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    EXPECT_EQ(text.find('\x01'), std::string::npos);
+    nlohmann::json j = nlohmann::json::parse(text);  // throws on invalid JSON or UTF-8
+    EXPECT_EQ(j["in"][0]["name"], names[0]);
+    EXPECT_EQ(j["in"][1]["name"], "Bad\xEF\xBF\xBD" "Byte");  // U+FFFD
+    EXPECT_EQ(j["in"][2]["name"], names[2]);
+    EXPECT_EQ(j["in"][3]["name"], "\xEF\xBF\xBD");  // a sequence cut short
+    EXPECT_EQ(j["in"][0]["preselected"], true);
+    EXPECT_TRUE(j["out"].is_array() && j["out"].empty());
+}
+
+TEST(DeviceReport, JsonControlModeIsNullUntilReceivedThenByteAndSwitches) {
+    CImageSnapshot snap;
+    for (const std::string& text : {DumpJson(snap), StatusJson(snap)}) {
+        nlohmann::json j = nlohmann::json::parse(text);
+        EXPECT_TRUE(j["control_mode"].is_null()) << text;
+    }
+    nlohmann::json dump = nlohmann::json::parse(DumpJson(snap));
+    EXPECT_TRUE(dump["control_mode_byte"].is_null());
+    EXPECT_TRUE(dump["mode_switches"].is_null());
+    snap.m_nControlMode = 0x21;  // SW1 and SW6
+    dump = nlohmann::json::parse(DumpJson(snap));
+    EXPECT_EQ(dump["control_mode"], "Remote");
+    EXPECT_EQ(dump["control_mode_byte"], 0x21);
+    EXPECT_EQ(dump["mode_switches"],
+              nlohmann::json({{"SW1", true}, {"SW2", false}, {"SW3", false}, {"SW4", false}, {"SW5", false}, {"SW6", true}}));
+    EXPECT_EQ(nlohmann::json::parse(StatusJson(snap))["control_mode"], "Remote");
 }
 
 }  // namespace

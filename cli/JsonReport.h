@@ -1,0 +1,16 @@
+#pragma once
+// The command line's --json documents, one line each. Text from the port lists and the
+// device passes as it is when it is valid UTF-8; an invalid byte becomes U+FFFD and
+// control characters are escaped, so the document is always valid JSON.
+#include <string>
+#include <vector>
+
+struct CImageSnapshot;
+
+// {"in":[{"number","name","preselected"}…],"out":[…]}
+std::string PortsJson(const std::vector<std::string>& ins, int nSelectedIn, const std::vector<std::string>& outs,
+                      int nSelectedOut);
+// Identity, the raw blocks, preset lines, status texts and the control mode.
+std::string DumpJson(const CImageSnapshot& snap);
+// The four status texts and the control mode (null until one was received).
+std::string StatusJson(const CImageSnapshot& snap);
