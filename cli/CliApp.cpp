@@ -1,9 +1,9 @@
 #include "cli/CliApp.h"
 
+#include <charconv>
 #include <chrono>
 #include <memory>
 #include <ostream>
-#include <thread>
 
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
@@ -12,6 +12,7 @@
 #include "emulator/LoopbackEmulator.h"
 #include "midi/MidiDevList.h"
 #include "midi/PortSelection.h"
+#include "midi/platform/CompositeMidiDriver.h"
 #include "midi/platform/LoopbackDriver.h"
 #include "midi/platform/RtMidiDriver.h"
 #include "protocol/DeviceFrames.h"
@@ -22,19 +23,29 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The longest a wait goes without looking at the stop flag.
+constexpr uint32_t kStopPollMs = 10;
+
 std::string Join(const std::vector<std::string>& items) {
     std::string s;
     for (const auto& i : items) s += (s.empty() ? "" : ", ") + i;
     return s;
 }
 
-// A port given as a number or a name prefix; -1 when nothing matches.
-int ResolvePort(const std::string& strWanted, const CMidiDevListBase& list) {
+uint32_t MsUntil(Clock::time_point t) {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
+    return ms <= 0 ? 0 : static_cast<uint32_t>(std::min<long long>(ms, 0xFFFFFFFF));
+}
+
+// A port given as a number or a name prefix; -1 when nothing matches (a number of any
+// length is taken as a number, never as a name).
+int ResolvePort(const std::string& strWanted, const std::vector<std::string>& list) {
     if (strWanted.empty()) return qz::PreselectPort(list);
-    bool bNumber = strWanted.find_first_not_of("0123456789") == std::string::npos;
-    if (bNumber) {
-        unsigned long n = std::stoul(strWanted);
-        return n < list.size() ? static_cast<int>(n) : -1;
+    if (strWanted.find_first_not_of("0123456789") == std::string::npos) {
+        size_t n = 0;
+        const char* pEnd = strWanted.data() + strWanted.size();
+        auto [p, ec] = std::from_chars(strWanted.data(), pEnd, n);
+        return ec == std::errc() && p == pEnd && n < list.size() ? static_cast<int>(n) : -1;
     }
     for (size_t i = 0; i < list.size(); ++i)
         if (list[i].compare(0, strWanted.size(), strWanted) == 0) return static_cast<int>(i);
@@ -49,26 +60,8 @@ public:
         : m_options(options), m_out(out), m_err(err), m_pStop(pStop) {}
 
     int Run(CMidiDriver* pInjected) {
-        CMidiDriver* pDriver = pInjected;
-        if (!pDriver && m_options.m_bEmulate) {
-            m_pLoopback = std::make_unique<CLoopbackDriver>();
-            m_pEmulator = std::make_unique<CLoopbackEmulator>(*m_pLoopback);
-            m_pEmulator->Start();
-            pDriver = m_pLoopback.get();
-        }
-        if (!pDriver) {
-            CRtMidiDriver::COptions o;
-            o.m_eApi = m_options.m_strApi == "alsa"   ? CRtMidiDriver::EApi::Alsa
-                       : m_options.m_strApi == "jack" ? CRtMidiDriver::EApi::Jack
-                                                      : CRtMidiDriver::EApi::Auto;
-            o.m_strClientName = "qz81kt-cli";
-            m_pRtMidi = std::make_unique<CRtMidiDriver>(o);
-            if (!m_pRtMidi->IsAvailable()) {
-                m_err << "qz81kt: no MIDI system reachable: " << m_pRtMidi->UnavailableReason() << "\n";
-                return kExitPort;
-            }
-            pDriver = m_pRtMidi.get();
-        }
+        CMidiDriver* pDriver = OpenMidiSystem(pInjected);
+        if (!pDriver) return kExitPort;
         m_ins = std::make_unique<CMidiInDevList>(pDriver);
         m_outs = std::make_unique<CMidiOutDevList>(pDriver);
         m_ins->Refresh();
@@ -83,20 +76,24 @@ public:
             if (outPort < 0) m_err << "qz81kt: no MIDI output port " << Describe(m_options.m_strOut) << "\n";
             return kExitPort;
         }
+        if (Stopped()) return kExitInterrupted;
         m_session = std::make_unique<CCliSession>(*pDriver);
+        std::string inName = "(" + (*m_ins)[in] + ")", outName = "(" + (*m_outs)[outPort] + ")";
         switch (m_session->Connect(static_cast<uint32_t>(in), static_cast<uint32_t>(outPort))) {
             case CCliSession::EConnect::Ok:
                 break;
             case CCliSession::EConnect::InFailed:
-                m_err << "qz81kt: cannot open MIDI input port " << in << " (" << (*m_ins)[in] << ")\n";
+                m_err << "qz81kt: cannot open MIDI input port " << in << " " << inName << "\n";
                 return kExitPort;
             case CCliSession::EConnect::OutFailed:
+                m_err << "qz81kt: cannot open MIDI output port " << outPort << " " << outName << "\n";
+                return kExitPort;
             case CCliSession::EConnect::RequestRefused:
-                m_err << "qz81kt: cannot open MIDI output port " << outPort << " (" << (*m_outs)[outPort] << ")\n";
+                m_err << "qz81kt: MIDI output port " << outPort << " " << outName << " refused the requests\n";
                 return kExitPort;
             case CCliSession::EConnect::BothFailed:
-                m_err << "qz81kt: cannot open MIDI ports " << in << " (" << (*m_ins)[in] << ") and " << outPort << " ("
-                      << (*m_outs)[outPort] << ")\n";
+                m_err << "qz81kt: cannot open MIDI ports " << in << " " << inName << " and " << outPort << " "
+                      << outName << "\n";
                 return kExitPort;
         }
         int rc = m_options.m_eCommand == CCliOptions::ECommand::Dump ? Dump() : Status();
@@ -110,6 +107,38 @@ private:
     }
 
     bool Stopped() const { return m_pStop && m_pStop->load(); }
+
+    // The real MIDI system (or the injected driver), with the built-in emulator's pair
+    // after its ports for --emulate; the emulator alone when no MIDI system is reachable.
+    CMidiDriver* OpenMidiSystem(CMidiDriver* pInjected) {
+        CMidiDriver* pReal = pInjected;
+        if (!pReal) {
+            CRtMidiDriver::COptions o;
+            o.m_eApi = m_options.m_strApi == "alsa"   ? CRtMidiDriver::EApi::Alsa
+                       : m_options.m_strApi == "jack" ? CRtMidiDriver::EApi::Jack
+                                                      : CRtMidiDriver::EApi::Auto;
+            o.m_strClientName = "qz81kt-cli";
+            m_pRtMidi = std::make_unique<CRtMidiDriver>(o);
+            if (m_pRtMidi->IsAvailable()) {
+                pReal = m_pRtMidi.get();
+            } else if (!m_options.m_bEmulate) {
+                m_err << "qz81kt: no MIDI system reachable: " << m_pRtMidi->UnavailableReason() << "\n";
+                return nullptr;
+            } else {
+                m_pRtMidi.reset();
+            }
+        }
+        if (!m_options.m_bEmulate) return pReal;
+        m_pLoopback = std::make_unique<CLoopbackDriver>();
+        m_pEmulator = std::make_unique<CLoopbackEmulator>(*m_pLoopback);
+        if (!m_pEmulator->Start()) {
+            m_err << "qz81kt: cannot start the built-in emulator\n";
+            return nullptr;
+        }
+        if (!pReal) return m_pLoopback.get();
+        m_pComposite = std::make_unique<CCompositeMidiDriver>(*pReal, *m_pLoopback);
+        return m_pComposite.get();
+    }
 
     int Ports() {
         int selIn = qz::PreselectPort(*m_ins), selOut = qz::PreselectPort(*m_outs);
@@ -128,43 +157,46 @@ private:
         return kExitOk;
     }
 
-    // Handles notifications until pred holds or the time is up.
+    // Takes notifications until pred holds (true), the time is up or a stop is asked for
+    // (false).
     template <class Pred>
     bool WaitFor(Pred pred, uint32_t nTimeoutMs) {
         auto end = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
         while (!pred()) {
-            auto now = Clock::now();
-            if (now >= end || Stopped()) return pred();
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
-            int w, l;
-            m_session->WaitNotify(w, l, static_cast<uint32_t>(std::min<long long>(left, 10)));
+            uint32_t left = MsUntil(end);
+            if (left == 0 || Stopped()) return false;
+            m_session->WaitNotify(std::min(left, kStopPollMs));
         }
         return true;
     }
 
+    // The control mode is not part of the request-all sequence, and the link watch polls
+    // it only once the link is up.
+    void RequestControlMode() {
+        SendRQ1(m_session->MidiOut(), m_session->Image().m_byDeviceID.load(), qz::kAddrControlMode,
+                qz::kControlModeSize);
+    }
+
     int Dump() {
         CCliSession& s = *m_session;
-        // The control mode is not part of the request-all sequence; the window's poll reads it.
-        SendRQ1(s.MidiOut(), s.Image().m_byDeviceID.load(), qz::kAddrControlMode, qz::kControlModeSize);
+        RequestControlMode();
         // Blocks still missing are asked for again every half second until the time is up.
         auto deadline = Clock::now() + std::chrono::milliseconds(m_options.m_nTimeoutMs);
         for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0 || WaitFor([&] { return s.MissingBlocks().empty(); },
-                                     static_cast<uint32_t>(std::min<long long>(left, kRetryMs))))
-                break;
+            uint32_t left = MsUntil(deadline);
+            if (left == 0 || WaitFor([&] { return s.MissingBlocks().empty(); }, std::min(left, kRetryMs))) break;
+            if (Stopped()) return kExitInterrupted;
             s.RequestMissing();
         }
+        if (Stopped()) return kExitInterrupted;
         if (!s.MissingBlocks().empty()) {
             m_err << "qz81kt: the device did not answer within " << m_options.m_nTimeoutMs
                   << " ms; missing: " << Join(s.MissingBlocks()) << "\n";
             return kExitNoAnswer;
         }
-        WaitFor([&] { return s.ControlModeSeen(); }, 200);
+        WaitFor([&] { return s.Received(qz::EBlock::ControlMode); }, 200);
+        if (Stopped()) return kExitInterrupted;
         CImageSnapshot snap = TakeSnapshot(s.Image());
-        std::string identity =
-            qz::IdentityLine(snap.m_bVersionRcvd, snap.m_bProductIDRcvd, snap.m_version, snap.m_productID);
-        CStatusTexts st = StatusTexts(snap.m_status);
         if (m_options.m_bJson) {
             m_out << DumpJson(snap) << "\n";
             return kExitOk;
@@ -177,11 +209,14 @@ private:
                 m_out << "  " << l << " : " << value << "\n";
             }
         };
-        m_out << "Identity : " << identity << "\n";
+        m_out << "Identity : "
+              << qz::IdentityLine(snap.m_bVersionRcvd, snap.m_bProductIDRcvd, snap.m_version, snap.m_productID)
+              << "\n";
         section("System", SystemSettingsText(snap.m_system, snap.m_preset));
         section("Timecode", TimecodeSettingsText(snap.m_timecode));
         m_out << "Presets\n";
         for (int n = 0; n < qz::kPresetCount; ++n) m_out << "  " << qz::PresetSummaryLine(n, snap.m_preset[n]) << "\n";
+        CStatusTexts st = StatusTexts(snap.m_status);
         CLabelledLines status = {{"Timecode", st.m_strTimecode},
                                  {"Video Format", st.m_strVideoFormat},
                                  {"IEEE1394 Format", st.m_strIEEE1394},
@@ -195,8 +230,8 @@ private:
     }
 
     std::string StatusLine(const CImageSnapshot& snap) {
-        CStatusTexts st = StatusTexts(snap.m_status);
         if (m_options.m_bJson) return StatusJson(snap);
+        CStatusTexts st = StatusTexts(snap.m_status);
         std::string mode = snap.m_nControlMode < 0 ? " -" : qz::ControlModeText(snap.m_nControlMode & 1);
         return st.m_strTimecode + " | " + st.m_strVideoFormat + " | " + st.m_strIEEE1394 + " | " + st.m_strPower +
                " | " + mode;
@@ -204,47 +239,49 @@ private:
 
     int Status() {
         CCliSession& s = *m_session;
+        RequestControlMode();
         auto nextTick = Clock::now() + std::chrono::milliseconds(CCliSession::kTickMs);
         auto deadline = Clock::now() + std::chrono::milliseconds(m_options.m_nTimeoutMs);
         auto nextRetry = Clock::now() + std::chrono::milliseconds(kRetryMs);
-        bool bLinked = false;
         std::string strLast;
         for (;;) {
-            if (Stopped()) return kExitOk;
+            if (Stopped()) return kExitInterrupted;
             auto now = Clock::now();
             if (now >= nextTick) {
                 nextTick += std::chrono::milliseconds(CCliSession::kTickMs);
                 if (nextTick < now) nextTick = now + std::chrono::milliseconds(CCliSession::kTickMs);
-                CLinkWatch::ETick t = s.Tick();
-                if (t == CLinkWatch::kTickLinkUp) bLinked = true;
-                if (t == CLinkWatch::kTickLinkLost) {
+                if (s.Tick() == CLinkWatch::kTickLinkLost) {
                     m_err << "qz81kt: no status reply for 5 s: the device is gone\n";
                     return kExitNoAnswer;
                 }
             }
-            if (!bLinked && now >= nextRetry) {
-                // Until the first status reply the link watch sends nothing: ask again.
-                nextRetry = now + std::chrono::milliseconds(kRetryMs);
-                SendRQ1(s.MidiOut(), s.Image().m_byDeviceID.load(), qz::kAddrStatus, qz::kStatusSize);
+            if (!s.Received(qz::EBlock::Status)) {
+                if (now >= deadline) {
+                    m_err << "qz81kt: the device did not answer within " << m_options.m_nTimeoutMs
+                          << " ms; missing: status\n";
+                    return kExitNoAnswer;
+                }
+                if (now >= nextRetry) {
+                    // Until the first status reply the link watch sends nothing: ask again.
+                    nextRetry = now + std::chrono::milliseconds(kRetryMs);
+                    SendRQ1(s.MidiOut(), s.Image().m_byDeviceID.load(), qz::kAddrStatus, qz::kStatusSize);
+                    if (!s.Received(qz::EBlock::ControlMode)) RequestControlMode();
+                }
             }
-            if (!bLinked && now >= deadline) {
-                m_err << "qz81kt: the device did not answer within " << m_options.m_nTimeoutMs
-                      << " ms; missing: status\n";
-                return kExitNoAnswer;
-            }
-            int w = -1, l = 0;
-            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now()).count();
-            bool bGot = s.WaitNotify(w, l, static_cast<uint32_t>(std::max<long long>(1, wait)));
-            if (!bGot || (w != REPLY_STATUS && w != REPLY_CONTROL_MODE)) continue;
-            std::string line = StatusLine(TakeSnapshot(s.Image()));
+            uint32_t codes = s.WaitNotify(std::max<uint32_t>(1, std::min(MsUntil(nextTick), kStopPollMs)));
             if (!m_options.m_bWatch) {
-                // One reading: wait a moment for the control mode, which the first poll brings.
-                WaitFor([&] { return s.ControlModeSeen(); }, 300);
+                if (!s.Received(qz::EBlock::Status)) continue;
+                // One reading; the control mode asked for at the start comes with it.
+                WaitFor([&] { return s.Received(qz::EBlock::ControlMode); }, 300);
+                if (Stopped()) return kExitInterrupted;
                 m_out << StatusLine(TakeSnapshot(s.Image())) << "\n";
                 return kExitOk;
             }
+            if (!(codes & (CCliSession::Bit(REPLY_STATUS) | CCliSession::Bit(REPLY_CONTROL_MODE)))) continue;
+            std::string line = StatusLine(TakeSnapshot(s.Image()));
             if (line != strLast) {
                 m_out << line << std::endl;
+                if (!m_out) return kExitOk;  // the reader has gone (a closed pipe): nothing more to do
                 strLast = line;
             }
         }
@@ -254,12 +291,14 @@ private:
     std::ostream& m_out;
     std::ostream& m_err;
     const std::atomic<bool>* m_pStop;
+    // Destroyed from the bottom up: the session closes its ports before any driver goes.
+    std::unique_ptr<CRtMidiDriver> m_pRtMidi;
     std::unique_ptr<CLoopbackDriver> m_pLoopback;
     std::unique_ptr<CLoopbackEmulator> m_pEmulator;
-    std::unique_ptr<CRtMidiDriver> m_pRtMidi;
+    std::unique_ptr<CCompositeMidiDriver> m_pComposite;
     std::unique_ptr<CMidiInDevList> m_ins;
     std::unique_ptr<CMidiOutDevList> m_outs;
-    std::unique_ptr<CCliSession> m_session;  // last: closed before the drivers go
+    std::unique_ptr<CCliSession> m_session;
 };
 
 }  // namespace

@@ -13,10 +13,12 @@ const char* CliUsage() {
            "  --out PORT       output port: number or name prefix (default: preselection)\n"
            "  --api alsa|jack  MIDI system (default: QZ81KT_MIDI_API, else ALSA, else JACK)\n"
            "  --timeout-ms N   how long dump and status wait for the device (default 3000)\n"
-           "  --emulate        talk to the built-in emulator (no MIDI system needed)\n"
+           "  --emulate        add the built-in emulator's ports (\"QZ-81KT Emulator\") after the\n"
+           "                   real ones (--api picks their MIDI system); alone when none is reachable\n"
            "  --json           print JSON\n"
            "exit codes: 0 done, 1 the device did not answer in time, 2 usage error,\n"
-           "            3 a port could not be opened or no MIDI system is reachable\n";
+           "            3 a port could not be opened or used, or no MIDI system is reachable,\n"
+           "            130 interrupted (Ctrl-C; 143 for SIGTERM)\n";
 }
 
 bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options, std::string& strError) {

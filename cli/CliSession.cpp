@@ -41,37 +41,21 @@ void CCliSession::Disconnect() {
     m_out.Close();
 }
 
-void CCliSession::PostReplyNotify(int wParam, int lParam) {
-    if (wParam == REPLY_SYSTEM) m_bSystemSeen = true;
-    if (wParam == REPLY_STATUS) m_bStatusSeen = true;
-    if (wParam == REPLY_CONTROL_MODE) m_bControlModeSeen = true;
+void CCliSession::PostReplyNotify(int wParam, int) {
+    if (wParam < 0 || wParam >= 32) return;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.emplace_back(wParam, lParam);
+        m_dwPending |= Bit(wParam);
     }
     m_cv.notify_all();
 }
 
-bool CCliSession::WaitNotify(int& wParam, int& lParam, uint32_t dwTimeoutMs) {
+uint32_t CCliSession::WaitNotify(uint32_t dwTimeoutMs) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_cv.wait_for(lock, std::chrono::milliseconds(dwTimeoutMs), [&] { return !m_queue.empty(); })) return false;
-    wParam = m_queue.front().first;
-    lParam = m_queue.front().second;
-    m_queue.pop_front();
-    return true;
-}
-
-bool CCliSession::Received(qz::EBlock eBlock) const {
-    const CDeviceImage& img = m_image;
-    switch (eBlock) {
-        case qz::EBlock::Version: return img.m_bVersionRcvd.load() != 0;
-        case qz::EBlock::ProductID: return img.m_bProductIDRcvd.load() != 0;
-        case qz::EBlock::ControlMode: return m_bControlModeSeen.load();
-        case qz::EBlock::System: return m_bSystemSeen.load();
-        case qz::EBlock::Timecode: return img.m_bTimecodeRcvd.load() != 0;
-        case qz::EBlock::Status: return m_bStatusSeen.load();
-        default: return img.m_bPresetRcvd[qz::PresetIndex(eBlock)].load() != 0;
-    }
+    m_cv.wait_for(lock, std::chrono::milliseconds(dwTimeoutMs), [&] { return m_dwPending != 0; });
+    uint32_t dw = m_dwPending;
+    m_dwPending = 0;
+    return dw;
 }
 
 std::vector<std::string> CCliSession::MissingBlocks() const {

@@ -1,14 +1,11 @@
 #pragma once
 // The command line's side of the device conversation: it owns the device image and the
-// two ports like the main window does, queues the reply notifications for the main
+// two ports like the main window does, hands the reply notifications to the main
 // thread and runs the window's 100 ms link watch on demand.
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "protocol/DeviceImage.h"
@@ -21,6 +18,8 @@ class CCliSession : public CDeviceOwner {
 public:
     enum class EConnect { Ok, InFailed, OutFailed, BothFailed, RequestRefused };
     static constexpr uint32_t kTickMs = CLinkWatch::kTickMs;
+    // The bit of a notification code in the set that WaitNotify returns.
+    static constexpr uint32_t Bit(int nCode) { return uint32_t{1} << nCode; }
 
     explicit CCliSession(CMidiDriver& driver);
     ~CCliSession() override;
@@ -29,29 +28,23 @@ public:
     EConnect Connect(uint32_t uInPort, uint32_t uOutPort);
     void Disconnect();
 
-    // Next reply notification, waiting up to dwTimeoutMs.
-    bool WaitNotify(int& wParam, int& lParam, uint32_t dwTimeoutMs);
+    // The notification codes posted since the last call (bit n: code n), waiting up to
+    // dwTimeoutMs for the first; 0 when none came.
+    uint32_t WaitNotify(uint32_t dwTimeoutMs);
     // One tick of the link watch and polling.
     CLinkWatch::ETick Tick() { return m_linkWatch.Tick(); }
 
-    // Whether a block of the request-all sequence has arrived since the session began.
-    bool Received(qz::EBlock eBlock) const;
+    // Whether a reply of the block has arrived since the session began (or the image
+    // was cleared).
+    bool Received(qz::EBlock eBlock) const { return m_image.ReplyStored(eBlock); }
     // Names of the blocks of the request-all sequence that have not arrived yet.
     std::vector<std::string> MissingBlocks() const;
     // Asks again for each block that has not arrived (a real MIDI server may lose an
     // event now and then, and a fresh JACK client its first cycles); returns how many.
     int RequestMissing();
-    bool SystemSeen() const { return m_bSystemSeen.load(); }
-    bool StatusSeen() const { return m_bStatusSeen.load(); }
-    bool ControlModeSeen() const { return m_bControlModeSeen.load(); }
-    // Forget which notifications were seen (to read the device again).
-    void ResetSeen() {
-        m_bSystemSeen = false;
-        m_bStatusSeen = false;
-        m_bControlModeSeen = false;
-    }
 
-    // CDeviceOwner
+    // CDeviceOwner. The hooks run on the input worker: they record, wake the main thread
+    // and return; the lock they take is held by the main thread only for a few steps.
     CDeviceImage& Image() override { return m_image; }
     CQZ81KTMidiOut& MidiOut() override { return m_out; }
     void PostReplyNotify(int wParam, int lParam) override;
@@ -65,8 +58,5 @@ private:
     CLinkWatch m_linkWatch{m_image, m_out};
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::deque<std::pair<int, int>> m_queue;
-    std::atomic<bool> m_bSystemSeen{false};
-    std::atomic<bool> m_bStatusSeen{false};
-    std::atomic<bool> m_bControlModeSeen{false};
+    uint32_t m_dwPending = 0;  // guarded by m_mutex; a fixed set, so nothing grows or allocates
 };

@@ -36,7 +36,6 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) {
         session.Image().Clear();
         session.Image().ResetLinkState();
-        session.ResetSeen();
         auto t0 = std::chrono::steady_clock::now();
         if (!RequestAll(session.MidiOut(), 0x7F)) return 1;
         auto limit = t0 + std::chrono::seconds(2);
@@ -47,8 +46,7 @@ int main(int argc, char** argv) {
             continue;
         }
         ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-        int w, l;
-        while (session.WaitNotify(w, l, 0)) {
+        while (session.WaitNotify(0)) {
         }
     }
     if (ms.empty()) return 1;

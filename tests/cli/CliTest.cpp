@@ -51,6 +51,59 @@ struct CliWithEmulator : ::testing::Test {
     void SetUp() override { ASSERT_TRUE(emulator.Start()); }
 };
 
+// Stands for a device that hears but never answers; sets the stop flag (as Ctrl-C does)
+// once the program has sent nStopAt frames.
+struct CMuteDevice : CLoopbackPeer {
+    std::atomic<bool>& stop;
+    size_t nStopAt;
+    std::atomic<size_t> nFrames{0};
+    CMuteDevice(std::atomic<bool>& s, size_t n) : stop(s), nStopAt(n) {}
+    void OnPeerReceive(const uint8_t*, size_t) override {
+        if (++nFrames == nStopAt) stop = true;
+    }
+};
+
+TEST(Cli, InterruptEndsEveryCommandWith130AndNothingMoreIsSent) {
+    // The request-all sequence and the control mode request go out first; the stop
+    // comes while the program waits for answers that never come.
+    constexpr size_t kFirstFrames = 14;
+    for (const auto& args : std::vector<std::vector<std::string>>{{"dump"}, {"status"}, {"status", "--watch"}}) {
+        std::atomic<bool> stop{false};
+        CMuteDevice device(stop, kFirstFrames);
+        CLoopbackDriver driver;
+        driver.AddPortPair("QZ-81KT MIDI", &device);
+        std::vector<std::string> a = args;
+        a.insert(a.end(), {"--timeout-ms", "5000"});
+        CliResult r = RunQz(a, &driver, &stop);
+        EXPECT_EQ(r.rc, kExitInterrupted) << args.back() << ": " << r.err;
+        EXPECT_EQ(r.out, "") << args.back();
+        EXPECT_EQ(device.nFrames.load(), kFirstFrames) << args.back();
+    }
+}
+
+TEST(Cli, PortArgumentsThatMatchNothingExitWithThreeAndOneLine) {
+    CLoopbackDriver driver;
+    driver.AddPortPair("QZ-81KT MIDI", nullptr);
+    for (const char* port : {"99999999999999999999999", "18446744073709551616", "1", "00000000000000000000001", "QZ-81KTX"}) {
+        CliResult r = RunQz({"dump", "--in", port}, &driver);
+        EXPECT_EQ(r.rc, kExitPort) << port;
+        EXPECT_EQ(r.err, std::string("qz81kt: no MIDI input port matches '") + port + "'\n");
+    }
+}
+
+TEST(Cli, EmulateAddsTheEmulatorAfterTheRealPorts) {
+    CLoopbackDriver real;
+    real.AddPortPair("USB MIDI", nullptr);
+    CliResult r = RunQz({"--emulate", "ports"}, &real);
+    EXPECT_NE(r.out.find("   0: USB MIDI\n * 1: QZ-81KT Emulator\n"), std::string::npos) << r.out;
+    CliResult dump = RunQz({"--emulate", "dump", "--json"}, &real);
+    EXPECT_EQ(dump.rc, kExitOk) << dump.err;
+    // A real device named like the model comes first.
+    real.AddPortPair("QZ-81KT MIDI", nullptr);
+    r = RunQz({"--emulate", "ports"}, &real);
+    EXPECT_NE(r.out.find(" * 1: QZ-81KT MIDI\n   2: QZ-81KT Emulator\n"), std::string::npos) << r.out;
+}
+
 TEST_F(CliWithEmulator, PortsMarkTheEmulatorAsPreselected) {
     CliResult r = RunQz({"ports"}, &driver);
     EXPECT_EQ(r.rc, kExitOk);
@@ -90,6 +143,7 @@ TEST_F(CliWithEmulator, SilentDeviceExitsWithOneAndNamesTheMissingBlocks) {
     CliResult ok = RunQz({"status", "--timeout-ms", "2000"}, &driver);
     EXPECT_EQ(ok.rc, kExitOk) << ok.err;
     EXPECT_NE(ok.out.find("1080/59.94i"), std::string::npos) << ok.out;
+    EXPECT_NE(ok.out.find(" | Local\n"), std::string::npos) << ok.out;  // the control mode is read too
 }
 
 TEST_F(CliWithEmulator, PortThatCannotBeOpenedOrFoundExitsWithThree) {
@@ -110,12 +164,40 @@ TEST_F(CliWithEmulator, WatchSeesTheTimecodeAdvanceAndEndsOnInterrupt) {
     });
     CliResult r = RunQz({"status", "--watch"}, &driver, &stop);
     stopper.join();
-    EXPECT_EQ(r.rc, kExitOk) << r.err;
+    EXPECT_EQ(r.rc, kExitInterrupted) << r.err;
     std::istringstream lines(r.out);
     std::vector<std::string> seen;
     for (std::string l; std::getline(lines, l);) seen.push_back(l.substr(0, l.find(" | ")));
     ASSERT_GE(seen.size(), 3u) << r.out;
     EXPECT_NE(seen.front(), seen.back());  // the timecode moved on
+}
+
+// Takes one line, then fails every write, as a pipe does once its reader has gone.
+struct CClosingOutput : std::streambuf {
+    std::string text;
+    int_type overflow(int_type c) override {
+        if (!text.empty() && text.back() == '\n') return traits_type::eof();
+        text += static_cast<char>(c);
+        return c;
+    }
+};
+
+TEST_F(CliWithEmulator, WatchEndsQuietlyWhenTheReaderGoes) {
+    CClosingOutput closing;
+    std::ostream out(&closing);
+    std::ostringstream err;
+    std::atomic<bool> stop{false};
+    std::thread watchdog([&] {  // only if the watch ignores the closed output
+        for (int i = 0; i < 500 && !stop; ++i) std::this_thread::sleep_for(10ms);
+        stop = true;
+    });
+    int rc = RunCli({"status", "--watch"}, out, err, &driver, &stop);
+    bool bStoppedByWatchdog = stop.exchange(true);
+    watchdog.join();
+    EXPECT_EQ(rc, kExitOk);
+    EXPECT_FALSE(bStoppedByWatchdog);
+    EXPECT_EQ(err.str(), "");
+    EXPECT_NE(closing.text.find("1080/59.94i"), std::string::npos) << closing.text;
 }
 
 TEST_F(CliWithEmulator, WatchExitsWithOneWhenTheDeviceGoesAway) {

@@ -35,11 +35,11 @@ int main(int argc, char** argv) {
     if (in < 0 || out < 0) return 3;
     CCliSession session(driver);
     if (session.Connect(static_cast<uint32_t>(in), static_cast<uint32_t>(out)) != CCliSession::EConnect::Ok) return 3;
-    for (int i = 1; i <= 500 && !session.SystemSeen(); ++i) {
+    for (int i = 1; i <= 500 && !session.Received(qz::EBlock::System); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (i % 50 == 0) session.RequestMissing();  // a fresh JACK client may lose its first cycles
     }
-    if (!session.SystemSeen()) return 1;
+    if (!session.Received(qz::EBlock::System)) return 1;
     CDeviceImage& img = session.Image();
     img.WriteByte(qz::EBlock::System, static_cast<size_t>(nByte), static_cast<uint8_t>(nValue));
     uint8_t sys[qz::kSystemSize];
