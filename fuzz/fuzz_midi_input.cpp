@@ -13,17 +13,10 @@
 #include <cstring>
 #include <memory>
 
+#include "fuzz/FuzzCheck.h"
 #include "midi/MidiInMsg.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                                                     \
-    do {                                                                                     \
-        if (!(cond)) {                                                                       \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                    \
-        }                                                                                    \
-    } while (0)
 
 uint32_t g_dwNow = 0;
 uint32_t FuzzClock() { return g_dwNow += 7; }
