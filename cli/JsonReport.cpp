@@ -68,7 +68,8 @@ std::string DumpJson(const CImageSnapshot& snap) {
     Json switches(nullptr);
     if (snap.m_nControlMode >= 0) {
         switches = Json::object();
-        for (int sw = 1; sw <= 6; ++sw) switches["SW" + std::to_string(sw)] = ((snap.m_nControlMode >> (6 - sw)) & 1) != 0;
+        for (int sw = 1; sw <= 6; ++sw)
+            switches["SW" + std::to_string(sw)] = qz::ModeSwitchOn(static_cast<uint8_t>(snap.m_nControlMode), sw);
     }
     j["mode_switches"] = switches;
     return Text(j);

@@ -120,11 +120,13 @@ bool CDeviceImage::WriteByte(EBlock eBlock, size_t i, uint8_t by) {
 }
 
 bool CDeviceImage::ReplyStored(EBlock eBlock) const {
-    return (m_dwRepliesStored.load(std::memory_order_acquire) >> static_cast<int>(eBlock)) & 1;
+    const int n = static_cast<int>(eBlock);
+    return n < qz::kBlockCount && ((m_dwRepliesStored.load(std::memory_order_acquire) >> n) & 1);
 }
 
 void CDeviceImage::MarkReplyStored(EBlock eBlock) {
-    m_dwRepliesStored.fetch_or(uint32_t{1} << static_cast<int>(eBlock), std::memory_order_acq_rel);
+    const int n = static_cast<int>(eBlock);
+    if (n < qz::kBlockCount) m_dwRepliesStored.fetch_or(uint32_t{1} << n, std::memory_order_acq_rel);
 }
 
 int CDeviceImage::StoreStatus(const uint8_t (&status)[qz::kStatusSize]) {

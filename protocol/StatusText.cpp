@@ -128,9 +128,9 @@ bool TakesPartInFastBlink(uint8_t s) { return (s & 0x0C) == 0x0C || (s & 0x03) =
 std::string ControlModeText(bool bRemote) { return bRemote ? "Remote" : "Local"; }
 
 std::string ModeSwitchText(uint8_t by) {
-    std::string str = (by & 0x20) ? "  ON   " : "  OFF  ";
-    for (int nBit = 4; nBit >= 1; --nBit) str += (by & (1 << nBit)) ? "ON   " : "OFF  ";
-    str += (by & 0x01) ? "ON" : "OFF";
+    std::string str = ModeSwitchOn(by, 1) ? "  ON   " : "  OFF  ";
+    for (int nSwitch = 2; nSwitch <= 5; ++nSwitch) str += ModeSwitchOn(by, nSwitch) ? "ON   " : "OFF  ";
+    str += ModeSwitchOn(by, 6) ? "ON" : "OFF";
     return str;
 }
 

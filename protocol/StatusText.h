@@ -51,7 +51,9 @@ bool TakesPartInSlowBlink(uint8_t byState);
 bool TakesPartInFastBlink(uint8_t byState);
 
 std::string ControlModeText(bool bRemote);
-// The six mode switches of the control mode byte, SW1 (bit 5) first.
+// Mode switch SWn (1..6) of the control mode byte: SW1 is bit 5, SW6 bit 0.
+constexpr bool ModeSwitchOn(uint8_t byControlMode, int nSwitch) { return (byControlMode >> (6 - nSwitch)) & 1; }
+// The six mode switches of the control mode byte, SW1 first.
 std::string ModeSwitchText(uint8_t byControlMode);
 
 // OR of the mask bits of every status byte that differs between the two 58-byte blocks.

@@ -8,6 +8,8 @@ cli=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export JACK_DEFAULT_SERVER="qz81kt-absent-$$" JACK_NO_START_SERVER=1
+# Under LeakSanitizer, the suppression report would add lines to stderr.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}print_suppressions=0"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 "$cli" --api jack --emulate ports >"$work/ports.txt" || fail "ports exited $?"
