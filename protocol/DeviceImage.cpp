@@ -35,6 +35,7 @@ void CDeviceImage::Clear() {
     }
     m_bVersionRcvd = 0;
     m_bProductIDRcvd = 0;
+    m_bSystemRcvd = 0;
     m_bTimecodeRcvd = 0;
     for (auto& f : m_bPresetRcvd) f = 0;
     m_bAllPresetsRcvd = 0;

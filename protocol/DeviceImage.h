@@ -57,6 +57,7 @@ public:
 
     std::atomic<int> m_bVersionRcvd{0};
     std::atomic<int> m_bProductIDRcvd{0};
+    std::atomic<int> m_bSystemRcvd{0};  // the parameter file saves the system block only once it arrived
     std::atomic<int> m_bTimecodeRcvd{0};
     std::atomic<int> m_bPresetRcvd[qz::kPresetCount];
     std::atomic<int> m_bAllPresetsRcvd{0};

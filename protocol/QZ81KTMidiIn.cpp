@@ -52,6 +52,7 @@ void StoreReply(CDeviceOwner& owner, EBlock eBlock, const uint8_t* pData) {
         case EBlock::ControlMode: StoreControlMode(owner, pData[0]); return;
         case EBlock::System:
             img.Write(eBlock, pData, qz::kSystemSize);
+            img.m_bSystemRcvd.store(1, std::memory_order_release);
             owner.PostReplyNotify(REPLY_SYSTEM, 0);
             return;
         case EBlock::Timecode:
