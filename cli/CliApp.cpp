@@ -8,6 +8,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
 #include "cli/DeviceReport.h"
+#include "cli/FileCommands.h"
 #include "cli/JsonWriter.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/MidiDevList.h"
@@ -111,7 +112,7 @@ public:
                       << (*m_outs)[outPort] << ")\n";
                 return kExitPort;
         }
-        int rc = m_options.m_eCommand == CCliOptions::ECommand::Dump ? Dump() : Status();
+        int rc = RunCommand();
         m_session->Disconnect();
         return rc;
     }
@@ -122,6 +123,19 @@ private:
     }
 
     bool Stopped() const { return m_pStop && m_pStop->load(); }
+
+    int RunCommand() {
+        using E = CCliOptions::ECommand;
+        CFileCommands files(*m_session, m_options.m_strFile, m_options.m_nTimeoutMs, m_options.m_bJson, m_out, m_err,
+                            m_pStop);
+        switch (m_options.m_eCommand) {
+            case E::Dump: return Dump();
+            case E::Export: return files.Export();
+            case E::Import: return files.Import();
+            case E::Diff: return files.Diff();
+            default: return Status();
+        }
+    }
 
     int Ports() {
         int selIn = qz::PreselectPort(*m_ins), selOut = qz::PreselectPort(*m_outs);
