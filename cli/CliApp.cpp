@@ -8,6 +8,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
 #include "cli/DeviceReport.h"
+#include "cli/FileCommands.h"
 #include "cli/JsonReport.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/MidiDevList.h"
@@ -96,7 +97,7 @@ public:
                       << outName << "\n";
                 return kExitPort;
         }
-        int rc = m_options.m_eCommand == CCliOptions::ECommand::Dump ? Dump() : Status();
+        int rc = RunCommand();
         m_session->Disconnect();
         return rc;
     }
@@ -138,6 +139,19 @@ private:
         if (!pReal) return m_pLoopback.get();
         m_pComposite = std::make_unique<CCompositeMidiDriver>(*pReal, *m_pLoopback);
         return m_pComposite.get();
+    }
+
+    int RunCommand() {
+        using E = CCliOptions::ECommand;
+        CFileCommands files(*m_session, m_options.m_strFile, m_options.m_nTimeoutMs, m_options.m_bJson, m_out, m_err,
+                            m_pStop);
+        switch (m_options.m_eCommand) {
+            case E::Dump: return Dump();
+            case E::Export: return files.Export();
+            case E::Import: return files.Import();
+            case E::Diff: return files.Diff();
+            default: return Status();
+        }
     }
 
     int Ports() {

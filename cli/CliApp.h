@@ -7,7 +7,15 @@
 
 class CMidiDriver;
 
-enum ECliExit { kExitOk = 0, kExitNoAnswer = 1, kExitUsage = 2, kExitPort = 3, kExitInterrupted = 130 };
+enum ECliExit {
+    kExitOk = 0,
+    kExitNoAnswer = 1,  // also: import found the device holding other values; diff found differences
+    kExitUsage = 2,
+    kExitPort = 3,
+    kExitFile = 4,          // export, import, diff: the file could not be read or written
+    kExitDiffNoAnswer = 5,  // diff only: the device did not answer (1 means "differs")
+    kExitInterrupted = 130,
+};
 
 // Runs one command line (without the program name). pDriver, when given, replaces the
 // real MIDI system (tests pass a loopback driver); --emulate adds the built-in emulator's

@@ -4,10 +4,13 @@
 #include <cstdlib>
 
 const char* CliUsage() {
-    return "usage: qz81kt [options] ports|dump|status [--watch]\n"
+    return "usage: qz81kt [options] ports|dump|status [--watch]|export FILE|import FILE|diff FILE\n"
            "  ports            list MIDI input and output ports (* = preselected)\n"
            "  dump             read every block of the device and print it\n"
            "  status           poll the live status; --watch prints each change until interrupted\n"
+           "  export FILE      save the system, timecode and preset blocks into a parameter file\n"
+           "  import FILE      send a parameter file to the device and check that it holds it\n"
+           "  diff FILE        each setting that differs, file value -> device value\n"
            "options:\n"
            "  --in PORT        input port: number or name prefix (default: preselection)\n"
            "  --out PORT       output port: number or name prefix (default: preselection)\n"
@@ -18,7 +21,9 @@ const char* CliUsage() {
            "  --json           print JSON\n"
            "exit codes: 0 done, 1 the device did not answer in time, 2 usage error,\n"
            "            3 a port could not be opened or used, or no MIDI system is reachable,\n"
-           "            130 interrupted (Ctrl-C; 143 for SIGTERM)\n";
+           "            4 the file could not be read or written,\n"
+           "            130 interrupted (Ctrl-C; 143 for SIGTERM);\n"
+           "            diff: 0 nothing differs, 1 something differs, 5 the device did not answer\n";
 }
 
 bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options, std::string& strError) {
@@ -67,6 +72,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
         } else if (!a.empty() && a[0] == '-') {
             strError = "unknown option " + a;
             return false;
+        } else if ((options.m_eCommand == E::Export || options.m_eCommand == E::Import ||
+                    options.m_eCommand == E::Diff) &&
+                   options.m_strFile.empty()) {
+            options.m_strFile = a;
         } else if (options.m_eCommand != E::None) {
             strError = "unexpected argument " + a;
             return false;
@@ -76,6 +85,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
             options.m_eCommand = E::Dump;
         } else if (a == "status") {
             options.m_eCommand = E::Status;
+        } else if (a == "export" || a == "import" || a == "diff") {
+            options.m_eCommand = a == "export" ? E::Export : a == "import" ? E::Import : E::Diff;
         } else {
             strError = "unknown command " + a;
             return false;
@@ -83,6 +94,11 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
     }
     if (options.m_eCommand == E::None) {
         strError = "no command given";
+        return false;
+    }
+    if ((options.m_eCommand == E::Export || options.m_eCommand == E::Import || options.m_eCommand == E::Diff) &&
+        options.m_strFile.empty()) {
+        strError = "the command needs a FILE";
         return false;
     }
     if (options.m_bWatch && options.m_eCommand != E::Status) {

@@ -5,11 +5,12 @@
 #include <vector>
 
 struct CCliOptions {
-    enum class ECommand { None, Ports, Dump, Status, Help };
+    enum class ECommand { None, Ports, Dump, Status, Export, Import, Diff, Help };
 
     ECommand m_eCommand = ECommand::None;
     std::string m_strIn;   // number or name prefix; empty: the preselection rule
     std::string m_strOut;
+    std::string m_strFile;  // the parameter file of export, import and diff
     std::string m_strApi;  // "alsa", "jack" or empty (environment, then ALSA, then JACK)
     uint32_t m_nTimeoutMs = 3000;
     bool m_bEmulate = false;

@@ -116,6 +116,21 @@ flash)
     [[ ${after[11]} == 1 ]] || fail "the flashed byte did not survive the restart"
     [[ ${after[13]} == 0 ]] || fail "an unflashed byte survived the restart"
     ;;
+paramfile)
+    start_emu
+    params=$work/params.txt
+    "$cli" --api jack export "$params" >/dev/null || fail "export exited $?"
+    grep -q $'^\\[preset7\\]\r$' "$params" || fail "no preset 7 in the file: $(cat "$params")"
+    "$cli" --api jack diff "$params" >"$work/diff0.txt" || fail "diff right after the export exited $?: $(cat "$work/diff0.txt")"
+    "$writer" --api jack 3 2 || fail "changing the audio channels failed ($?)"
+    "$cli" --api jack diff "$params" >"$work/diff1.txt"
+    rc=$?
+    [[ $rc == 1 ]] || fail "diff after the change exited $rc"
+    grep -qx "SDI Audio Channel  1-2 -> 5-6" "$work/diff1.txt" || fail "diff does not show the change: $(cat "$work/diff1.txt")"
+    "$cli" --api jack import "$params" >/dev/null 2>"$work/import.err" || fail "import exited $?: $(cat "$work/import.err")"
+    "$cli" --api jack diff "$params" >"$work/diff2.txt" || fail "diff after the import exited $?: $(cat "$work/diff2.txt")"
+    [[ ! -s $work/diff2.txt ]] || fail "diff after the import is not empty"
+    ;;
 *)
     fail "unknown check"
     ;;
