@@ -6,6 +6,7 @@
 #include "protocol/DeviceImage.h"
 #include "protocol/PresetBlock.h"
 #include "protocol/StatusText.h"
+#include "protocol/TimecodeBlock.h"
 
 CImageSnapshot TakeSnapshot(const CDeviceImage& image) {
     CImageSnapshot s;
@@ -61,10 +62,6 @@ CLabelledLines SystemSettingsText(const uint8_t* s, const uint8_t (*pPresets)[qz
 }
 
 CLabelledLines TimecodeSettingsText(const uint8_t* t) {
-    static const char* const kType[] = {"Auto", "SMPTE RP188 VITC", "SMPTE RP188 LTC", "SMPTE 266M"};
-    static const char* const kDrop[] = {"Auto", "NonDrop", "Drop"};
-    static const char* const kGen[] = {"Off", "Free Run", "Thru", "Offset"};
-    static const char* const kUbGen[] = {"Off", "Preset", "Thru", "Recording Mark"};
     CLabelledLines lines;
     std::string preset = TwoDigits(t[6] & 3, t[7] & 0xF) + ":" + TwoDigits(t[4] & 7, t[5] & 0xF) + ":" +
                          TwoDigits(t[2] & 7, t[3] & 0xF) + ":" + TwoDigits(t[0] & 3, t[1] & 0xF);
@@ -95,10 +92,13 @@ CLabelledLines TimecodeSettingsText(const uint8_t* t) {
                       t[33 + 2 * n] & 1 ? "on" : "off", line480, line480 + 263, line576, line576 + 313);
         lines.emplace_back(n == 0 ? "SD-SDI DVITC #1" : "SD-SDI DVITC #2", buf);
     }
-    lines.emplace_back("SDI Input Timecode Type", Item(kType, 4, t[25] & 0xF));
-    lines.emplace_back("Timecode Drop Frame", Item(kDrop, 3, t[31] & 0xF));
-    lines.emplace_back("Timecode Generate", Item(kGen, 4, t[27] & 0xF));
-    lines.emplace_back("Userbit Generate", Item(kUbGen, 4, t[29] & 0xF));
+    // The four mode lists, with the dialog's labels and items.
+    for (qz::ETimecodeList e : {qz::kTcInputType, qz::kTcDropFrame, qz::kTcGenerate, qz::kTcUserbitGenerate}) {
+        const qz::CTimecodeList& f = qz::kTimecodeLists[e];
+        const int i = t[f.nOffset] & 0xF;
+        const std::string strItem = qz::ItemText(f.items, i);
+        lines.emplace_back(f.pszLabel, strItem.empty() ? "? (" + std::to_string(i) + ")" : strItem);
+    }
     return lines;
 }
 
