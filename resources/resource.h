@@ -70,11 +70,71 @@
 // About box (template 140).
 #define QZ81KT_ABOUT_CONTROLS(X) X(IDC_ABOUT_VERSION, 1124)
 
+// ---- Preset editor "Preset Parameter" (template 131) ----
+#define IDD_PRESET_DIALOG 131
+#define QZ81KT_PRESET_CONTROLS(X)      \
+    X(IDC_APPLY, 3)                    \
+    X(IDC_PRESET_PMT, 1068)            \
+    X(IDC_PRESET_PCR, 1069)            \
+    X(IDC_PRESET_VIDEO_PID, 1070)      \
+    X(IDC_PRESET_AUDIO_PID, 1071)      \
+    X(IDC_PRESET_PROGRAM_TX, 1072)     \
+    X(IDC_PRESET_PROGRAM_RX, 1073)     \
+    X(IDC_PRESET_CODEC, 1074)          \
+    X(IDC_PRESET_RX_TYPE, 1075)        \
+    X(IDC_PRESET_HSIZE, 1076)          \
+    X(IDC_PRESET_GOP, 1077)            \
+    X(IDC_PRESET_BPICT, 1078)          \
+    X(IDC_PRESET_CLOSED_GOP, 1079)     \
+    X(IDC_PRESET_AUDIO_RATE, 1080)     \
+    X(IDC_PRESET_LPF, 1082)            \
+    X(IDC_PRESET_HD, 1102)             \
+    X(IDC_PRESET_SD, 1104)             \
+    X(IDC_PRESET_TAB, 1119)
+
+// ---- Timecode dialog "Timecode" (template 137); its Apply button is IDC_APPLY (3) too ----
+#define IDD_TC_DIALOG 137
+#define QZ81KT_TC_CONTROLS(X)          \
+    X(IDC_TC_S6, 1036)                 \
+    X(IDC_TC_S5, 1037)                 \
+    X(IDC_TC_S4, 1038)                 \
+    X(IDC_TC_S3, 1039)                 \
+    X(IDC_TC_S2, 1040)                 \
+    X(IDC_TC_S1, 1041)                 \
+    X(IDC_TC_INPUT_TYPE, 1054)         \
+    X(IDC_TC_GENERATE, 1055)           \
+    X(IDC_TC_USERBIT_GENERATE, 1056)   \
+    X(IDC_TC_DROP_FRAME, 1057)         \
+    X(IDC_TC_DVITC1_GENERATE, 1058)    \
+    X(IDC_TC_DVITC2_GENERATE, 1059)    \
+    X(IDC_TC_DVITC1_480, 1060)         \
+    X(IDC_TC_DVITC1_576, 1061)         \
+    X(IDC_TC_DVITC2_480, 1064)         \
+    X(IDC_TC_DVITC2_576, 1065)         \
+    X(IDC_TC_PRESET_HOUR, 1101)        \
+    X(IDC_TC_PRESET_MIN, 1102)         \
+    X(IDC_TC_PRESET_SEC, 1103)         \
+    X(IDC_TC_PRESET_FRAME, 1104)       \
+    X(IDC_TC_BG8, 1105)                \
+    X(IDC_TC_BG7, 1106)                \
+    X(IDC_TC_BG6, 1107)                \
+    X(IDC_TC_BG5, 1108)                \
+    X(IDC_TC_BG4, 1109)                \
+    X(IDC_TC_BG3, 1110)                \
+    X(IDC_TC_BG2, 1111)                \
+    X(IDC_TC_BG1, 1112)                \
+    X(IDC_TC_OFFSET_HOUR, 1113)        \
+    X(IDC_TC_OFFSET_MIN, 1114)         \
+    X(IDC_TC_OFFSET_SEC, 1115)         \
+    X(IDC_TC_OFFSET_FRAME, 1116)
+
 // Every list above; a new dialog's list is added here.
 #define QZ81KT_ALL_CONTROLS(X) \
     QZ81KT_COMMON_CONTROLS(X)  \
     QZ81KT_MAIN_CONTROLS(X)    \
-    QZ81KT_ABOUT_CONTROLS(X)
+    QZ81KT_ABOUT_CONTROLS(X)   \
+    QZ81KT_PRESET_CONTROLS(X)  \
+    QZ81KT_TC_CONTROLS(X)
 
 #define QZ81KT_DEFINE_CONTROL_ID(name, value) constexpr int name = value;
 QZ81KT_ALL_CONTROLS(QZ81KT_DEFINE_CONTROL_ID)

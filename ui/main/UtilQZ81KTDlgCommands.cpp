@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "protocol/DeviceFrames.h"
+#include "ui/editors/PresetDlg.h"
+#include "ui/editors/TCDlg.h"
 #include "ui/main/UiServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 #include "ui/widgets/BmpButton.h"
@@ -140,11 +142,16 @@ void CUtilQZ81KTDlg::OnForService() {
     RunServiceDialog();
 }
 
-// The preset editor (CPresetDlg) is run here, modally through UiServices().ExecDialog.
-void CUtilQZ81KTDlg::RunPresetEditor() {}
+// The editors run modally through UiServices().ExecDialog; their result is not used.
+void CUtilQZ81KTDlg::RunPresetEditor() {
+    CPresetDlg dlg(this, this);
+    UiServices().ExecDialog(dlg);
+}
 
-// The timecode dialog (CTCDlg) is run here.
-void CUtilQZ81KTDlg::RunTimecodeDialog() {}
+void CUtilQZ81KTDlg::RunTimecodeDialog() {
+    CTCDlg dlg(this, this);
+    UiServices().ExecDialog(dlg);
+}
 
 // The service dialog (CServiceDlg) is run here.
 void CUtilQZ81KTDlg::RunServiceDialog() {}
