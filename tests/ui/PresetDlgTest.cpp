@@ -10,7 +10,6 @@
 #include "protocol/DeviceFrames.h"
 #include "protocol/DeviceImage.h"
 #include "protocol/PresetBlock.h"
-#include "protocol/PresetFields.h"
 #include "support/EditorRig.h"
 #include "ui/editors/PresetDlg.h"
 #include "ui/main/UtilQZ81KTDlg.h"
@@ -20,63 +19,49 @@ using namespace qz;
 
 namespace {
 
-QComboBox* List(QWidget& d, int nId) { return FindControl<QComboBox>(&d, nId); }
-QLineEdit* Field(QWidget& d, int nId) { return FindControl<QLineEdit>(&d, nId); }
-QTabBar* Tabs(QWidget& d) { return FindControl<QTabBar>(&d, IDC_PRESET_TAB); }
-QPushButton* Button(QWidget& d, int nId) { return FindControl<QPushButton>(&d, nId); }
-
-// The editor's lists and fields: its controls but the tabs and Apply.
 #define QZ81KT_ID_ROW(name, value) value,
-constexpr int kPresetIds[] = {QZ81KT_PRESET_CONTROLS(QZ81KT_ID_ROW)};
+constexpr int kEditorIds[] = {QZ81KT_PRESET_CONTROLS(QZ81KT_ID_ROW) IDOK, IDCANCEL};
 #undef QZ81KT_ID_ROW
-const QList<int> kFieldIds = [] {
-    QList<int> ids;
-    for (int nId : kPresetIds)
-        if (nId != IDC_APPLY && nId != IDC_PRESET_TAB) ids << nId;
-    return ids;
-}();
 
-QString ExpectedName(const char* pszGroup, const char* pszLabel) {
-    return *pszGroup ? QStringLiteral("%1 %2").arg(pszGroup, pszLabel) : QString::fromLatin1(pszLabel);
+template <class T = QWidget>
+T* Ctl(QWidget& d, int nId) {
+    return FindControl<T>(&d, nId);
 }
-template <class T>
-T* Named(QWidget& d, const QString& strName) {
-    for (T* p : d.findChildren<T*>())
-        if (p->accessibleName() == strName) return p;
-    return nullptr;
+QComboBox* List(QWidget& d, int nId) { return Ctl<QComboBox>(d, nId); }
+void Click(QWidget& d, int nId) { Ctl<QPushButton>(d, nId)->click(); }
+void Choose(QWidget& d, int nId, const QString& strItem) { List(d, nId)->setCurrentIndex(List(d, nId)->findText(strItem)); }
+void Type(QWidget& d, int nId, const QString& strText) {
+    Ctl<QLineEdit>(d, nId)->clear();
+    QTest::keyClicks(Ctl<QLineEdit>(d, nId), strText);
 }
-
-// As the operator picks an item.
-void Choose(QComboBox* pList, const QString& strItem) {
-    const int i = pList->findText(strItem);
-    QVERIFY2(i >= 0, qPrintable(strItem));
-    pList->setCurrentIndex(i);
-}
-void Type(QLineEdit* pField, const QString& strText) {
-    pField->clear();
-    QTest::keyClicks(pField, strText);
-}
+void ShowTab(QWidget& d, int n) { Ctl<QTabBar>(d, IDC_PRESET_TAB)->setCurrentIndex(n); }
+bool ApplyOn(QWidget& d) { return Ctl(d, IDC_APPLY)->isEnabled(); }
 
 Bytes Preset(CEditorRig& rig, int n) { return rig.ImageBlock(PresetAddress(n)); }
+// Puts values into a preset of the device and so of the image; the editor opens on it.
+void SetPreset(CEditorRig& rig, int n, const std::function<void(uint8_t*)>& fnEdit) {
+    Bytes p = Preset(rig, n);
+    fnEdit(p.data());
+    QVERIFY(rig.SetDeviceBlock(PresetAddress(n), p));
+    rig.Window().Image().WriteByte(EBlock::System, 5, uint8_t(n));
+}
 
-// The eight preset data sets in order, then the system block as the image holds it.
+// The eight presets in order, then the system block, each as the image holds it.
 void ExpectAllBlocksSent(CEditorRig& rig) {
     const std::vector<Bytes> frames = rig.TakeFrames();
     QCOMPARE(frames.size(), size_t(9));
     for (int n = 0; n < kPresetCount; ++n) {
-        QVERIFY(IsDT1(frames[n]));
-        QCOMPARE(FrameAddress(frames[n]), PresetAddress(n));
-        QCOMPARE(FrameData(frames[n]), Preset(rig, n));
+        QCOMPARE(DT1Address(frames[n]), PresetAddress(n));
+        QCOMPARE(DT1Data(frames[n]), Preset(rig, n));
     }
-    QCOMPARE(FrameAddress(frames[8]), kAddrSystem);
-    QCOMPARE(FrameData(frames[8]), rig.ImageBlock(kAddrSystem));
+    QCOMPARE(DT1Address(frames[8]), kAddrSystem);
+    QCOMPARE(DT1Data(frames[8]), rig.ImageBlock(kAddrSystem));
 }
 
-// The texts every control of the editor shows.
-QStringList Shown(CPresetDlg& d) {
+QStringList Shown(QWidget& d) {
     QStringList shown;
-    for (QComboBox* p : d.findChildren<QComboBox*>()) shown << p->objectName() + '=' + p->currentText();
-    for (QLineEdit* p : d.findChildren<QLineEdit*>()) shown << p->objectName() + '=' + p->text();
+    for (QComboBox* p : d.findChildren<QComboBox*>()) shown << p->currentText();
+    for (QLineEdit* p : d.findChildren<QLineEdit*>()) shown << p->text();
     return shown;
 }
 
@@ -85,69 +70,66 @@ QStringList Shown(CPresetDlg& d) {
 class PresetDlgTest : public QObject {
     Q_OBJECT
 private slots:
-    void opensOnTheCurrentPreset_data();
-    void opensOnTheCurrentPreset();
+    void opensOnTheCurrentPresetAndOkSendsEverything_data();
+    void opensOnTheCurrentPresetAndOkSendsEverything();
     void shownValuesPacketIdsThenApplyAndCancel();
     void editsOnTwoTabs_data();
     void editsOnTwoTabs();
-    void okWithoutChangeSendsEveryBlock();
     void codecDecidesTheEnabledFields_data();
     void codecDecidesTheEnabledFields();
     void valuesNoItemShowsSurviveASave();
-    void refusedSendIsToldAndTheEditsStay();
     void keyboardAndAccessibleNames();
     void deviceHoldsWhatTheEditorShowed();
 };
 
-void PresetDlgTest::opensOnTheCurrentPreset_data() {
+void PresetDlgTest::opensOnTheCurrentPresetAndOkSendsEverything_data() {
     QTest::addColumn<int>("current");
     QTest::addColumn<int>("shown");
     QTest::newRow("5") << 5 << 5;
     QTest::newRow("9 opens the last") << 9 << 7;
 }
 
-void PresetDlgTest::opensOnTheCurrentPreset() {
+void PresetDlgTest::opensOnTheCurrentPresetAndOkSendsEverything() {
     QFETCH(int, current);
     QFETCH(int, shown);
     CEditorRig rig;
     QVERIFY(rig.IsReady());
     rig.Window().Image().WriteByte(EBlock::System, 5, uint8_t(current));
-    QVERIFY(rig.RunPresetEditor([&](CPresetDlg& d) {
-        QCOMPARE(Tabs(d)->currentIndex(), shown);
-        QCOMPARE(Tabs(d)->tabText(shown), QStringLiteral("Preset %1").arg(shown));
-        const Bytes p = Preset(rig, shown);
-        QCOMPARE(List(d, IDC_PRESET_HD)->currentText(), QString::number(Read16(p.data(), kPresetHdBitRate) / 10));
-        QVERIFY(!Button(d, IDC_APPLY)->isEnabled());
-        Tabs(d)->setCurrentIndex(0);  // a tab change without an edit leaves Apply off
-        QVERIFY(!Button(d, IDC_APPLY)->isEnabled());
-        d.reject();
+    const Bytes before = Preset(rig, shown);
+    QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
+        QCOMPARE(Ctl<QTabBar>(d, IDC_PRESET_TAB)->tabText(Ctl<QTabBar>(d, IDC_PRESET_TAB)->currentIndex()),
+                 QStringLiteral("Preset %1").arg(shown));
+        QCOMPARE(List(d, IDC_PRESET_HD)->currentText(), QString::number(Read16(before.data(), kPresetHdBitRate) / 10));
+        ShowTab(d, 0);  // tab changes without an edit leave Apply off
+        ShowTab(d, shown);
+        QVERIFY(!ApplyOn(d));
+        Click(d, IDOK);
     }));
-    QVERIFY(rig.TakeFrames().empty());
+    ExpectAllBlocksSent(rig);
+    QCOMPARE(Preset(rig, shown), before);
 }
 
 void PresetDlgTest::shownValuesPacketIdsThenApplyAndCancel() {
     CEditorRig rig;
     QVERIFY(rig.IsReady());
-    Bytes p = Preset(rig, 3);
-    Write16(p.data(), kPresetHdBitRate, 85);
-    Write8(p.data(), kPresetGopSize, 16);
-    QVERIFY(rig.SetDeviceBlock(PresetAddress(3), p));
-    rig.Window().Image().WriteByte(EBlock::System, 5, 3);
+    SetPreset(rig, 3, [](uint8_t* p) {
+        Write16(p, kPresetHdBitRate, 85);
+        Write8(p, kPresetGopSize, 16);
+    });
     Bytes applied;
-    QVERIFY(rig.RunPresetEditor([&](CPresetDlg& d) {
+    QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
         QCOMPARE(List(d, IDC_PRESET_HD)->currentText(), QStringLiteral("8"));
         QCOMPARE(List(d, IDC_PRESET_GOP)->currentText(), QStringLiteral("16"));
-        Type(Field(d, IDC_PRESET_PMT), "1A2B3");
-        Type(Field(d, IDC_PRESET_PCR), "xyz");
-        Type(Field(d, IDC_PRESET_VIDEO_PID), " 0x1F");
-        QVERIFY(Button(d, IDC_APPLY)->isEnabled());
-        Button(d, IDC_APPLY)->click();
-        QCOMPARE(Field(d, IDC_PRESET_PMT)->text(), QStringLiteral("a2b3"));
-        QCOMPARE(Field(d, IDC_PRESET_PCR)->text(), QStringLiteral("0000"));
-        QCOMPARE(Field(d, IDC_PRESET_VIDEO_PID)->text(), QStringLiteral("001f"));
-        QVERIFY(!Button(d, IDC_APPLY)->isEnabled());
+        Type(d, IDC_PRESET_PMT, "1A2B3");
+        Type(d, IDC_PRESET_PCR, "xyz");
+        Type(d, IDC_PRESET_VIDEO_PID, " 0x1F");
+        QVERIFY(ApplyOn(d));
+        Click(d, IDC_APPLY);
+        for (auto [nId, strShown] : {std::pair{IDC_PRESET_PMT, "a2b3"}, {IDC_PRESET_PCR, "0000"}, {IDC_PRESET_VIDEO_PID, "001f"}})
+            QCOMPARE(Ctl<QLineEdit>(d, nId)->text(), QString(strShown));
+        QVERIFY(!ApplyOn(d));
         applied = Preset(rig, 3);
-        Choose(List(d, IDC_PRESET_GOP), "9");
+        Choose(d, IDC_PRESET_GOP, "9");
         d.reject();  // back to the snapshot of the Apply
     }));
     ExpectAllBlocksSent(rig);
@@ -161,162 +143,119 @@ void PresetDlgTest::shownValuesPacketIdsThenApplyAndCancel() {
 }
 
 void PresetDlgTest::editsOnTwoTabs_data() {
-    QTest::addColumn<bool>("ok");
-    QTest::newRow("Cancel") << false;
-    QTest::newRow("OK") << true;
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Cancel") << "cancel";
+    QTest::newRow("OK") << "ok";
+    QTest::newRow("OK refused by a closed port") << "refused";
 }
 
 void PresetDlgTest::editsOnTwoTabs() {
-    QFETCH(bool, ok);
+    QFETCH(QString, how);
     CEditorRig rig;
     QVERIFY(rig.IsReady());
     rig.Window().Image().WriteByte(EBlock::System, 5, 2);
     const Bytes before2 = Preset(rig, 2), before6 = Preset(rig, 6);
-    QVERIFY(rig.RunPresetEditor([&](CPresetDlg& d) {
-        Choose(List(d, IDC_PRESET_GOP), "12");
-        Tabs(d)->setCurrentIndex(6);
-        QVERIFY(Button(d, IDC_APPLY)->isEnabled());  // kept across the tab change
-        Choose(List(d, IDC_PRESET_HD), "20");
-        if (ok)
-            Button(d, IDOK)->click();
-        else
-            Button(d, IDCANCEL)->click();
+    QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
+        Choose(d, IDC_PRESET_GOP, "12");
+        ShowTab(d, 6);
+        QVERIFY(ApplyOn(d));  // kept across the tab change
+        Choose(d, IDC_PRESET_HD, "20");
+        if (how == "refused") {
+            rig.Window().MidiOut().Stop();
+            rig.Window().MidiOut().Close();
+        }
+        Click(d, how == "cancel" ? IDCANCEL : IDOK);
+        QCOMPARE(d.result(), int(how == "cancel" ? QDialog::Rejected : QDialog::Accepted));
     }));
-    if (!ok) {
-        QCOMPARE(Preset(rig, 2), before2);
-        QCOMPARE(Preset(rig, 6), before6);
+    if (how != "ok") {
+        // Cancel restores both presets; a refused OK is told and keeps both edits.
+        QCOMPARE(Preset(rig, 2) == before2, how == "cancel");
+        QCOMPARE(Preset(rig, 6) == before6, how == "cancel");
+        QCOMPARE(rig.Messages().size(), how == "refused" ? 1 : 0);
+        if (how == "refused") QCOMPARE(rig.Messages()[0], QStringLiteral("Error : Please Connect at first"));
         QVERIFY(rig.TakeFrames().empty());
         return;
     }
     ExpectAllBlocksSent(rig);
-    QCOMPARE(rig.DeviceBlock(PresetAddress(6)), Preset(rig, 6));
+    QVERIFY(rig.Messages().isEmpty());
     QCOMPARE(Read8(rig.DeviceBlock(PresetAddress(2)).data(), kPresetGopSize), 12);
     QCOMPARE(Read16(rig.DeviceBlock(PresetAddress(6)).data(), kPresetHdBitRate), 200);
-    QCOMPARE(FindControl<QAbstractButton>(&rig.Window(), IDC_PRESET6)->text(),
+    QCOMPARE(rig.Window().Control(IDC_PRESET6)->property("text").toString(),
              QString::fromStdString(PresetSummaryLine(6, Preset(rig, 6).data())));
-}
-
-void PresetDlgTest::okWithoutChangeSendsEveryBlock() {
-    CEditorRig rig;
-    QVERIFY(rig.IsReady());
-    const Bytes before = Preset(rig, 0);
-    QVERIFY(rig.RunPresetEditor([&](CPresetDlg& d) { Button(d, IDOK)->click(); }));
-    ExpectAllBlocksSent(rig);
-    QCOMPARE(Preset(rig, 0), before);
 }
 
 void PresetDlgTest::codecDecidesTheEnabledFields_data() {
     QTest::addColumn<QString>("codec");
-    QTest::addColumn<QList<int>>("enabled");
-    const QList<int> hdvDv = {IDC_PRESET_CODEC, IDC_PRESET_RX_TYPE};
-    const QList<int> mpeg2Only = {IDC_PRESET_GOP, IDC_PRESET_BPICT, IDC_PRESET_CLOSED_GOP};
-    const QList<int> mpeg2 = hdvDv + QList<int>{IDC_PRESET_HD,          IDC_PRESET_SD,         IDC_PRESET_PMT,
-                                                IDC_PRESET_PCR,         IDC_PRESET_VIDEO_PID,  IDC_PRESET_AUDIO_PID,
-                                                IDC_PRESET_PROGRAM_TX,  IDC_PRESET_PROGRAM_RX, IDC_PRESET_HSIZE,
-                                                IDC_PRESET_AUDIO_RATE,  IDC_PRESET_LPF};
-    QTest::newRow("HDV/DV") << "HDV/DV" << hdvDv;
-    QTest::newRow("MPEG-2") << "MPEG-2" << mpeg2 + mpeg2Only;
-    QTest::newRow("LowLatency") << "LowLatency" << mpeg2;
+    QTest::addColumn<QList<int>>("disabled");
+    const QList<int> gop = {IDC_PRESET_GOP, IDC_PRESET_BPICT, IDC_PRESET_CLOSED_GOP};
+    QList<int> mpeg2 = {IDC_PRESET_HD,        IDC_PRESET_SD,         IDC_PRESET_PMT,        IDC_PRESET_PCR,
+                        IDC_PRESET_VIDEO_PID, IDC_PRESET_AUDIO_PID,  IDC_PRESET_PROGRAM_TX, IDC_PRESET_PROGRAM_RX,
+                        IDC_PRESET_HSIZE,     IDC_PRESET_AUDIO_RATE, IDC_PRESET_LPF};
+    QTest::newRow("HDV/DV") << "HDV/DV" << mpeg2 + gop;
+    QTest::newRow("MPEG-2") << "MPEG-2" << QList<int>{};
+    QTest::newRow("LowLatency") << "LowLatency" << gop;
 }
 
 void PresetDlgTest::codecDecidesTheEnabledFields() {
     QFETCH(QString, codec);
-    QFETCH(QList<int>, enabled);
+    QFETCH(QList<int>, disabled);
     CEditorRig rig;
     QVERIFY(rig.IsReady());
-    Bytes p = Preset(rig, 3);
-    Write16(p.data(), kPresetHdBitRate, 85);
-    QVERIFY(rig.SetDeviceBlock(PresetAddress(3), p));
-    rig.Window().Image().WriteByte(EBlock::System, 5, 3);
-    QVERIFY(rig.RunPresetEditor([&](CPresetDlg& d) {
-        QCOMPARE(List(d, IDC_PRESET_CODEC)->count(), 3);  // the device offers LowLatency
-        Choose(List(d, IDC_PRESET_CODEC), codec);
-        for (int nId : kFieldIds)
-            QVERIFY2(FindControl(&d, nId)->isEnabled() == enabled.contains(nId), qPrintable(FindControl(&d, nId)->objectName()));
-        Button(d, IDOK)->click();
+    SetPreset(rig, 3, [](uint8_t* p) { Write16(p, kPresetHdBitRate, 85); });
+    QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
+        Choose(d, IDC_PRESET_CODEC, codec);  // the emulator offers LowLatency
+        for (int nId : kEditorIds)
+            if (nId != IDC_APPLY) QVERIFY2(Ctl(d, nId)->isEnabled() != disabled.contains(nId), qPrintable(Ctl(d, nId)->objectName()));
+        Click(d, IDOK);
     }));
-    // Disabled fields are saved with what they show.
-    QCOMPARE(Read16(Preset(rig, 3).data(), kPresetHdBitRate), 80);
+    QCOMPARE(Read16(Preset(rig, 3).data(), kPresetHdBitRate), 80);  // disabled or not, saved as shown
 }
 
 void PresetDlgTest::valuesNoItemShowsSurviveASave() {
     CEditorRig rig;
     QVERIFY(rig.IsReady());
-    Bytes p = Preset(rig, 4);
-    Write8(p.data(), kPresetCodec, kCodecLowLatency);
-    Write16(p.data(), kPresetHdBitRate, 75);
-    Write8(p.data(), kPresetGopSize, 31);
-    QVERIFY(rig.SetDeviceBlock(PresetAddress(4), p));
     rig.Window().Image().m_bLowLatencyAvail = 0;
-    rig.Window().Image().WriteByte(EBlock::System, 5, 4);
-    QVERIFY(rig.RunPresetEditor([&](CPresetDlg& d) {
+    SetPreset(rig, 4, [](uint8_t* p) {
+        Write8(p, kPresetCodec, kCodecLowLatency);
+        Write16(p, kPresetHdBitRate, 75);
+        Write8(p, kPresetGopSize, 31);
+    });
+    const Bytes before = Preset(rig, 4);
+    QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
         for (int nId : {IDC_PRESET_CODEC, IDC_PRESET_HD, IDC_PRESET_GOP}) QCOMPARE(List(d, nId)->currentIndex(), -1);
-        Tabs(d)->setCurrentIndex(5);
-        Choose(List(d, IDC_PRESET_AUDIO_RATE), "128Kbps");
-        Button(d, IDOK)->click();
+        ShowTab(d, 5);
+        Choose(d, IDC_PRESET_AUDIO_RATE, "128Kbps");
+        Click(d, IDOK);
     }));
     ExpectAllBlocksSent(rig);
-    QCOMPARE(rig.DeviceBlock(PresetAddress(5)), Preset(rig, 5));
-    QCOMPARE(rig.DeviceBlock(PresetAddress(4)), p);
-    QCOMPARE(Read8(Preset(rig, 5).data(), kPresetAudioBitRate), 0);
-}
-
-void PresetDlgTest::refusedSendIsToldAndTheEditsStay() {
-    CEditorRig rig;
-    QVERIFY(rig.IsReady());
-    int nResult = -1;
-    QVERIFY(rig.RunPresetEditor([&](CPresetDlg& d) {
-        Choose(List(d, IDC_PRESET_RX_TYPE), "DV");
-        rig.Window().MidiOut().Stop();
-        rig.Window().MidiOut().Close();
-        Button(d, IDOK)->click();
-        nResult = d.result();
-    }));
-    QCOMPARE(nResult, int(QDialog::Accepted));
-    QCOMPARE(rig.Services().m_messages, QStringList{"Error : Please Connect at first"});
-    QCOMPARE(Read8(Preset(rig, 0).data(), kPresetRxType), 2);
-    QVERIFY(rig.TakeFrames().empty());
+    QCOMPARE(rig.DeviceBlock(PresetAddress(4)), before);
+    QCOMPARE(Read8(rig.DeviceBlock(PresetAddress(5)).data(), kPresetAudioBitRate), 0);
 }
 
 void PresetDlgTest::keyboardAndAccessibleNames() {
     CEditorRig rig;
     QVERIFY(rig.IsReady());
     rig.Window().Image().WriteByte(EBlock::System, 5, 3);  // MPEG-2: every field enabled
-    QVERIFY(rig.RunPresetEditor([&](CPresetDlg& d) {
-        // Every control's identity for a screen reader: its name, or for a list (whose
-        // name is its value) the labels it is related to.
-        std::set<QString> identities;
-        for (const CPresetList& f : kPresetLists) {
-            QComboBox* pList = Named<QComboBox>(d, ExpectedName(f.pszGroup, f.pszLabel));
-            QVERIFY2(pList, f.pszLabel);
-            QStringList labels;
-            for (auto& rel : QAccessible::queryAccessibleInterface(pList)->relations(QAccessible::Label))
-                labels << rel.first->text(QAccessible::Name);
-            QVERIFY2(labels.contains(QLatin1String(f.pszLabel)), f.pszLabel);
-            if (*f.pszGroup) QVERIFY2(labels.contains(QLatin1String(f.pszGroup)), f.pszLabel);
-            identities.insert(labels.join('/'));
-        }
-        for (const CPresetHexField& f : kPresetHexFields) {
-            QLineEdit* pField = Named<QLineEdit>(d, ExpectedName(f.pszGroup, f.pszLabel));
-            QVERIFY2(pField, f.pszLabel);
-            identities.insert(QAccessible::queryAccessibleInterface(pField)->text(QAccessible::Name));
-        }
-        QCOMPARE(identities.size(), size_t(int(kPresetListCount) + int(kPresetHexCount)));
-
-        // Tab reaches every control; Enter on a list is OK.
-        std::set<QString> visited;
-        for (int i = 0; i < 40; ++i) {
-            visited.insert(d.focusWidget()->objectName());
-            QTest::keyClick(d.focusWidget(), Qt::Key_Tab);
-        }
-        for (int nId : kFieldIds + QList<int>{IDC_PRESET_TAB, IDOK, IDCANCEL})
-            QVERIFY2(visited.count(FindControl(&d, nId)->objectName()), qPrintable(FindControl(&d, nId)->objectName()));
+    QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
+        // A list's name is its value; a screen reader names it by its related labels.
+        QStringList labels;
+        for (auto& rel : QAccessible::queryAccessibleInterface(List(d, IDC_PRESET_HD))->relations(QAccessible::Label))
+            labels << rel.first->text(QAccessible::Name);
+        QCOMPARE(labels, (QStringList{"HD", "MPEG-2 Bit Rate"}));
+        QCOMPARE(QAccessible::queryAccessibleInterface(Ctl(d, IDC_PRESET_PROGRAM_RX))->text(QAccessible::Name),
+                 QStringLiteral("MPEG-2 Program Number Rx"));
+        // Tab reaches every control but the disabled Apply; Enter on a list is OK.
+        std::set<QWidget*> visited;
+        for (int i = 0; i < 40; ++i, QTest::keyClick(d.focusWidget(), Qt::Key_Tab)) visited.insert(d.focusWidget());
+        for (int nId : kEditorIds)
+            if (nId != IDC_APPLY) QVERIFY2(visited.count(Ctl(d, nId)), qPrintable(Ctl(d, nId)->objectName()));
         List(d, IDC_PRESET_RX_TYPE)->setFocus();
         QTest::keyClick(List(d, IDC_PRESET_RX_TYPE), Qt::Key_Down);
         QTest::keyClick(List(d, IDC_PRESET_RX_TYPE), Qt::Key_Return);
         QCOMPARE(d.result(), int(QDialog::Accepted));
     }));
     ExpectAllBlocksSent(rig);
+    QCOMPARE(Read8(rig.DeviceBlock(PresetAddress(3)).data(), kPresetRxType), 2);
 }
 
 void PresetDlgTest::deviceHoldsWhatTheEditorShowed() {
@@ -324,22 +263,22 @@ void PresetDlgTest::deviceHoldsWhatTheEditorShowed() {
     QVERIFY(rig.IsReady());
     rig.Window().Image().WriteByte(EBlock::System, 5, 3);
     QStringList shown3, shown4;
-    QVERIFY(rig.RunPresetEditor([&](CPresetDlg& d) {
-        Choose(List(d, IDC_PRESET_SD), "7");
-        Choose(List(d, IDC_PRESET_LPF), "Max");
-        Type(Field(d, IDC_PRESET_PROGRAM_RX), "beef");
-        Tabs(d)->setCurrentIndex(4);
-        Choose(List(d, IDC_PRESET_CLOSED_GOP), "ClosedGOP");
+    QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
+        Choose(d, IDC_PRESET_SD, "7");
+        Choose(d, IDC_PRESET_LPF, "Max");
+        Type(d, IDC_PRESET_PROGRAM_RX, "beef");
+        ShowTab(d, 4);
+        Choose(d, IDC_PRESET_CLOSED_GOP, "ClosedGOP");
         shown4 = Shown(d);
-        Tabs(d)->setCurrentIndex(3);
+        ShowTab(d, 3);
         shown3 = Shown(d);
-        Button(d, IDOK)->click();
+        Click(d, IDOK);
     }));
     QVERIFY(rig.Reconnect());
     rig.Window().Image().WriteByte(EBlock::System, 5, 3);
-    QVERIFY(rig.RunPresetEditor([&](CPresetDlg& d) {
+    QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
         QCOMPARE(Shown(d), shown3);
-        Tabs(d)->setCurrentIndex(4);
+        ShowTab(d, 4);
         QCOMPARE(Shown(d), shown4);
         d.reject();
     }));

@@ -6,7 +6,6 @@
 #include <QTest>
 #include <set>
 
-#include "protocol/DeviceImage.h"
 #include "protocol/TimecodeBlock.h"
 #include "support/EditorRig.h"
 #include "ui/editors/TCDlg.h"
@@ -19,38 +18,32 @@ namespace {
 
 QComboBox* List(QWidget& d, int nId) { return FindControl<QComboBox>(&d, nId); }
 QCheckBox* Check(QWidget& d, int nId) { return FindControl<QCheckBox>(&d, nId); }
-QPushButton* Button(QWidget& d, int nId) { return FindControl<QPushButton>(&d, nId); }
+void Click(QWidget& d, int nId) { FindControl<QPushButton>(&d, nId)->click(); }
+void Choose(QWidget& d, int nId, const QString& strItem) { List(d, nId)->setCurrentIndex(List(d, nId)->findText(strItem)); }
+Bytes Part(const Bytes& b, int nFrom, int nTo) { return Bytes(b.begin() + nFrom, b.begin() + nTo); }
 
-void Choose(QComboBox* pList, const QString& strItem) {
-    const int i = pList->findText(strItem);
-    QVERIFY2(i >= 0, qPrintable(strItem));
-    pList->setCurrentIndex(i);
-}
-
-// The one data set of the timecode block, as the image holds it.
+// One data set of 56 bytes to the timecode block, with the block as the image holds it.
 void ExpectBlockSent(CEditorRig& rig) {
     const std::vector<Bytes> frames = rig.TakeFrames();
     QCOMPARE(frames.size(), size_t(1));
-    QVERIFY(IsDT1(frames[0]));
     QCOMPARE(frames[0].size(), size_t(56));
-    QCOMPARE(FrameAddress(frames[0]), kAddrTimecode);
-    QCOMPARE(FrameData(frames[0]), rig.ImageBlock(kAddrTimecode));
+    QCOMPARE(DT1Address(frames[0]), kAddrTimecode);
+    QCOMPARE(DT1Data(frames[0]), rig.ImageBlock(kAddrTimecode));
 }
 
-QStringList Shown(CTCDlg& d) {
+QStringList Shown(QWidget& d) {
     QStringList shown;
-    for (QComboBox* p : d.findChildren<QComboBox*>()) shown << p->objectName() + '=' + p->currentText();
-    for (QCheckBox* p : d.findChildren<QCheckBox*>()) shown << p->objectName() + '=' + QString::number(p->isChecked());
+    for (QComboBox* p : d.findChildren<QComboBox*>()) shown << p->currentText();
+    for (QCheckBox* p : d.findChildren<QCheckBox*>()) shown << QString::number(p->isChecked());
     return shown;
 }
 
-// What a screen reader is told about a list: its value is its name, so the labels it is
-// related to (its own label and its group's caption).
-QStringList ListLabels(QComboBox* pList) {
+// A list's accessible name is its value; a screen reader names it by its related labels.
+QString ListLabels(QComboBox* pList) {
     QStringList labels;
     for (auto& rel : QAccessible::queryAccessibleInterface(pList)->relations(QAccessible::Label))
         labels << rel.first->text(QAccessible::Name);
-    return labels;
+    return labels.join(" / ");
 }
 
 }  // namespace
@@ -69,25 +62,24 @@ private slots:
 void TCDlgTest::packingOfTimeUserBitsAndLines() {
     CEditorRig rig;
     QVERIFY(rig.IsReady());
-    QVERIFY(rig.RunTimecodeDialog([&](CTCDlg& d) {
-        Choose(List(d, IDC_TC_PRESET_HOUR), "23");
-        Choose(List(d, IDC_TC_PRESET_MIN), "59");
-        Choose(List(d, IDC_TC_PRESET_SEC), "59");
-        Choose(List(d, IDC_TC_PRESET_FRAME), "29");
+    QVERIFY(rig.Run<CTCDlg>(IDC_TC, [&](CTCDlg& d) {
+        Choose(d, IDC_TC_PRESET_HOUR, "23");
+        Choose(d, IDC_TC_PRESET_MIN, "59");
+        Choose(d, IDC_TC_PRESET_SEC, "59");
+        Choose(d, IDC_TC_PRESET_FRAME, "29");
         for (int nId : {IDC_TC_S1, IDC_TC_S2, IDC_TC_S3, IDC_TC_S4, IDC_TC_S5, IDC_TC_S6}) Check(d, nId)->setChecked(true);
         const int bg[] = {IDC_TC_BG8, IDC_TC_BG7, IDC_TC_BG6, IDC_TC_BG5, IDC_TC_BG4, IDC_TC_BG3, IDC_TC_BG2, IDC_TC_BG1};
-        for (int i = 0; i < 8; ++i) Choose(List(d, bg[i]), QString::number(i + 1));
-        Choose(List(d, IDC_TC_DVITC1_480), "14(277)");
-        Choose(List(d, IDC_TC_DVITC2_576), "22(335)");
-        QCOMPARE(List(d, IDC_TC_DVITC1_576)->itemText(0), QStringLiteral(" 6(319)"));
-        Button(d, IDOK)->click();
+        for (int i = 0; i < 8; ++i) Choose(d, bg[i], QString::number(i + 1));
+        Choose(d, IDC_TC_DVITC1_480, "14(277)");
+        Choose(d, IDC_TC_DVITC2_576, "22(335)");
+        Click(d, IDOK);
     }));
     ExpectBlockSent(rig);
     const Bytes t = rig.DeviceBlock(kAddrTimecode);
-    QCOMPARE(Bytes(t.begin(), t.begin() + 8), (Bytes{0x0E, 0x09, 0x0D, 0x09, 0x0D, 0x09, 0x0E, 0x03}));
-    QCOMPARE(Bytes(t.begin() + 8, t.begin() + 16), (Bytes{7, 8, 5, 6, 3, 4, 1, 2}));
-    QCOMPARE(Bytes(t.begin() + 36, t.begin() + 38), (Bytes{0x00, 0x0E}));
-    QCOMPARE(Bytes(t.begin() + 42, t.begin() + 44), (Bytes{0x01, 0x06}));
+    QCOMPARE(Part(t, 0, 8), (Bytes{0x0E, 0x09, 0x0D, 0x09, 0x0D, 0x09, 0x0E, 0x03}));
+    QCOMPARE(Part(t, 8, 16), (Bytes{7, 8, 5, 6, 3, 4, 1, 2}));
+    QCOMPARE(Part(t, 36, 38), (Bytes{0x00, 0x0E}));
+    QCOMPARE(Part(t, 42, 44), (Bytes{0x01, 0x06}));
 }
 
 void TCDlgTest::bytesNoControlShowsGoBackAsTheyCame() {
@@ -100,12 +92,12 @@ void TCDlgTest::bytesNoControlShowsGoBackAsTheyCame() {
     t[27] = 0x07;                // no such generate mode
     t[33] = 0x03;                // generated: bit 0 counts
     QVERIFY(rig.SetDeviceBlock(kAddrTimecode, t));
-    QVERIFY(rig.RunTimecodeDialog([&](CTCDlg& d) {
+    QVERIFY(rig.Run<CTCDlg>(IDC_TC, [&](CTCDlg& d) {
         for (int nId : {IDC_TC_PRESET_FRAME, IDC_TC_DVITC1_480, IDC_TC_GENERATE}) QCOMPARE(List(d, nId)->currentIndex(), -1);
         QVERIFY(Check(d, IDC_TC_DVITC1_GENERATE)->isChecked());
         QTest::mouseClick(Check(d, IDC_TC_S1), Qt::LeftButton);  // the flag beside the frame count
-        QVERIFY(Button(d, IDC_APPLY)->isEnabled());
-        Button(d, IDOK)->click();
+        QVERIFY(FindControl(&d, IDC_APPLY)->isEnabled());
+        Click(d, IDOK);
     }));
     ExpectBlockSent(rig);
     Bytes expected = t;
@@ -127,27 +119,28 @@ void TCDlgTest::okApplyCancelAndRefusal() {
     QVERIFY(rig.IsReady());
     const Bytes before = rig.ImageBlock(kAddrTimecode);
     Bytes applied;
-    QVERIFY(rig.RunTimecodeDialog([&](CTCDlg& d) {
-        if (how == "ok") return Button(d, IDOK)->click();
-        Choose(List(d, IDC_TC_GENERATE), "Thru");
+    QVERIFY(rig.Run<CTCDlg>(IDC_TC, [&](CTCDlg& d) {
+        QVERIFY(!FindControl(&d, IDC_APPLY)->isEnabled());
+        if (how == "ok") return Click(d, IDOK);
+        Choose(d, IDC_TC_GENERATE, "Thru");
         if (how == "refused") {
             rig.Window().MidiOut().Stop();
             rig.Window().MidiOut().Close();
-            return Button(d, IDOK)->click();
+            return Click(d, IDOK);
         }
-        Button(d, IDC_APPLY)->click();
-        QVERIFY(!Button(d, IDC_APPLY)->isEnabled());
+        Click(d, IDC_APPLY);
+        QVERIFY(!FindControl(&d, IDC_APPLY)->isEnabled());
         applied = rig.ImageBlock(kAddrTimecode);
-        Choose(List(d, IDC_TC_GENERATE), "Offset");
-        Button(d, IDCANCEL)->click();
+        Choose(d, IDC_TC_GENERATE, "Offset");
+        Click(d, IDCANCEL);
     }));
     if (how == "refused") {
-        QCOMPARE(rig.Services().m_messages, QStringList{"Error : Please Connect at first"});
+        QCOMPARE(rig.Messages(), QStringList{"Error : Please Connect at first"});
         QVERIFY(rig.TakeFrames().empty());
         QCOMPARE(rig.ImageBlock(kAddrTimecode)[27], uint8_t(2));  // the edit stays in the image
         return;
     }
-    QVERIFY(rig.Services().m_messages.isEmpty());
+    QVERIFY(rig.Messages().isEmpty());
     ExpectBlockSent(rig);
     QCOMPARE(rig.ImageBlock(kAddrTimecode), how == "ok" ? before : applied);
     QCOMPARE(rig.DeviceBlock(kAddrTimecode), rig.ImageBlock(kAddrTimecode));
@@ -157,33 +150,24 @@ void TCDlgTest::keyboardAndAccessibleNames() {
     CEditorRig rig;
     QVERIFY(rig.IsReady());
     const Bytes before = rig.ImageBlock(kAddrTimecode);
-    QVERIFY(rig.RunTimecodeDialog([&](CTCDlg& d) {
-        QCOMPARE(ListLabels(List(d, IDC_TC_PRESET_HOUR)), (QStringList{"Hour", "Timecode Preset"}));
-        QCOMPARE(ListLabels(List(d, IDC_TC_OFFSET_HOUR)), (QStringList{"Hour", "Timecode Offset"}));
-        // Every list tells its own label, and no two lists tell the same.
-        std::set<QString> identities;
-        for (QComboBox* pList : d.findChildren<QComboBox*>()) {
-            const QStringList labels = ListLabels(pList);
-            QVERIFY2(!labels.isEmpty(), qPrintable(pList->objectName()));
-            identities.insert(labels.join('/'));
-        }
-        QCOMPARE(identities.size(), size_t(kTimecodeListCount));
+    QVERIFY(rig.Run<CTCDlg>(IDC_TC, [&](CTCDlg& d) {
+        QCOMPARE(ListLabels(List(d, IDC_TC_PRESET_HOUR)), QStringLiteral("Hour / Timecode Preset"));
+        QCOMPARE(ListLabels(List(d, IDC_TC_OFFSET_HOUR)), QStringLiteral("Hour / Timecode Offset"));
+        // Every list and check box is told apart from all others.
+        std::set<QString> names;
+        for (QComboBox* pList : d.findChildren<QComboBox*>()) names.insert(ListLabels(pList));
         for (QCheckBox* pCheck : d.findChildren<QCheckBox*>())
-            identities.insert(QAccessible::queryAccessibleInterface(pCheck)->text(QAccessible::Name));
-        QCOMPARE(identities.size(), size_t(int(kTimecodeListCount) + int(kTimecodeCheckCount)));
-
+            names.insert(QAccessible::queryAccessibleInterface(pCheck)->text(QAccessible::Name));
+        QCOMPARE(names.size(), size_t(int(kTimecodeListCount) + int(kTimecodeCheckCount)));
+        QVERIFY(names.count("SD-SDI DVITC #2 576i Insert Postion / SD-SDI DVITC"));
         // Tab reaches every list and check box; Space checks, Esc cancels.
         std::set<QWidget*> visited;
-        for (int i = 0; i < 40; ++i) {
-            visited.insert(d.focusWidget());
-            QTest::keyClick(d.focusWidget(), Qt::Key_Tab);
-        }
+        for (int i = 0; i < 40; ++i, QTest::keyClick(d.focusWidget(), Qt::Key_Tab)) visited.insert(d.focusWidget());
         for (QWidget* w : d.findChildren<QComboBox*>()) QVERIFY2(visited.count(w), qPrintable(w->objectName()));
         for (QWidget* w : d.findChildren<QCheckBox*>()) QVERIFY2(visited.count(w), qPrintable(w->objectName()));
         Check(d, IDC_TC_S3)->setFocus();
         QTest::keyClick(Check(d, IDC_TC_S3), Qt::Key_Space);
         QVERIFY(Check(d, IDC_TC_S3)->isChecked());
-        QVERIFY(Button(d, IDC_APPLY)->isEnabled());
         QTest::keyClick(Check(d, IDC_TC_S3), Qt::Key_Escape);
         QCOMPARE(d.result(), int(QDialog::Rejected));
     }));
@@ -195,19 +179,19 @@ void TCDlgTest::deviceHoldsWhatTheDialogShowed() {
     CEditorRig rig;
     QVERIFY(rig.IsReady());
     QStringList shown;
-    QVERIFY(rig.RunTimecodeDialog([&](CTCDlg& d) {
-        Choose(List(d, IDC_TC_OFFSET_MIN), "42");
-        Choose(List(d, IDC_TC_BG3), "C");
-        Choose(List(d, IDC_TC_DVITC2_480), "20(283)");
-        Choose(List(d, IDC_TC_DROP_FRAME), "Drop");
-        Choose(List(d, IDC_TC_USERBIT_GENERATE), "Recording Mark");
+    QVERIFY(rig.Run<CTCDlg>(IDC_TC, [&](CTCDlg& d) {
+        Choose(d, IDC_TC_OFFSET_MIN, "42");
+        Choose(d, IDC_TC_BG3, "C");
+        Choose(d, IDC_TC_DVITC2_480, "20(283)");
+        Choose(d, IDC_TC_DROP_FRAME, "Drop");
+        Choose(d, IDC_TC_USERBIT_GENERATE, "Recording Mark");
         Check(d, IDC_TC_S5)->setChecked(true);
         Check(d, IDC_TC_DVITC2_GENERATE)->setChecked(true);
         shown = Shown(d);
         QTest::keyClick(List(d, IDC_TC_DROP_FRAME), Qt::Key_Return);  // Enter is OK
     }));
     QVERIFY(rig.Reconnect());
-    QVERIFY(rig.RunTimecodeDialog([&](CTCDlg& d) {
+    QVERIFY(rig.Run<CTCDlg>(IDC_TC, [&](CTCDlg& d) {
         QCOMPARE(Shown(d), shown);
         d.reject();
     }));

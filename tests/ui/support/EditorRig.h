@@ -1,9 +1,9 @@
 #pragma once
 // The editors' test bench: the real main window connected to the in-process emulator, a
 // tap that records every frame the emulator receives, and services that answer message
-// boxes and run each modal dialog through a test's function instead of a modal loop.
+// boxes and hand each modal dialog to the test instead of running a modal loop.
+#include <QDialog>
 #include <QStringList>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -14,10 +14,6 @@
 #include "ui/main/UiServices.h"
 
 class CUtilQZ81KTDlg;
-class CPresetDlg;
-class CTCDlg;
-class QDialog;
-
 using Bytes = std::vector<uint8_t>;
 
 // Records what the program sends and hands it on to the emulator.
@@ -26,8 +22,7 @@ public:
     explicit CFrameTap(CQZ81KTEmulator& emulator) : m_emulator(emulator) {}
     void OnPeerReceive(const uint8_t* pData, size_t nLength) override;
     void OnPeerReceiveShort(uint32_t dwMsg) override { m_emulator.ReceiveShort(dwMsg); }
-    std::vector<Bytes> Frames();
-    void Clear();
+    std::vector<Bytes> Take();  // and forget
 
 private:
     CQZ81KTEmulator& m_emulator;
@@ -38,8 +33,7 @@ private:
 class CRigServices : public CUiServices {
 public:
     void MessageBox(QWidget*, const QString& strText) override { m_messages << strText; }
-    // Shows the dialog and hands it to m_fnRun, which answers it; then the dialog's result.
-    int ExecDialog(QDialog& dlg) override;
+    int ExecDialog(QDialog& dlg) override;  // shows it, hands it to m_fnRun, returns its result
 
     QStringList m_messages;
     std::function<void(QDialog&)> m_fnRun;
@@ -53,27 +47,35 @@ public:
     ~CEditorRig();
 
     CUtilQZ81KTDlg& Window() { return *m_pWindow; }
-    CQZ81KTEmulator& Device() { return m_emulator.Emulator(); }
-    CRigServices& Services() { return m_services; }
+    QStringList Messages() const { return m_services.m_messages; }
     bool IsReady() const { return m_bReady; }
 
-    // Click "Edit Preset" / "TC"; fn gets the open dialog. False when none opened.
-    bool RunPresetEditor(const std::function<void(CPresetDlg&)>& fn);
-    bool RunTimecodeDialog(const std::function<void(CTCDlg&)>& fn);
+    // Clicks the window's button (IDC_EDIT_PRESET, IDC_TC); fn gets the open dialog.
+    // False when no dialog of that class opened.
+    template <class TDlg>
+    bool Run(int nButtonId, const std::function<void(TDlg&)>& fn) {
+        bool bRan = false;
+        Click(nButtonId, [&](QDialog& d) {
+            if (auto* p = qobject_cast<TDlg*>(&d)) {
+                bRan = true;
+                fn(*p);
+            }
+        });
+        return bRan;
+    }
 
-    // Writes a block into the device and reads it back into the window's image, as a
-    // reply would bring it. dwAddress names the block.
+    // Writes a block into the device and requests it back into the window's image.
     bool SetDeviceBlock(uint32_t dwAddress, const Bytes& data);
     Bytes DeviceBlock(uint32_t dwAddress);
     Bytes ImageBlock(uint32_t dwAddress);
-    // Connect again and wait until every block of the image came fresh from the device.
+    // Connect again; true once every editable block of the image came fresh from the device.
     bool Reconnect();
-
-    // Every frame the device received since the last call, once it has acted on them all:
-    // a request sent behind them comes back first (it is not among the frames).
+    // The frames the device received since the last call, once it has acted on them all
+    // (a request queued behind them has been answered; it is not among them).
     std::vector<Bytes> TakeFrames();
 
 private:
+    void Click(int nButtonId, const std::function<void(QDialog&)>& fn);
     bool ConnectAndWait();
 
     CLoopbackDriver m_driver;
@@ -84,7 +86,6 @@ private:
     bool m_bReady = false;
 };
 
-// A DT1 frame's address (packed 7-bit, as the block table spells it) and data.
-uint32_t FrameAddress(const Bytes& frame);
-Bytes FrameData(const Bytes& frame);
-bool IsDT1(const Bytes& frame);
+// A DT1 frame's packed address and data; both empty or 0 for anything else.
+uint32_t DT1Address(const Bytes& frame);
+Bytes DT1Data(const Bytes& frame);
