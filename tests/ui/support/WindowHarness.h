@@ -3,6 +3,7 @@
 // emulator's pair is tapped: every frame the window sends is recorded and then handed
 // to the emulator. The window's timer is stopped; tests step ticks by call. Replies can
 // also be injected as if the device had sent them.
+#include <QAbstractButton>
 #include <QtTest>
 #include <atomic>
 #include <memory>
@@ -81,6 +82,9 @@ public:
     void InjectReply(uint32_t dwAddress, const Bytes& data, int nPosts = 1);
     void InjectStatus(const Bytes& status, int nPosts = 1) { InjectReply(qz::kAddrStatus, status, nPosts); }
     Bytes Block(qz::EBlock eBlock);  // the image's copy
+
+    // How many pieces of work from the input worker the window has handled.
+    int Handled() const { return m_counter.m_nHandled.load(); }
 
     // Frames the window sent since the last ClearSent.
     std::vector<Bytes> Sent() { return m_pTap->Messages(); }
