@@ -123,9 +123,14 @@ void CUtilQZ81KTDlg::ShowSystem() {
     UpdateControlEnable();
     SetRadioGroup(kUnitType, sys[kSysUnitType] ? 1 : 0);
 
+    // The frame-rate buttons come back after five system displays in a row without a lock;
+    // a display that sees a lock starts the count again.
     bool bLocked = m_image.m_bRateFromSdi.load() || m_image.m_bRateFrom1394.load();
     if (!RateButtonsEnabled()) {
-        if (!bLocked && ++m_image.m_nRateEnableCount >= kRateEnableDisplays) EnableRateButtons(true);
+        if (bLocked)
+            m_image.m_nRateEnableCount = 0;
+        else if (++m_image.m_nRateEnableCount >= kRateEnableDisplays)
+            EnableRateButtons(true);
     } else if (bLocked) {
         EnableRateButtons(false);
         m_image.m_nRateEnableCount = 0;
@@ -137,11 +142,12 @@ void CUtilQZ81KTDlg::ShowSystem() {
 void CUtilQZ81KTDlg::ShowStatus(int nMask) {
     uint8_t st[qz::kStatusSize];
     m_image.Read(qz::EBlock::Status, st);
+    // A lock disables the frame-rate buttons and starts their count of system displays
+    // without a lock again, also while they are disabled already.
     auto lockRate = [this](bool bLocked) {
-        if (bLocked && RateButtonsEnabled()) {
-            EnableRateButtons(false);
-            m_image.m_nRateEnableCount = 0;
-        }
+        if (!bLocked) return;
+        if (RateButtonsEnabled()) EnableRateButtons(false);
+        m_image.m_nRateEnableCount = 0;
     };
     if (nMask & qz::kStatusMaskTimecode) SetText(IDC_TIMECODE, QString::fromStdString(qz::TimecodeText(st)));
     if (nMask & qz::kStatusMaskVideoFormat) {
