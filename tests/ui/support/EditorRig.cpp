@@ -17,30 +17,7 @@ bool IsVersionRequest(const Bytes& f) {
 }
 }  // namespace
 
-void CFrameTap::OnPeerReceive(const uint8_t* pData, size_t nLength) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_frames.emplace_back(pData, pData + nLength);
-    }
-    m_emulator.Receive(pData, nLength);
-}
-
-std::vector<Bytes> CFrameTap::Take() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return std::exchange(m_frames, {});
-}
-
-int CRigServices::ExecDialog(QDialog& dlg) {
-    ++m_nRuns;
-    dlg.show();
-    dlg.activateWindow();
-    (void)QTest::qWaitForWindowActive(&dlg);
-    if (m_fnRun) m_fnRun(dlg);
-    return dlg.result();
-}
-
 CEditorRig::CEditorRig() {
-    SetUiServices(&m_services);
     m_driver.SetPeer(m_emulator.Port(), &m_tap);
     if (!m_emulator.Start()) return;
     CUtilQZ81KTDlg::COptions options;
@@ -48,13 +25,12 @@ CEditorRig::CEditorRig() {
     m_pWindow = std::make_unique<CUtilQZ81KTDlg>(&m_driver, options);
     m_pWindow->show();
     m_bReady = ConnectAndWait();
-    m_tap.Take();
+    m_tap.Clear();
 }
 
 CEditorRig::~CEditorRig() {
     m_pWindow.reset();  // closes the ports: nothing reaches the tap after this
     m_driver.SetPeer(m_emulator.Port(), nullptr);
-    SetUiServices(nullptr);
 }
 
 bool CEditorRig::ConnectAndWait() {
@@ -69,10 +45,16 @@ bool CEditorRig::ConnectAndWait() {
 }
 
 void CEditorRig::Click(int nButtonId, const std::function<void(QDialog&)>& fn) {
-    m_services.m_fnRun = fn;
+    // Shown and active, as a modal run would have it, so that keys reach its controls.
+    m_services.m_fnOnDialog = [&](QDialog& dlg) {
+        dlg.show();
+        dlg.activateWindow();
+        (void)QTest::qWaitForWindowActive(&dlg);
+        fn(dlg);
+    };
     // "Edit Preset" is hidden until its key sequence; a click still reaches the handler.
     FindControl<QAbstractButton>(m_pWindow.get(), nButtonId)->click();
-    m_services.m_fnRun = nullptr;
+    m_services.m_fnOnDialog = nullptr;
 }
 
 Bytes CEditorRig::DeviceBlock(uint32_t dwAddress) {
@@ -93,7 +75,7 @@ bool CEditorRig::SetDeviceBlock(uint32_t dwAddress, const Bytes& data) {
     const bool bStored = SendDT1(out, qz::kDefaultDeviceID, dwAddress, data.data(), data.size()) &&
                          SendRQ1(out, qz::kDefaultDeviceID, dwAddress, uint32_t(data.size())) &&
                          QTest::qWaitFor([&] { return ImageBlock(dwAddress) == data; }, kWaitMs);
-    m_tap.Take();
+    m_tap.Clear();
     return bStored;
 }
 
@@ -122,12 +104,13 @@ std::vector<Bytes> CEditorRig::TakeFrames() {
     if (SendRQ1(m_pWindow->MidiOut(), qz::kDefaultDeviceID, qz::kAddrVersion, qz::kVersionSize))
         (void)QTest::qWaitFor(
             [&] {
-                for (Bytes& f : m_tap.Take()) frames.push_back(std::move(f));
+                frames = m_tap.Messages();
                 return !frames.empty() && IsVersionRequest(frames.back()) &&
                        m_emulator.Emulator().Counters().m_nRequestsAnswered > nAnswered;
             },
             kWaitMs);
-    for (Bytes& f : m_tap.Take()) frames.push_back(std::move(f));
+    frames = m_tap.Messages();
+    m_tap.Clear();
     if (!frames.empty() && IsVersionRequest(frames.back())) frames.pop_back();
     return frames;
 }

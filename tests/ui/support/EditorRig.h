@@ -1,44 +1,15 @@
 #pragma once
-// The editors' test bench: the real main window connected to the in-process emulator, a
-// tap that records every frame the emulator receives, and services that answer message
-// boxes and hand each modal dialog to the test instead of running a modal loop.
+// The editors' test bench: the real main window (its dialog seams not replaced)
+// connected to the in-process emulator through the window tests' tap, with their
+// services answering message boxes and handing each modal dialog to the test.
 #include <QDialog>
-#include <QStringList>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
-#include "emulator/LoopbackEmulator.h"
-#include "midi/platform/LoopbackDriver.h"
-#include "ui/main/UiServices.h"
+#include "support/WindowHarness.h"
 
-class CUtilQZ81KTDlg;
 using Bytes = std::vector<uint8_t>;
-
-// Records what the program sends and hands it on to the emulator.
-class CFrameTap : public CLoopbackPeer {
-public:
-    explicit CFrameTap(CQZ81KTEmulator& emulator) : m_emulator(emulator) {}
-    void OnPeerReceive(const uint8_t* pData, size_t nLength) override;
-    void OnPeerReceiveShort(uint32_t dwMsg) override { m_emulator.ReceiveShort(dwMsg); }
-    std::vector<Bytes> Take();  // and forget
-
-private:
-    CQZ81KTEmulator& m_emulator;
-    std::mutex m_mutex;
-    std::vector<Bytes> m_frames;
-};
-
-class CRigServices : public CUiServices {
-public:
-    void MessageBox(QWidget*, const QString& strText) override { m_messages << strText; }
-    int ExecDialog(QDialog& dlg) override;  // shows it, hands it to m_fnRun, returns its result
-
-    QStringList m_messages;
-    std::function<void(QDialog&)> m_fnRun;
-    int m_nRuns = 0;
-};
 
 class CEditorRig {
 public:
@@ -80,8 +51,8 @@ private:
 
     CLoopbackDriver m_driver;
     CLoopbackEmulator m_emulator{m_driver};
-    CFrameTap m_tap{m_emulator.Emulator()};
-    CRigServices m_services;
+    CTapPeer m_tap{m_emulator.Emulator()};
+    CTestServices m_services;
     std::unique_ptr<CUtilQZ81KTDlg> m_pWindow;
     bool m_bReady = false;
 };
