@@ -274,6 +274,7 @@ void PresetDlgTest::deviceHoldsWhatTheEditorShowed() {
         shown3 = Shown(d);
         Click(d, IDOK);
     }));
+    ExpectAllBlocksSent(rig);  // and acted on, before Connect stops the port
     QVERIFY(rig.Reconnect());
     rig.Window().Image().WriteByte(EBlock::System, 5, 3);
     QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {

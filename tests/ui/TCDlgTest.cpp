@@ -190,6 +190,7 @@ void TCDlgTest::deviceHoldsWhatTheDialogShowed() {
         shown = Shown(d);
         QTest::keyClick(List(d, IDC_TC_DROP_FRAME), Qt::Key_Return);  // Enter is OK
     }));
+    ExpectBlockSent(rig);  // and acted on, before Connect stops the port
     QVERIFY(rig.Reconnect());
     QVERIFY(rig.Run<CTCDlg>(IDC_TC, [&](CTCDlg& d) {
         QCOMPARE(Shown(d), shown);
