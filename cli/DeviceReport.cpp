@@ -7,6 +7,7 @@
 #include "protocol/DeviceImage.h"
 #include "protocol/PresetBlock.h"
 #include "protocol/StatusText.h"
+#include "protocol/TimecodeBlock.h"
 
 CImageSnapshot TakeSnapshot(const CDeviceImage& image) {
     CImageSnapshot s;
@@ -66,43 +67,42 @@ CLabelledLines SystemSettingsText(const uint8_t* s, const uint8_t (*pPresets)[qz
 }
 
 CLabelledLines TimecodeSettingsText(const uint8_t* t) {
-    static const char* const kType[] = {"Auto", "SMPTE RP188 VITC", "SMPTE RP188 LTC", "SMPTE 266M"};
-    static const char* const kDrop[] = {"Auto", "NonDrop", "Drop"};
-    static const char* const kGen[] = {"Off", "Free Run", "Thru", "Offset"};
-    static const char* const kUbGen[] = {"Off", "Preset", "Thru", "Recording Mark"};
     using namespace qz;
     CLabelledLines lines;
-    std::string preset = TimeText(t + kTcPreset);
+    std::string preset = TimeText(t + kTcPresetAt);
     struct Flag {
         const char* name;
         int byte, bit;
     };
     const Flag flags[] = {{"S6", 6, 3}, {"S5", 6, 2}, {"S4", 4, 3}, {"S3", 2, 3}, {"S2", 0, 3}, {"S1", 0, 2}};
     for (const Flag& f : flags)
-        preset += std::string("  ") + f.name + (t[kTcPreset + f.byte] >> f.bit & 1 ? " on" : " off");
+        preset += std::string("  ") + f.name + (t[kTcPresetAt + f.byte] >> f.bit & 1 ? " on" : " off");
     lines.emplace_back("Timecode Preset", preset);
     // BG8 … BG1 from left to right, as the dialog shows them.
     const int ub[] = {6, 7, 4, 5, 2, 3, 0, 1};
     std::string bits;
     for (int i = 0; i < 8; ++i) {
         char buf[16];
-        std::snprintf(buf, sizeof buf, "%sBG%d=%X", i ? " " : "", 8 - i, t[kTcUserBits + ub[i]] & 0xF);
+        std::snprintf(buf, sizeof buf, "%sBG%d=%X", i ? " " : "", 8 - i, t[kTcUserBitsAt + ub[i]] & 0xF);
         bits += buf;
     }
     lines.emplace_back("Userbit Preset", bits);
-    lines.emplace_back("Timecode Offset", TimeText(t + kTcOffset));
+    lines.emplace_back("Timecode Offset", TimeText(t + kTcOffsetAt));
     for (int n = 0; n < 2; ++n) {
-        int line480 = Read8(t, kTcDvitcLine480 + 2 * n);
-        int line576 = Read8(t, kTcDvitcLine576 + 2 * n);
+        int line480 = Read8(t, kTcDvitcLine480At + 2 * n);
+        int line576 = Read8(t, kTcDvitcLine576At + 2 * n);
         char buf[96];
         std::snprintf(buf, sizeof buf, "Generate %s, 480i Insert Postion %d(%d), 576i Insert Postion %d(%d)",
-                      t[kTcDvitcGenerate + 2 * n] & 1 ? "on" : "off", line480, line480 + 263, line576, line576 + 313);
+                      t[kTcDvitcGenerateAt + 2 * n] & 1 ? "on" : "off", line480, line480 + 263, line576, line576 + 313);
         lines.emplace_back(n == 0 ? "SD-SDI DVITC #1" : "SD-SDI DVITC #2", buf);
     }
-    lines.emplace_back("SDI Input Timecode Type", Item(kType, 4, t[kTcInputType] & 0xF));
-    lines.emplace_back("Timecode Drop Frame", Item(kDrop, 3, t[kTcDropFrame] & 0xF));
-    lines.emplace_back("Timecode Generate", Item(kGen, 4, t[kTcGenerate] & 0xF));
-    lines.emplace_back("Userbit Generate", Item(kUbGen, 4, t[kTcUserBitGenerate] & 0xF));
+    // The four mode lists, with the dialog's labels and items.
+    for (qz::ETimecodeList e : {qz::kTcInputType, qz::kTcDropFrame, qz::kTcGenerate, qz::kTcUserbitGenerate}) {
+        const qz::CTimecodeList& f = qz::kTimecodeLists[e];
+        const int i = t[f.nOffset] & 0xF;
+        const std::string strItem = qz::ItemText(f.items, i);
+        lines.emplace_back(f.pszLabel, strItem.empty() ? "? (" + std::to_string(i) + ")" : strItem);
+    }
     return lines;
 }
 

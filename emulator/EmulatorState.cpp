@@ -119,13 +119,13 @@ CEmulatorMemory CEmulatorState::FactoryMemory() {
     s[qz::kSysFrameRate] = 0;  // 59.94 Hz
 
     uint8_t* t = mem.m_timecode;
-    t[qz::kTcGenerate] = kGenFreeRun;  // free run from the preset 00:00:00:00
-    t[qz::kTcUserBitGenerate] = 1;     // user bits from their preset
-    t[qz::kTcDvitcGenerate] = 1;       // DVITC #1 generated
-    Write8(t, qz::kTcDvitcLine480, 14);  // 480i lines 14 and 16
-    Write8(t, qz::kTcDvitcLine480 + 2, 16);
-    Write8(t, qz::kTcDvitcLine576, 19);  // 576i lines 19 and 21
-    Write8(t, qz::kTcDvitcLine576 + 2, 21);
+    t[qz::kTcGenerateAt] = kGenFreeRun;  // free run from the preset 00:00:00:00
+    t[qz::kTcUserBitGenerateAt] = 1;     // user bits from their preset
+    t[qz::kTcDvitcGenerateAt] = 1;       // DVITC #1 generated
+    Write8(t, qz::kTcDvitcLine480At, 14);  // 480i lines 14 and 16
+    Write8(t, qz::kTcDvitcLine480At + 2, 16);
+    Write8(t, qz::kTcDvitcLine576At, 19);  // 576i lines 19 and 21
+    Write8(t, qz::kTcDvitcLine576At + 2, 21);
 
     for (int n = 0; n < qz::kPresetCount; ++n) {
         const CPresetDefault& d = kPresetDefaults[n];
@@ -248,9 +248,9 @@ CEmulatorState::EWrite CEmulatorState::ApplyWrite(uint32_t dwAddress, const uint
     case EBlock::Timecode: {
         if (!IsRemote()) return kWriteIgnored;
         uint8_t* t = m_memory.m_timecode;
-        const bool bRestart = std::memcmp(t + qz::kTcPreset, pData + qz::kTcPreset, 8) != 0 ||
-                              std::memcmp(t + qz::kTcOffset, pData + qz::kTcOffset, 8) != 0 ||
-                              (t[qz::kTcGenerate] & 0x0F) != (pData[qz::kTcGenerate] & 0x0F);
+        const bool bRestart = std::memcmp(t + qz::kTcPresetAt, pData + qz::kTcPresetAt, 8) != 0 ||
+                              std::memcmp(t + qz::kTcOffsetAt, pData + qz::kTcOffsetAt, 8) != 0 ||
+                              (t[qz::kTcGenerateAt] & 0x0F) != (pData[qz::kTcGenerateAt] & 0x0F);
         std::memcpy(t, pData, qz::kTimecodeSize);
         if (bRestart)
             RestartTimecode(nNowMs);
@@ -281,7 +281,7 @@ CEmulatorFrameRate CEmulatorState::CurrentRate() const {
 }
 
 bool CEmulatorState::DropCounting(const CEmulatorFrameRate& rate) const {
-    switch (m_memory.m_timecode[qz::kTcDropFrame] & 0x0F) {
+    switch (m_memory.m_timecode[qz::kTcDropFrameAt] & 0x0F) {
     case 0: return rate.m_nFps == 30 && rate.IsFractional();  // auto: drop at 29.97
     case 2: return rate.m_nFps == 30;                         // forced drop, where it exists
     default: return false;
@@ -293,9 +293,9 @@ void CEmulatorState::RestartTimecode(uint64_t nNowMs) {
     m_bTcDrop = DropCounting(m_tcRate);
     CEmulatorTimecode start;
     const uint8_t* t = m_memory.m_timecode;
-    switch (t[qz::kTcGenerate] & 0x0F) {
-    case kGenFreeRun: start = LabelAt(t + qz::kTcPreset); break;
-    case kGenOffset: start = LabelAt(t + qz::kTcOffset); break;
+    switch (t[qz::kTcGenerateAt] & 0x0F) {
+    case kGenFreeRun: start = LabelAt(t + qz::kTcPresetAt); break;
+    case kGenOffset: start = LabelAt(t + qz::kTcOffsetAt); break;
     default: break;  // thru follows a source that started at power-on
     }
     m_nTcAnchorMs = nNowMs;
@@ -320,7 +320,7 @@ uint64_t CEmulatorState::FramesAt(uint64_t nNowMs) const {
 }
 
 bool CEmulatorState::TimecodeAt(uint64_t nNowMs, CEmulatorTimecode& tc, bool& bDrop) const {
-    const int nMode = m_memory.m_timecode[qz::kTcGenerate] & 0x0F;
+    const int nMode = m_memory.m_timecode[qz::kTcGenerateAt] & 0x0F;
     bDrop = m_bTcDrop;
     if (nMode == kGenOff) return false;
     // Thru and offset need a timecode on the input.
@@ -384,8 +384,8 @@ void CEmulatorState::BuildStatus(uint64_t nNowMs, uint8_t (&out)[qz::kStatusSize
     if (TimecodeAt(nNowMs, tc, bDrop)) {
         qz::WriteBlockTime(out + qz::kStTimecode, {tc.m_nFrames, tc.m_nSeconds, tc.m_nMinutes, tc.m_nHours},
                            bDrop ? 0x04 : 0);
-        if ((m_memory.m_timecode[qz::kTcUserBitGenerate] & 0x0F) == 1)  // user bits from their preset
-            for (int i = 0; i < 8; ++i) out[kStatusUserBits + i] = m_memory.m_timecode[qz::kTcUserBits + i] & 0x0F;
+        if ((m_memory.m_timecode[qz::kTcUserBitGenerateAt] & 0x0F) == 1)  // user bits from their preset
+            for (int i = 0; i < 8; ++i) out[kStatusUserBits + i] = m_memory.m_timecode[qz::kTcUserBitsAt + i] & 0x0F;
     } else {
         out[qz::kStTimecode + 6] = 0x03;  // hours tens 3: no timecode
     }

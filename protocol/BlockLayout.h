@@ -34,17 +34,17 @@ constexpr int kSt1394Size = 52;        // two nibbles: 0 SD, 1 1280x720, 2 1440x
 constexpr int kSt1394Codec = 54;       // two nibbles: 0 MPEG, 1 DV
 
 // Timecode block (44 bytes).
-constexpr int kTcPreset = 0;           // a time; flags S1 (byte 0 bit 2), S2 (0.3), S3 (2.3),
+constexpr int kTcPresetAt = 0;           // a time; flags S1 (byte 0 bit 2), S2 (0.3), S3 (2.3),
                                        // S4 (4.3), S5 (6.2), S6 (6.3)
-constexpr int kTcUserBits = 8;         // eight nibbles: BG2 BG1 BG4 BG3 BG6 BG5 BG8 BG7
-constexpr int kTcOffset = 16;          // a time
-constexpr int kTcInputType = 25;       // 0 auto, 1 RP188 VITC, 2 RP188 LTC, 3 266M
-constexpr int kTcGenerate = 27;        // 0 off, 1 free run, 2 thru, 3 offset
-constexpr int kTcUserBitGenerate = 29; // 0 off, 1 preset, 2 thru, 3 recording mark
-constexpr int kTcDropFrame = 31;       // 0 auto, 1 non-drop, 2 drop
-constexpr int kTcDvitcGenerate = 33;   // bit 0; DVITC #2 two bytes on
-constexpr int kTcDvitcLine480 = 36;    // two nibbles; DVITC #2 two bytes on
-constexpr int kTcDvitcLine576 = 40;    // two nibbles; DVITC #2 two bytes on
+constexpr int kTcUserBitsAt = 8;         // eight nibbles: BG2 BG1 BG4 BG3 BG6 BG5 BG8 BG7
+constexpr int kTcOffsetAt = 16;          // a time
+constexpr int kTcInputTypeAt = 25;       // 0 auto, 1 RP188 VITC, 2 RP188 LTC, 3 266M
+constexpr int kTcGenerateAt = 27;        // 0 off, 1 free run, 2 thru, 3 offset
+constexpr int kTcUserBitGenerateAt = 29; // 0 off, 1 preset, 2 thru, 3 recording mark
+constexpr int kTcDropFrameAt = 31;       // 0 auto, 1 non-drop, 2 drop
+constexpr int kTcDvitcGenerateAt = 33;   // bit 0; DVITC #2 two bytes on
+constexpr int kTcDvitcLine480At = 36;    // two nibbles; DVITC #2 two bytes on
+constexpr int kTcDvitcLine576At = 40;    // two nibbles; DVITC #2 two bytes on
 
 // A time in eight bytes: frames, seconds, minutes, hours, each a tens digit (masked to
 // its width, flag bits above it) followed by a units digit.

@@ -16,12 +16,14 @@ void StorePresetReply(CDeviceOwner& owner, int nPreset, const uint8_t* pData) {
     owner.UpdatePresetLine(nPreset);
 }
 
-void SendAllPresets(CDeviceOwner& owner) {
+int SendAllPresets(CDeviceOwner& owner) {
     CDeviceImage& img = owner.Image();
+    int bAll = 1;
     for (int n = 0; n < qz::kPresetCount; ++n) {
         uint8_t block[qz::kPresetSize];
         img.Read(qz::PresetBlock(n), block);
-        SendDT1(owner.MidiOut(), img.m_byDeviceID.load(), qz::BlockInfo(qz::PresetBlock(n)).dwAddress, block,
-                sizeof block);
+        bAll &= SendDT1(owner.MidiOut(), img.m_byDeviceID.load(), qz::BlockInfo(qz::PresetBlock(n)).dwAddress, block,
+                        sizeof block);
     }
+    return bAll;
 }

@@ -8,4 +8,5 @@ class CDeviceOwner;
 void StorePresetReply(CDeviceOwner& owner, int nPreset, const uint8_t* pData);
 
 // Sends the eight preset blocks back in order; a refused frame does not stop the others.
-void SendAllPresets(CDeviceOwner& owner);
+// 1 when all eight were queued, 0 when any was refused.
+int SendAllPresets(CDeviceOwner& owner);

@@ -1,0 +1,75 @@
+#include "app/UtilQZ81KTApp.h"
+
+#include "app/AboutDlg.h"
+#include "emulator/LoopbackEmulator.h"
+#include "midi/platform/CompositeMidiDriver.h"
+#include "midi/platform/LoopbackDriver.h"
+#include "ui/main/UiServices.h"
+#include "ui/main/UtilQZ81KTDlg.h"
+
+#ifndef QZ81KT_VERSION
+#define QZ81KT_VERSION ""
+#endif
+
+bool CUtilQZ81KTApp::ParseArguments(QStringList args, COptions& options, QString& strError) {
+    QStringList rest;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--emulate")) {
+            options.m_bEmulate = true;
+        } else if (a == QLatin1String("--api")) {
+            QString v = i + 1 < args.size() ? args[++i] : QString();
+            if (v == QLatin1String("alsa"))
+                options.m_eApi = CRtMidiDriver::EApi::Alsa;
+            else if (v == QLatin1String("jack"))
+                options.m_eApi = CRtMidiDriver::EApi::Jack;
+            else {
+                strError = QStringLiteral("--api takes alsa or jack");
+                return false;
+            }
+        } else {
+            rest << a;
+        }
+    }
+    // The whole remaining command line, compared byte for byte.
+    options.m_bServiceMode = rest.size() == 1 && rest.front() == QLatin1String(kServiceCode);
+    return true;
+}
+
+QString CUtilQZ81KTApp::VersionLine() { return QStringLiteral("qz81kt-dxp " QZ81KT_VERSION); }
+
+CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options) : m_options(options) {
+    CRtMidiDriver::COptions rt;
+    rt.m_eApi = options.m_eApi;
+    rt.m_strClientName = "qz81kt-dxp";
+    m_pRtMidi = std::make_unique<CRtMidiDriver>(rt);
+    CMidiDriver* pDriver = m_pRtMidi.get();
+    if (options.m_bEmulate) {
+        // The emulator's pair comes after the real ports, so a real device is preselected first.
+        m_pLoopback = std::make_unique<CLoopbackDriver>();
+        m_pEmulator = std::make_unique<CLoopbackEmulator>(*m_pLoopback);
+        m_pEmulator->Start();
+        m_pComposite = std::make_unique<CCompositeMidiDriver>(*m_pRtMidi, *m_pLoopback);
+        pDriver = m_pComposite.get();
+    }
+    CUtilQZ81KTDlg::COptions window;
+    window.m_bServiceMode = options.m_bServiceMode;
+    m_pWindow = std::make_unique<CUtilQZ81KTDlg>(pDriver, window);
+    QObject::connect(m_pWindow.get(), &CUtilQZ81KTDlg::AboutRequested, m_pWindow.get(),
+                     [this](const QString& strText) {
+                         CAboutDlg about(strText, m_pWindow.get());
+                         UiServices().ExecDialog(about);
+                     });
+}
+
+CUtilQZ81KTApp::~CUtilQZ81KTApp() {
+    m_pWindow.reset();  // stops both ports before the drivers go
+    m_pComposite.reset();
+    m_pEmulator.reset();
+}
+
+int CUtilQZ81KTApp::Run() {
+    m_pWindow->show();
+    m_pWindow->activateWindow();  // no window manager under Xvfb
+    return m_pWindow->exec();
+}

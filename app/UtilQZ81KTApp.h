@@ -1,0 +1,49 @@
+#pragma once
+// The application object: takes its own options from what Qt left of the command line,
+// decides service mode from the rest, builds the MIDI drivers and runs the main window.
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+#include "midi/platform/RtMidiDriver.h"
+
+class CCompositeMidiDriver;
+class CLoopbackDriver;
+class CLoopbackEmulator;
+class CUtilQZ81KTDlg;
+
+class CUtilQZ81KTApp {
+public:
+    static constexpr const char* kServiceCode = "-QmK7315";
+
+    struct COptions {
+        bool m_bEmulate = false;
+        CRtMidiDriver::EApi m_eApi = CRtMidiDriver::EApi::Auto;
+        bool m_bServiceMode = false;
+    };
+
+    // Takes --emulate and --api alsa|jack out of args (without the program name; Qt's
+    // options are already gone). Service mode is on exactly when what remains is the
+    // single argument kServiceCode. False, with a one-line reason, on a usage error.
+    static bool ParseArguments(QStringList args, COptions& options, QString& strError);
+    // The first line of --version.
+    static QString VersionLine();
+
+    explicit CUtilQZ81KTApp(const COptions& options);
+    ~CUtilQZ81KTApp();
+    CUtilQZ81KTApp(const CUtilQZ81KTApp&) = delete;
+    CUtilQZ81KTApp& operator=(const CUtilQZ81KTApp&) = delete;
+
+    // Creates the main window (shown only by Run).
+    CUtilQZ81KTDlg& MainWindow() { return *m_pWindow; }
+    // Runs the main window modally; the program ends when it closes.
+    int Run();
+
+private:
+    COptions m_options;
+    std::unique_ptr<CRtMidiDriver> m_pRtMidi;
+    std::unique_ptr<CLoopbackDriver> m_pLoopback;
+    std::unique_ptr<CLoopbackEmulator> m_pEmulator;
+    std::unique_ptr<CCompositeMidiDriver> m_pComposite;
+    std::unique_ptr<CUtilQZ81KTDlg> m_pWindow;  // last: gone before the drivers
+};

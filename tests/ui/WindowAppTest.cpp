@@ -1,0 +1,91 @@
+// The application object's command line, the About box and what a screen reader gets.
+#include <QAccessible>
+#include <QLineEdit>
+#include <QtTest>
+
+#include "app/AboutDlg.h"
+#include "app/UtilQZ81KTApp.h"
+#include "support/WindowHarness.h"
+
+class WindowAppTest : public QObject {
+    Q_OBJECT
+private slots:
+    void serviceMode_data();
+    void serviceMode();
+    void aboutBoxFromF1AndContextMenu();
+    void accessibleNames();
+};
+
+void WindowAppTest::serviceMode_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("service");
+    QTest::addColumn<bool>("emulate");
+    QTest::newRow("none") << QStringList{} << false << false;
+    QTest::newRow("the code") << QStringList{"-QmK7315"} << true << false;
+    QTest::newRow("trailing blank") << QStringList{"-QmK7315 "} << false << false;
+    QTest::newRow("other case") << QStringList{"-qmk7315"} << false << false;
+    QTest::newRow("further argument") << QStringList{"-QmK7315", "x"} << false << false;
+    QTest::newRow("our options first") << QStringList{"--emulate", "--api", "jack", "-QmK7315"} << true << true;
+}
+
+void WindowAppTest::serviceMode() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, service);
+    QFETCH(bool, emulate);
+    CUtilQZ81KTApp::COptions options;
+    QString strError;
+    QVERIFY(CUtilQZ81KTApp::ParseArguments(args, options, strError));
+    QCOMPARE(options.m_bServiceMode, service);
+    QCOMPARE(options.m_bEmulate, emulate);
+    QVERIFY(!CUtilQZ81KTApp::ParseArguments({"--api", "oss"}, options, strError));
+}
+
+void WindowAppTest::aboutBoxFromF1AndContextMenu() {
+    CTestServices services;
+    QStringList shown;
+    services.m_fnOnDialog = [&](QDialog& dlg) {
+        if (qobject_cast<CAboutDlg*>(&dlg)) shown << FindControl<QLineEdit>(&dlg, IDC_ABOUT_VERSION)->text();
+    };
+    CUtilQZ81KTApp::COptions options;
+    options.m_bEmulate = true;
+    options.m_eApi = CRtMidiDriver::EApi::Jack;  // no server here: only the emulator's pair
+    CUtilQZ81KTApp app(options);
+    CUtilQZ81KTDlg& w = app.MainWindow();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::keyClick(w.windowHandle(), Qt::Key_F1);
+    QCOMPARE(shown, QStringList{"Version : 1.0.0.0"});
+    QCOMPARE(w.contextMenuPolicy(), Qt::ActionsContextMenu);
+    QCOMPARE(w.actions().size(), 1);
+    QCOMPARE(w.actions()[0]->text(), QStringLiteral("About QZ-81KT DXP(&A)..."));
+    w.actions()[0]->trigger();
+    QCOMPARE(shown.size(), 2);
+}
+
+void WindowAppTest::accessibleNames() {
+    CWindowHarness h;
+    auto name = [&](int nId) { return QAccessible::queryAccessibleInterface(h.Control(nId))->text(QAccessible::Name); };
+    // On Linux a combo box is named by its current item; its label comes as a relation.
+    for (const auto& [nId, psz] : {std::pair{IDC_COMBO_MIDIIN, "In : "}, std::pair{IDC_COMBO_MIDIOUT, "Out : "}}) {
+        QCOMPARE(h.Control(nId)->accessibleName(), QString::fromLatin1(psz));
+        auto labels = QAccessible::queryAccessibleInterface(h.Control(nId))->relations(QAccessible::Label);
+        QVERIFY(!labels.isEmpty());
+        QCOMPARE(labels.front().first->text(QAccessible::Name), QString::fromLatin1(psz));
+    }
+    const std::pair<int, const char*> names[] = {
+        {IDC_IDENTITY, "Identity"},
+        {IDC_TIMECODE, "Timecode"},         {IDC_VIDEO_FORMAT, "Video Format :"},
+        {IDC_1394_FORMAT, "IEEE1394 Format :"}, {IDC_POWER_STATUS, "Power Status :"},
+        {IDC_MODE_SW6, "Mode SW6 :"},       {IDC_LED1, "Indicator 1"},   {IDC_LED2, "Indicator 2"},
+        {IDC_LINK_LED, "Link"},             {IDOK, "Connect"},
+    };
+    for (const auto& [nId, psz] : names) QCOMPARE(name(nId), QString::fromLatin1(psz));
+    // The lamps tell their state; a screen reader reads the live status from the fields.
+    h.ConnectAndLink();
+    auto* pLink = QAccessible::queryAccessibleInterface(h.Lamp(IDC_LINK_LED));
+    QCOMPARE(pLink->text(QAccessible::Description), QStringLiteral("lit"));
+    QVERIFY(QAccessible::queryAccessibleInterface(h.Control(IDC_IDENTITY))->text(QAccessible::Value).startsWith("ver:"));
+}
+
+QTEST_MAIN(WindowAppTest)
+#include "WindowAppTest.moc"

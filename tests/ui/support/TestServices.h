@@ -1,0 +1,41 @@
+#pragma once
+// Answers the interface's message boxes, questions, pauses and modal runs without a
+// modal loop, and records them.
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+#include "ui/main/UiServices.h"
+
+class CTestServices : public CUiServices {
+public:
+    CTestServices() { SetUiServices(this); }
+    ~CTestServices() override { SetUiServices(nullptr); }
+
+    void MessageBox(QWidget*, const QString& strText) override { m_messages << strText; }
+    bool AskYesNo(QWidget*, const QString& strText) override {
+        m_questions << strText;
+        return m_bAnswerYes;
+    }
+    void BeginWaitCursor() override { ++m_nWaitDepth, ++m_nWaitCursors; }
+    void EndWaitCursor() override { --m_nWaitDepth; }
+    void Pause(int nMs) override {
+        m_pauses.push_back(nMs);
+        m_nWaitDepthAtPause = m_nWaitDepth;
+    }
+    int ExecDialog(QDialog& dlg) override {
+        ++m_nDialogs;
+        if (m_fnOnDialog) m_fnOnDialog(dlg);
+        return 0;
+    }
+
+    QStringList m_messages;
+    QStringList m_questions;
+    bool m_bAnswerYes = false;
+    int m_nWaitDepth = 0;
+    int m_nWaitCursors = 0;
+    int m_nWaitDepthAtPause = -1;
+    std::vector<int> m_pauses;
+    int m_nDialogs = 0;
+    std::function<void(QDialog&)> m_fnOnDialog;
+};

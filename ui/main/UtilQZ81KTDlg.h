@@ -1,0 +1,159 @@
+#pragma once
+// The program's main window: port choice and connection, the 100 ms link watch, the
+// status display and the everyday device commands. It owns the device image and both
+// ports and is the owner the reply handlers report to.
+//
+// One file per concern: UtilQZ81KTDlgConnection.cpp (start-up, ports, link watch,
+// control enabling, shutdown), UtilQZ81KTDlgDisplay.cpp (status display, lamps),
+// UtilQZ81KTDlgCommands.cpp (device commands and the dialog gates).
+#include <QDialog>
+#include <QString>
+#include <span>
+#include <memory>
+
+#include "midi/MidiDevList.h"
+#include "protocol/DeviceImage.h"
+#include "protocol/DeviceOwner.h"
+#include "protocol/LinkWatch.h"
+#include "protocol/QZ81KTMidiIn.h"
+#include "protocol/QZ81KTMidiOut.h"
+#include "resources/resource.h"
+#include "ui/main/KeyWatcher.h"
+
+class QAbstractButton;
+class QAction;
+class QComboBox;
+class QLineEdit;
+class QTimer;
+class CBmpBtnBase;
+class CBmpButton;
+namespace Ui {
+class CUtilQZ81KTDlg;
+}
+
+struct CMainWindowOptions {
+    bool m_bServiceMode = false;
+    bool m_bStartTimer = true;  // tests leave it stopped and call OnTimer
+};
+
+class CUtilQZ81KTDlg : public QDialog, public CDeviceOwner {
+    Q_OBJECT
+public:
+    using COptions = CMainWindowOptions;
+
+    // The preset radio buttons, preset 0 first (there is no 1089).
+    static constexpr int kPresetIds[qz::kPresetCount] = {IDC_PRESET0, IDC_PRESET1, IDC_PRESET2, IDC_PRESET3,
+                                                         IDC_PRESET4, IDC_PRESET5, IDC_PRESET6, IDC_PRESET7};
+
+    // Lamp states (frames of the strip).
+    enum ELamp { kLampOff = 0, kLampFirst = 1, kLampSecond = 2, kLampBoth = 3, kLampLink = 4 };
+
+    // pDriver (not owned, must outlive the window): the MIDI ports; null: the default.
+    explicit CUtilQZ81KTDlg(CMidiDriver* pDriver = nullptr, const COptions& options = COptions(),
+                            QWidget* pParent = nullptr);
+    // Stops and closes both ports before any widget goes.
+    ~CUtilQZ81KTDlg() override;
+
+    // CDeviceOwner. The last two may be called on the input worker: they are then posted
+    // to the window's thread and return at once.
+    CDeviceImage& Image() override { return m_image; }
+    CQZ81KTMidiOut& MidiOut() override { return m_midiOut; }
+    void PostReplyNotify(int wParam, int lParam) override;
+    void UpdatePresetLine(int nPreset) override;
+    void UpdateControlEnable() override;
+
+    // The service dialog's "Go": fixed update mode frame, link dropped, display blanked.
+    void EnterUpdateMode();
+    void ClearPresetLines();
+    CQZ81KTMidiIn& MidiIn() { return m_midiIn; }
+    bool IsServiceMode() const { return m_image.m_bServiceMode.load() != 0; }
+
+    // One 100 ms tick; the timer calls it, tests call it directly.
+    void OnTimer();
+
+    // The control with the ID (resources/resource.h), or null.
+    QWidget* Control(int nId) const;
+    // "Version : " and the program's four-number version.
+    QString AboutText() const;
+    const CKeyWatcher& KeyWatcher() const { return m_keyWatcher; }
+
+signals:
+    // The About entry (context menu, F1) was chosen; the application shows the box.
+    void AboutRequested(const QString& strVersionText);
+
+protected:
+    bool event(QEvent* pEvent) override;
+
+private:
+    // Connection and link watch.
+    void OnInitDialog();
+    void FillPortLists();
+    void FillPortList(CMidiDevListBase& list, QComboBox* pCombo);
+    void OnScan();
+    void OnConnect();
+    void StopPorts();
+    void DropLinkDisplay();
+    void ApplyControlEnable();
+
+    // Status display.
+    void OnReplyNotify(int wParam, int lParam);
+    void BlankDisplay();
+    void ShowIdentity();
+    void ShowSystem();
+    void ShowStatus(int nMask);
+    void ShowControlMode();
+    void BlinkStep();
+    void SetLamp(CBmpButton* pLamp, int nState);
+    void ResetLamps();
+    void SetText(int nId, const QString& str);
+    void SetRadioGroup(std::span<const int> ids, int nSelected);
+    void SetCheck(int nId, int nState);
+    void EnableRateButtons(bool bEnable);
+    bool RateButtonsEnabled() const;
+
+    // Commands.
+    void ConnectCommands();
+    void OnSystemByte(int nOffset, int nValue);
+    int SendSystemBlock();
+    void OnFrameRate(int nValue);
+    void OnWriteFlash();
+    void OnFactoryReset();
+    void OnEditPreset();
+    void OnTimecode();
+    void OnForService();
+    bool CheckLinkUp();
+    // The dialogs behind the three gates; each is filled by the issue that builds it.
+    virtual void RunPresetEditor();
+    virtual void RunTimecodeDialog();
+    virtual void RunServiceDialog();
+
+    void ShowMessage(const QString& strText);
+    QAbstractButton* Button(int nId) const;
+    void Enable(int nId, bool bEnable);
+
+    // Device image and ports. The output port is declared before the input port: the
+    // input worker sends on it.
+    CDeviceImage m_image;
+    CMidiInDevList m_inPorts;
+    CMidiOutDevList m_outPorts;
+    CQZ81KTMidiOut m_midiOut;
+    CQZ81KTMidiIn m_midiIn;
+    CLinkWatch m_linkWatch{m_image, m_midiOut};
+
+    std::unique_ptr<Ui::CUtilQZ81KTDlg> m_pUi;
+    QString m_strFileVersion;
+    int m_nBlinkTicks = 0;
+    bool m_bSlowBlinkOn = false;
+    bool m_bFastBlinkOn = false;
+    int m_nLed1State = 0;
+    int m_nLed2State = 0;
+    std::unique_ptr<CBmpBtnBase> m_ledBitmap;
+    CBmpButton* m_pLed1 = nullptr;
+    CBmpButton* m_pLed2 = nullptr;
+    CBmpButton* m_pLinkLed = nullptr;
+    QWidget* m_presetRadio[qz::kPresetCount] = {};
+    QTimer* m_pTimer = nullptr;
+    QAction* m_pAboutAction = nullptr;
+    CKeyWatcher m_keyWatcher;
+    bool m_bStartTimer = true;
+};

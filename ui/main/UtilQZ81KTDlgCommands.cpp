@@ -1,0 +1,157 @@
+// Main window: the device commands (one system byte each, the default frame rate, the
+// fixed command frames, update mode) and the gates of the three secondary dialogs.
+#include <QAbstractButton>
+#include <QPushButton>
+#include <algorithm>
+
+#include "protocol/DeviceFrames.h"
+#include "ui/editors/PresetDlg.h"
+#include "ui/editors/TCDlg.h"
+#include "ui/main/UiServices.h"
+#include "ui/main/UtilQZ81KTDlg.h"
+#include "ui/widgets/BmpButton.h"
+#include "ui/widgets/ButtonCommand.h"
+#include "ui/widgets/ControlId.h"
+
+namespace {
+
+const QString kMustConnect = QStringLiteral("You must do  Connect  at first, and retry...  ");
+const QString kCannotRequest = QStringLiteral("Error : cann't send MIDI request");
+
+// The controls that each set one byte of the system block. A value of -1 takes the
+// check box's state after the click.
+struct CSystemByteCommand {
+    int nId;
+    int nOffset;
+    int nValue;
+};
+constexpr int kCheckState = -1;
+constexpr CSystemByteCommand kSystemByteCommands[] = {
+    {IDC_DIR_SDI_TO_1394, 1, 0},  {IDC_DIR_1394_TO_SDI, 1, 1},  {IDC_SDI_CH_1_2, 3, 0},
+    {IDC_SDI_CH_3_4, 3, 1},       {IDC_SDI_CH_5_6, 3, 2},       {IDC_SDI_CH_7_8, 3, 3},
+    {IDC_PRESET0, 5, 0},          {IDC_PRESET1, 5, 1},          {IDC_PRESET2, 5, 2},
+    {IDC_PRESET3, 5, 3},          {IDC_PRESET4, 5, 4},          {IDC_PRESET5, 5, 5},
+    {IDC_PRESET6, 5, 6},          {IDC_PRESET7, 5, 7},          {IDC_LOCAL, 7, 0},
+    {IDC_REMOTE, 7, 1},           {IDC_UNIT_CAMERA, 9, 0},      {IDC_UNIT_RECORDER, 9, 1},
+    {IDC_SYNC_OPERATION, 11, kCheckState}, {IDC_AUDIO_SRC, 13, kCheckState}, {IDC_FAN, 15, kCheckState},
+    {IDC_SDI_INPUT_REMOTE, 17, kCheckState}, {IDC_FORMAT_FIX, 23, kCheckState},
+};
+static_assert(std::size(kSystemByteCommands) == 23);
+
+constexpr int kSysPreset = 5;
+constexpr int kSysFrameRate = 21;
+constexpr int kFactoryResetPauseMs = 1000;
+
+}  // namespace
+
+void CUtilQZ81KTDlg::ConnectCommands() {
+    for (const CSystemByteCommand& c : kSystemByteCommands) {
+        QAbstractButton* pButton = Button(c.nId);
+        ConnectButtonCommand(pButton, [this, c, pButton] {
+            OnSystemByte(c.nOffset, c.nValue == kCheckState ? (pButton->isChecked() ? 1 : 0) : c.nValue);
+        });
+    }
+    ConnectButtonCommand(Button(IDC_RATE_5994), [this] { OnFrameRate(0); });
+    ConnectButtonCommand(Button(IDC_RATE_50), [this] { OnFrameRate(1); });
+    auto onClick = [this](int nId, void (CUtilQZ81KTDlg::*pfn)()) {
+        connect(Button(nId), &QAbstractButton::clicked, this, pfn);
+    };
+    onClick(IDC_WRITE_FLASH, &CUtilQZ81KTDlg::OnWriteFlash);
+    onClick(IDC_FACTORY_RESET, &CUtilQZ81KTDlg::OnFactoryReset);
+    onClick(IDC_EDIT_PRESET, &CUtilQZ81KTDlg::OnEditPreset);
+    onClick(IDC_TC, &CUtilQZ81KTDlg::OnTimecode);
+    onClick(IDC_FOR_SERVICE, &CUtilQZ81KTDlg::OnForService);
+}
+
+void CUtilQZ81KTDlg::OnSystemByte(int nOffset, int nValue) {
+    // The image keeps the new value whatever the send does; the read-back corrects it.
+    m_image.WriteByte(qz::EBlock::System, static_cast<size_t>(nOffset), static_cast<uint8_t>(nValue));
+    SendSystemBlock();
+}
+
+int CUtilQZ81KTDlg::SendSystemBlock() {
+    uint8_t sys[qz::kSystemSize];
+    m_image.Read(qz::EBlock::System, sys);
+    uint8_t id = m_image.m_byDeviceID.load();
+    int nResult = SendDT1(m_midiOut, id, qz::kAddrSystem, sys, sizeof sys);
+    if (nResult) nResult = SendRQ1(m_midiOut, id, qz::kAddrSystem, qz::kSystemSize);
+    if (!nResult) ShowMessage(QStringLiteral("Error : Please Connect at first"));
+    return nResult;
+}
+
+void CUtilQZ81KTDlg::OnFrameRate(int nValue) {
+    // While an input fixes the frame rate the byte is left alone; everything is read again.
+    if (!m_image.m_bRateFromSdi.load() && !m_image.m_bRateFrom1394.load()) OnSystemByte(kSysFrameRate, nValue);
+    if (!RequestAll(m_midiOut, m_image.m_byDeviceID.load())) ShowMessage(kCannotRequest);
+}
+
+bool CUtilQZ81KTDlg::CheckLinkUp() {
+    if (m_image.m_bLinkUp.load()) return true;
+    ShowMessage(kMustConnect);
+    return false;
+}
+
+void CUtilQZ81KTDlg::OnWriteFlash() {
+    if (!CheckLinkUp()) return;
+    m_midiOut.SendLongMsg(qz::kWriteFlashFrame, sizeof qz::kWriteFlashFrame);
+}
+
+void CUtilQZ81KTDlg::OnFactoryReset() {
+    if (!CheckLinkUp()) return;
+    if (!UiServices().AskYesNo(this, QStringLiteral("Are you sure?"))) return;
+    CWaitCursor wait;
+    m_midiOut.SendLongMsg(qz::kFactoryResetFrame, sizeof qz::kFactoryResetFrame);
+    UiServices().Pause(kFactoryResetPauseMs);
+    if (!RequestAll(m_midiOut, m_image.m_byDeviceID.load())) ShowMessage(kCannotRequest);
+    BlankDisplay();
+    for (CBmpButton* pLamp : {m_pLinkLed, m_pLed2, m_pLed1}) SetLamp(pLamp, kLampOff);
+    // The link stays up until the timer notices the silence.
+    StopPorts();
+    ShowMessage(QStringLiteral("Please Reboot QZ-81KT ..."));
+}
+
+void CUtilQZ81KTDlg::EnterUpdateMode() {
+    if (!CheckLinkUp()) return;
+    m_image.m_bLinkUp = 0;
+    m_image.m_nSilentTicks = 0;
+    m_image.m_nStatusReplies = 0;
+    m_image.m_nStatusSeen = 0;
+    m_image.m_nDirection = 0;
+    m_image.m_bRateFromSdi = 0;
+    m_image.m_bRateFrom1394 = 0;
+    m_image.m_bLowLatencyAvail = 0;
+    BlankDisplay();
+    ResetLamps();
+    m_midiOut.SendLongMsg(qz::kUpdateModeFrame, sizeof qz::kUpdateModeFrame);
+    UpdateControlEnable();
+}
+
+void CUtilQZ81KTDlg::OnEditPreset() {
+    if (!m_image.m_bAllPresetsRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Preset parameter yet"));
+    m_image.m_nEditPreset = std::min<int>(m_image.ReadByte(qz::EBlock::System, kSysPreset), qz::kPresetCount - 1);
+    RunPresetEditor();
+}
+
+void CUtilQZ81KTDlg::OnTimecode() {
+    if (!m_image.m_bTimecodeRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Timecode parameter yet"));
+    RunTimecodeDialog();
+}
+
+void CUtilQZ81KTDlg::OnForService() {
+    if (!CheckLinkUp()) return;
+    RunServiceDialog();
+}
+
+// The editors run modally through UiServices().ExecDialog; their result is not used.
+void CUtilQZ81KTDlg::RunPresetEditor() {
+    CPresetDlg dlg(this, this);
+    UiServices().ExecDialog(dlg);
+}
+
+void CUtilQZ81KTDlg::RunTimecodeDialog() {
+    CTCDlg dlg(this, this);
+    UiServices().ExecDialog(dlg);
+}
+
+// The service dialog (CServiceDlg) is run here.
+void CUtilQZ81KTDlg::RunServiceDialog() {}

@@ -1,0 +1,302 @@
+// Main window: start-up, port lists, Connect, the 100 ms link watch, control enabling
+// and shutdown.
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QIcon>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+
+#include "midi/PortSelection.h"
+#include "protocol/StatusText.h"
+#include "ui/main/TsanHandOver.h"
+#include "ui/main/UiServices.h"
+#include "ui/main/UtilQZ81KTDlg.h"
+#include "ui/main/WindowEvent.h"
+#include "ui/widgets/BmpBtnBase.h"
+#include "ui/widgets/BmpButton.h"
+#include "ui/widgets/ControlId.h"
+#include "ui_UtilQZ81KTDlg.h"
+
+#ifndef QZ81KT_VERSION
+#define QZ81KT_VERSION ""
+#endif
+
+namespace {
+
+struct CLampPlace {
+    int nId;
+    int x, y;  // client position in pixels
+    const char* pszName;
+};
+constexpr CLampPlace kLampPlaces[] = {
+    {IDC_LED1, 69, 30, "Indicator 1"},
+    {IDC_LED2, 277, 30, "Indicator 2"},
+    {IDC_LINK_LED, 473, 130, "Link"},
+};
+
+// Controls that follow "linked and the device set to Remote".
+constexpr int kReadyControls[] = {IDC_DIR_SDI_TO_1394, IDC_DIR_1394_TO_SDI, IDC_UNIT_CAMERA, IDC_UNIT_RECORDER,
+                                  IDC_SDI_CH_1_2,      IDC_SDI_CH_3_4,      IDC_SDI_CH_5_6,  IDC_SDI_CH_7_8};
+constexpr int kReadyOptions[] = {IDC_SYNC_OPERATION, IDC_AUDIO_SRC, IDC_SDI_INPUT_REMOTE, IDC_FORMAT_FIX, IDC_FAN};
+
+// Shrinks a field's font until the sample fits its width (the template's Arial is
+// narrower than the sans fonts a Linux desktop substitutes for it).
+void FitFont(QLineEdit* pEdit, const QString& strFamily, int nPointSize, const QString& strSample) {
+    QFont font(strFamily, nPointSize);
+    int nRoom = pEdit->width() - 8;
+    while (font.pointSize() > 8 && QFontMetrics(font).horizontalAdvance(strSample) > nRoom)
+        font.setPointSize(font.pointSize() - 1);
+    pEdit->setFont(font);
+}
+
+}  // namespace
+
+CUtilQZ81KTDlg::CUtilQZ81KTDlg(CMidiDriver* pDriver, const COptions& options, QWidget* pParent)
+    : QDialog(pParent),
+      m_inPorts(pDriver),
+      m_outPorts(pDriver),
+      m_midiOut(pDriver),
+      m_midiIn(pDriver),
+      m_pUi(std::make_unique<Ui::CUtilQZ81KTDlg>()),
+      m_bStartTimer(options.m_bStartTimer) {
+    m_image.m_bServiceMode = options.m_bServiceMode ? 1 : 0;
+    m_image.m_byControlMode = CDeviceImage::kNoControlMode;
+    OnInitDialog();
+}
+
+CUtilQZ81KTDlg::~CUtilQZ81KTDlg() {
+    // Ports first: once their workers have ended nothing posts to or reads this window.
+    StopPorts();
+    if (m_pTimer) m_pTimer->stop();
+    QCoreApplication::instance()->removeEventFilter(&m_keyWatcher);
+    m_midiIn.m_pOwnerWnd = nullptr;
+}
+
+void CUtilQZ81KTDlg::OnInitDialog() {
+    m_pUi->setupUi(this);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    // The About entry: X11 and Wayland have no window menu, so a context menu and F1.
+    m_pAboutAction = new QAction(QStringLiteral("About QZ-81KT DXP(&A)..."), this);
+    m_pAboutAction->setShortcut(QKeySequence(Qt::Key_F1));
+    m_pAboutAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_pAboutAction, &QAction::triggered, this, [this] { emit AboutRequested(AboutText()); });
+    addAction(m_pAboutAction);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    setWindowIcon(QIcon(QStringLiteral(":/qz81kt/icon.png")));
+    for (int i = 0; i < qz::kPresetCount; ++i) m_presetRadio[i] = FindControl(this, kPresetIds[i]);
+    m_strFileVersion = QStringLiteral(QZ81KT_VERSION);
+    m_image.Clear();
+    m_midiIn.m_pOwnerWnd = this;
+    m_image.m_byDeviceID = qz::kDefaultDeviceID;
+
+    // Lamps before the first display, so BlankDisplay and ShowIdentity find everything.
+    m_ledBitmap = std::make_unique<CBmpBtnBase>();
+    m_ledBitmap->m_nHighestState = kLampLink;
+    m_ledBitmap->Load();
+    CBmpButton** lamps[] = {&m_pLed1, &m_pLed2, &m_pLinkLed};
+    for (int i = 0; i < 3; ++i) {
+        const CLampPlace& place = kLampPlaces[i];
+        auto* pLamp = new CBmpButton(this);
+        pLamp->setObjectName(ControlNames(place.nId).value(0));
+        pLamp->m_pStrip = m_ledBitmap.get();
+        pLamp->setGeometry(QRect(QPoint(place.x, place.y), m_ledBitmap->GetSize()));
+        pLamp->m_bInputOff = true;
+        pLamp->setAccessibleName(QString::fromLatin1(place.pszName));
+        pLamp->show();
+        *lamps[i] = pLamp;
+    }
+    ResetLamps();
+
+    BlankDisplay();
+    FillPortLists();
+    ShowIdentity();
+    m_pTimer = new QTimer(this);
+    m_pTimer->setInterval(static_cast<int>(CLinkWatch::kTickMs));
+    connect(m_pTimer, &QTimer::timeout, this, &CUtilQZ81KTDlg::OnTimer);
+    if (m_bStartTimer) m_pTimer->start();
+    if (!IsServiceMode()) FindControl(this, IDC_FOR_SERVICE)->hide();
+    FindControl(this, IDC_EDIT_PRESET)->hide();
+
+    FitFont(m_pUi->IDC_TIMECODE, QStringLiteral("Arial"), 28, QStringLiteral(" 00:00:00;00"));
+    FitFont(m_pUi->IDC_VIDEO_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("(1080/23.98PsF)"));
+    FitFont(m_pUi->IDC_1394_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("1920x1080 / 25.0Mbps(MPEG)"));
+    m_image.m_bForceStatusNotify = 1;
+
+    connect(m_pUi->IDOK, &QPushButton::clicked, this, &CUtilQZ81KTDlg::OnConnect);
+    connect(m_pUi->IDC_SCAN, &QPushButton::clicked, this, &CUtilQZ81KTDlg::OnScan);
+    connect(m_pUi->IDCANCEL, &QPushButton::clicked, this, &QDialog::reject);
+    ConnectCommands();
+
+    QCoreApplication::instance()->installEventFilter(&m_keyWatcher);
+    m_pUi->IDOK->setFocus();
+}
+
+QWidget* CUtilQZ81KTDlg::Control(int nId) const { return FindControl(this, nId); }
+
+QString CUtilQZ81KTDlg::AboutText() const { return QStringLiteral("Version : ") + m_strFileVersion; }
+
+void CUtilQZ81KTDlg::FillPortLists() {
+    FillPortList(m_inPorts, m_pUi->IDC_COMBO_MIDIIN);
+    FillPortList(m_outPorts, m_pUi->IDC_COMBO_MIDIOUT);
+}
+
+void CUtilQZ81KTDlg::FillPortList(CMidiDevListBase& list, QComboBox* pCombo) {
+    int nPorts = list.Refresh();
+    std::vector<std::string> names;
+    for (int i = 0; i < nPorts && i < list.GetSize(); ++i) {
+        names.push_back(list.GetAt(i));
+        pCombo->addItem(QString::fromStdString(list.GetAt(i)));
+    }
+    pCombo->setCurrentIndex(qz::PreselectPort(names));
+}
+
+void CUtilQZ81KTDlg::OnScan() {
+    m_pUi->IDC_COMBO_MIDIIN->clear();
+    m_pUi->IDC_COMBO_MIDIOUT->clear();
+    FillPortLists();
+}
+
+namespace {
+// The port number that carries the name shown now. Positions move when clients come and
+// go after the last Scan, so the list is read again; -1 when the name is gone.
+int ResolveShownPort(CMidiDevListBase& list, int nShown, const QString& strShown) {
+    list.Refresh();
+    std::string strName = strShown.toStdString();
+    if (nShown < list.GetSize() && list.GetAt(nShown) == strName) return nShown;
+    for (int i = 0; i < list.GetSize(); ++i)
+        if (list.GetAt(i) == strName) return i;
+    return -1;
+}
+}  // namespace
+
+void CUtilQZ81KTDlg::OnConnect() {
+    m_keyWatcher.Rearm();
+    QComboBox* pIn = m_pUi->IDC_COMBO_MIDIIN;
+    QComboBox* pOut = m_pUi->IDC_COMBO_MIDIOUT;
+    if (pIn->currentIndex() < 0 || pOut->currentIndex() < 0) return ShowMessage(QStringLiteral("Error: No Device"));
+
+    // The old ports stop before the link state is reset, so a late reply of the old
+    // connection cannot count for the new one.
+    StopPorts();
+    m_image.ResetLinkState();
+    BlankDisplay();
+    ResetLamps();
+
+    int nIn = ResolveShownPort(m_inPorts, pIn->currentIndex(), pIn->currentText());
+    bool bIn = false, bOut = false;
+    if (nIn >= 0) {
+        m_midiIn.m_uDeviceID = static_cast<uint32_t>(nIn);
+        bIn = m_midiIn.Open() && m_midiIn.Start();
+    }
+    int nOut = ResolveShownPort(m_outPorts, pOut->currentIndex(), pOut->currentText());
+    if (nOut >= 0) {
+        m_midiOut.m_uDeviceID = static_cast<uint32_t>(nOut);
+        bOut = m_midiOut.Open() && m_midiOut.Start();
+    }
+    if (bIn && bOut) {
+        if (!RequestAll(m_midiOut, m_image.m_byDeviceID.load())) {
+            m_midiOut.Stop();
+            m_midiOut.Close();
+            ShowMessage(QStringLiteral("Error : cann't send request"));
+            m_image.ResetLinkState();
+            UpdateControlEnable();
+        }
+        m_image.m_bForceStatusNotify = 1;
+        return;
+    }
+    if (!bIn && !bOut)
+        ShowMessage(QStringLiteral("Error: Open MIDI-In/Out"));
+    else if (!bOut)
+        ShowMessage(QStringLiteral("Error: Open MIDI-Out"));
+    else
+        ShowMessage(QStringLiteral("Error: Open MIDI-In"));
+}
+
+void CUtilQZ81KTDlg::StopPorts() {
+    if (m_midiIn.IsActive()) m_midiIn.Stop();
+    m_midiIn.Close();
+    if (m_midiOut.IsActive()) m_midiOut.Stop();
+    m_midiOut.Close();
+}
+
+void CUtilQZ81KTDlg::OnTimer() {
+    if (m_keyWatcher.IsSequenceOK()) FindControl(this, IDC_EDIT_PRESET)->show();
+    switch (m_linkWatch.Tick()) {
+        case CLinkWatch::kTickIdle: break;
+        case CLinkWatch::kTickLinkUp:
+            SetLamp(m_pLinkLed, kLampLink);
+            UpdateControlEnable();
+            break;
+        case CLinkWatch::kTickPolled: BlinkStep(); break;
+        case CLinkWatch::kTickLinkLost:
+            BlinkStep();
+            DropLinkDisplay();
+            UpdateControlEnable();
+            break;
+    }
+}
+
+void CUtilQZ81KTDlg::DropLinkDisplay() {
+    BlankDisplay();
+    ResetLamps();
+}
+
+void CUtilQZ81KTDlg::PostReplyNotify(int wParam, int lParam) {
+    auto* pEvent = new CWindowEvent(CWindowEvent::kReplyNotify, wParam, lParam);
+    TsanRelease(pEvent);
+    QCoreApplication::postEvent(this, pEvent);
+}
+
+void CUtilQZ81KTDlg::UpdateControlEnable() {
+    if (QThread::currentThread() != thread()) {
+        auto* pEvent = new CWindowEvent(CWindowEvent::kControlEnable, 0, 0);
+        TsanRelease(pEvent);
+        QCoreApplication::postEvent(this, pEvent);
+        return;
+    }
+    ApplyControlEnable();
+}
+
+void CUtilQZ81KTDlg::ApplyControlEnable() {
+    bool bLinkUp = m_image.m_bLinkUp.load() != 0;
+    bool bReady = bLinkUp && m_image.m_bRemoteSelected.load() != 0;
+    for (int nId : kReadyControls) Enable(nId, bReady);
+    if (!bReady) {
+        EnableRateButtons(false);
+        m_image.m_nRateEnableCount = 0;
+    }
+    for (int nId : kPresetIds) Enable(nId, bReady);
+    for (int nId : kReadyOptions) Enable(nId, bReady);
+    bool bLocalRemote = bLinkUp && m_image.m_bRemote.load() == 0;
+    Enable(IDC_LOCAL, bLocalRemote);
+    Enable(IDC_REMOTE, bLocalRemote);
+    if (IsServiceMode()) Enable(IDC_FOR_SERVICE, bLinkUp);
+    Enable(IDC_EDIT_PRESET, bReady);
+    Enable(IDC_TC, bReady);
+    Enable(IDC_WRITE_FLASH, bLinkUp);
+    Enable(IDC_FACTORY_RESET, bLinkUp);
+}
+
+bool CUtilQZ81KTDlg::event(QEvent* pEvent) {
+    if (pEvent->type() != CWindowEvent::EventType()) return QDialog::event(pEvent);
+    TsanAcquire(pEvent);
+    auto* pWork = static_cast<CWindowEvent*>(pEvent);
+    switch (pWork->m_eKind) {
+        case CWindowEvent::kReplyNotify: OnReplyNotify(pWork->m_wParam, pWork->m_lParam); break;
+        case CWindowEvent::kPresetLine: UpdatePresetLine(pWork->m_wParam); break;
+        case CWindowEvent::kControlEnable: ApplyControlEnable(); break;
+    }
+    return true;
+}
+
+void CUtilQZ81KTDlg::Enable(int nId, bool bEnable) {
+    if (QWidget* w = FindControl(this, nId)) w->setEnabled(bEnable);
+}
+
+QAbstractButton* CUtilQZ81KTDlg::Button(int nId) const { return FindControl<QAbstractButton>(this, nId); }
+
+void CUtilQZ81KTDlg::ShowMessage(const QString& strText) { UiServices().MessageBox(this, strText); }
