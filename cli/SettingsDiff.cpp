@@ -1,25 +1,17 @@
 #include "cli/SettingsDiff.h"
 
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <tuple>
 
 #include "cli/DeviceReport.h"
 #include "protocol/PresetBlock.h"
+#include "protocol/PresetFields.h"
 
 namespace {
 
 using Offsets = std::vector<int>;
-
-std::string Item(const std::vector<const char*>& items, int i) {
-    return i >= 0 && i < static_cast<int>(items.size()) ? items[i] : "? (" + std::to_string(i) + ")";
-}
-
-std::string Hex4(int v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%04x", v);
-    return buf;
-}
 
 std::string Hex2(int v) {
     char buf[8];
@@ -51,35 +43,40 @@ const std::vector<std::pair<const char*, Offsets>> kTimecodeBytes = {
     {"Timecode Generate", {27}},
     {"Userbit Generate", {29}}};
 
-// A preset field under the preset editor's label, shown as the editor shows it.
-struct CPresetField {
-    const char* pszLabel;
-    int nOffset;
-    int nBytes;  // 2: 8-bit field, 4: 16-bit field
-    std::string (*pfnText)(int value);
+// A preset setting as the preset editor shows it, from the editor's own tables.
+struct CPresetSetting {
+    std::string strLabel;
+    Offsets offsets;
+    std::function<std::string(const uint8_t (&)[qz::kPresetSize])> fnText;
 };
 
-const std::vector<CPresetField>& PresetFields() {
-    static const std::vector<CPresetField> fields = {
-        {"Codec Type", qz::kPresetCodec, 2, [](int v) { return Item({"HDV/DV", "MPEG-2", "LowLatency"}, v); }},
-        {"IEEE1394 Rx Type", qz::kPresetRxType, 2, [](int v) { return Item({"HDV1080", "MPEG-2/HDV720", "DV"}, v); }},
-        {"MPEG-2 Bit Rate HD", qz::kPresetHdBitRate, 4, [](int v) { return std::to_string(v / 10) + " Mbps"; }},
-        {"MPEG-2 Bit Rate SD", qz::kPresetSdBitRate, 4, [](int v) { return std::to_string(v / 10) + " Mbps"; }},
-        {"MPEG-2 Program Number Tx", qz::kPresetProgramTx, 4, Hex4},
-        {"MPEG-2 Program Number Rx", qz::kPresetProgramRx, 4, Hex4},
-        {"GOP Size", qz::kPresetGopSize, 2, [](int v) { return std::to_string(v); }},
-        {"Num of B-Pict", qz::kPresetBPictures, 2, [](int v) { return std::to_string(v); }},
-        {"Closed GOP", qz::kPresetClosedGop, 2, [](int v) { return Item({"OpenGOP", "ClosedGOP"}, v); }},
-        {"1080i H Size", qz::kPresetHorizontalSize, 2, [](int v) { return Item({"1440", "1920"}, v); }},
-        {"Audio Bit Rate", qz::kPresetAudioBitRate, 2, [](int v) { return Item({"128Kbps", "256kbps", "384kbps"}, v); }},
-        {"MPEG-2 Video LPF", qz::kPresetLowPass, 2,
-         [](int v) { return Item({"Off", "1", "2", "3", "4", "5", "6", "Max"}, v); }},
-        {"MPEG-2 Packet ID PMT", qz::kPresetPmtPid, 4, Hex4},
-        {"MPEG-2 Packet ID PCR", qz::kPresetPcrPid, 4, Hex4},
-        {"MPEG-2 Packet ID Video", qz::kPresetVideoPid, 4, Hex4},
-        {"MPEG-2 Packet ID Audio", qz::kPresetAudioPid, 4, Hex4},
-    };
-    return fields;
+std::string Labelled(const char* pszGroup, const char* pszLabel) {
+    return *pszGroup ? std::string(pszGroup) + " " + pszLabel : std::string(pszLabel);
+}
+
+const std::vector<CPresetSetting>& PresetSettings() {
+    static const std::vector<CPresetSetting> settings = [] {
+        std::vector<CPresetSetting> v;
+        for (int i = 0; i < qz::kPresetListCount; ++i) {
+            const auto e = static_cast<qz::EPresetList>(i);
+            const qz::CPresetList& l = qz::kPresetLists[i];
+            v.push_back({Labelled(l.pszGroup, l.pszLabel), Range(l.nOffset, l.nBytes),
+                         [e, &l](const uint8_t (&b)[qz::kPresetSize]) {
+                             int n = qz::PresetListIndex(e, b, qz::PresetListItemCount(e, true));
+                             if (n != qz::kNoSelection) return qz::ItemText(l.items, n);
+                             int raw = l.nBytes == 4 ? qz::Read16(b, l.nOffset) : qz::Read8(b, l.nOffset);
+                             return "? (" + std::to_string(raw) + ")";
+                         }});
+        }
+        for (int i = 0; i < qz::kPresetHexCount; ++i) {
+            const auto e = static_cast<qz::EPresetHex>(i);
+            const qz::CPresetHexField& h = qz::kPresetHexFields[i];
+            v.push_back({Labelled(h.pszGroup, h.pszLabel), Range(h.nOffset, 4),
+                         [e](const uint8_t (&b)[qz::kPresetSize]) { return qz::FormatHex16(qz::PresetHexValue(e, b)); }});
+        }
+        return v;
+    }();
+    return settings;
 }
 
 std::string LabelledValue(const CLabelledLines& lines, const char* pszLabel) {
@@ -142,13 +139,9 @@ std::vector<CSettingChange> DiffSettings(const qz::CParameterSet& file, const qz
     for (int n = 0; n < qz::kPresetCount; ++n) {
         if (!file.m_bPreset[n] || !device.m_bPreset[n]) continue;
         Settings s;
-        for (const CPresetField& field : PresetFields()) {
-            auto read = [&](const uint8_t* p) {
-                return field.nBytes == 4 ? qz::Read16(p, field.nOffset) : qz::Read8(p, field.nOffset);
-            };
-            s.emplace_back(field.pszLabel, Range(field.nOffset, field.nBytes), field.pfnText(read(file.m_preset[n])),
-                           field.pfnText(read(device.m_preset[n])));
-        }
+        for (const CPresetSetting& setting : PresetSettings())
+            s.emplace_back(setting.strLabel, setting.offsets, setting.fnText(file.m_preset[n]),
+                           setting.fnText(device.m_preset[n]));
         diff.Block("preset " + std::to_string(n), "Preset " + std::to_string(n), file.m_preset[n], device.m_preset[n],
                    qz::kPresetSize, s);
     }
