@@ -57,8 +57,9 @@ void WindowJackTest::connectShowsTheWholeDevice() {
         // Without realtime priority JACK may lose an event now and then: Connect asks again.
         for (int nTry = 0; nTry < 3 && !img.m_bAllPresetsRcvd.load(); ++nTry) {
             QTest::mouseClick(FindControl(&w, IDOK), Qt::LeftButton);
-            QTRY_VERIFY_WITH_TIMEOUT(img.m_bAllPresetsRcvd.load() && img.m_bLinkUp.load(), 5000);
+            (void)QTest::qWaitFor([&] { return img.m_bAllPresetsRcvd.load() && img.m_bLinkUp.load(); }, 10000);
         }
+        QVERIFY(img.m_bAllPresetsRcvd.load() && img.m_bLinkUp.load());
         QVERIFY(services.m_messages.isEmpty());
         QTRY_VERIFY(FindControl<QLineEdit>(&w, IDC_IDENTITY)->text().startsWith("ver:"));
         QTRY_VERIFY(FindControl<QLineEdit>(&w, IDC_TIMECODE)->text() != " -");
