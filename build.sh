@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine: installs what is missing, builds, and
 #   ./build.sh test   runs every test
-#   ./build.sh run    starts the program (against the built-in emulator when no device is attached)
+#   ./build.sh run    starts the panel qz81kt-dxp (with the built-in emulator when no device is attached)
+#   ./build.sh screenshot   remakes docs/panel.png (the real window under Xvfb)
+#   ./build.sh artwork      renders resources/*.png from their SVG sources
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++ make cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2
           qt6-base-dev fonts-dejavu-core nlohmann-json3-dev)
+SCREENSHOT_PACKAGES=(xvfb xauth xdotool imagemagick)
+ARTWORK_PACKAGES=(librsvg2-bin)
 
 install_missing() {
     local missing=()
@@ -36,15 +40,28 @@ case "${1:-test}" in
         install_missing "${PACKAGES[@]}"
         build
         shift || true
-        # A device on the MIDI ports is shown; without one, the built-in emulator.
+        emulate=(--emulate)
+        # A device on the MIDI ports is preselected; without one, the built-in emulator.
         if build/cli/qz81kt ports 2>/dev/null | grep -q '^ \* [0-9]*: QZ-81KT'; then
-            exec build/cli/qz81kt dump "$@"
+            emulate=()
         fi
-        echo "(no QZ-81KT on the MIDI ports: showing the built-in emulator)"
-        exec build/cli/qz81kt --emulate dump "$@"
+        if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+            echo "(no display: neither DISPLAY nor WAYLAND_DISPLAY is set; showing the device with qz81kt ${emulate[*]} dump instead)"
+            exec build/cli/qz81kt "${emulate[@]}" dump "$@"
+        fi
+        exec build/app/qz81kt-dxp "${emulate[@]}" "$@"
+        ;;
+    screenshot)
+        install_missing "${PACKAGES[@]}" "${SCREENSHOT_PACKAGES[@]}"
+        build
+        exec bash docs/make-panel-screenshot.sh build/app/qz81kt-dxp docs/panel.png
+        ;;
+    artwork)
+        install_missing "${ARTWORK_PACKAGES[@]}"
+        exec sh resources/art/render.sh
         ;;
     *)
-        echo "usage: $0 [test|run]" >&2
+        echo "usage: $0 [test|run|screenshot|artwork]" >&2
         exit 2
         ;;
 esac

@@ -6,6 +6,8 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QtTest>
+#include <atomic>
+#include <thread>
 
 #include "protocol/DeviceFrames.h"
 #include "support/WindowHarness.h"
@@ -68,6 +70,8 @@ private slots:
     void linkWatch();
     void keyWatcher_data();
     void keyWatcher();
+    void workerRequestsRunOnTheWindowThread();
+    void closingWhileRepliesArrive();
 };
 
 void WindowConnectionTest::startUpState() {
@@ -263,6 +267,51 @@ void WindowConnectionTest::keyWatcher() {
         h.Tick();
         QVERIFY(!h.Control(IDC_EDIT_PRESET)->isHidden());
     }
+}
+
+void WindowConnectionTest::workerRequestsRunOnTheWindowThread() {
+    CWindowHarness h;
+    h.ConnectAndLink();
+    h.Emulator().Faults().m_bSilent = true;
+    CWindowHarness::Bytes preset = h.Block(qz::PresetBlock(3));
+    preset[32] = 0, preset[33] = 0, preset[46] = 0, preset[47] = 2;  // HDV/DV, Rx DV
+    h.Image().Write(qz::PresetBlock(3), preset.data(), preset.size());
+    const QString strBefore = h.Text(IDC_PRESET3);
+    h.Image().m_bLinkUp = 0;
+    // As the input worker calls them: nothing changes until the window's thread runs.
+    std::thread worker([&] {
+        h.Window().UpdatePresetLine(3);
+        h.Window().UpdateControlEnable();
+    });
+    worker.join();
+    QCOMPARE(h.Text(IDC_PRESET3), strBefore);
+    QVERIFY(h.Control(IDC_WRITE_FLASH)->isEnabled());
+    QTRY_COMPARE(h.Text(IDC_PRESET3), QStringLiteral("3: HDV/DV  (IEEE1394 = DV)"));
+    QTRY_VERIFY(!h.Control(IDC_WRITE_FLASH)->isEnabled());
+}
+
+void WindowConnectionTest::closingWhileRepliesArrive() {
+    // The ports stop before any widget goes; the sanitizer builds watch this one.
+    CWindowHarness h;
+    h.ConnectAndLink();
+    std::atomic<bool> bStop{false};
+    std::thread device([&] {
+        uint8_t status[qz::kStatusSize] = {};
+        uint8_t frame[qz::kDT1Overhead + qz::kStatusSize];
+        for (uint8_t n = 0; !bStop; ++n) {
+            status[17] = n % 10;
+            status[46] = n % 16;
+            size_t len = qz::BuildDT1(frame, sizeof frame, qz::kDefaultDeviceID, qz::kAddrStatus, status, sizeof status);
+            h.Driver().PeerSend(h.EmulatorPort(), frame, len);
+            uint8_t byMode = n & 0x7F;
+            qz::BuildDT1(frame, sizeof frame, qz::kDefaultDeviceID, qz::kAddrControlMode, &byMode, 1);
+            h.Driver().PeerSend(h.EmulatorPort(), frame, qz::kDT1Overhead + 1);
+        }
+    });
+    QTRY_VERIFY(h.Image().m_nStatusReplies.load() > 100);
+    h.DestroyWindow();
+    bStop = true;
+    device.join();
 }
 
 QTEST_MAIN(WindowConnectionTest)

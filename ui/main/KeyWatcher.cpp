@@ -3,6 +3,8 @@
 #include <QKeyEvent>
 #include <QWindow>
 
+#include "ui/main/TsanHandOver.h"
+
 void CKeyWatcher::Rearm() {
     m_bKeyFirstSeen = false;
     m_bKeyWatchDone = false;
@@ -10,7 +12,7 @@ void CKeyWatcher::Rearm() {
 }
 
 bool CKeyWatcher::eventFilter(QObject* pWatched, QEvent* pEvent) {
-    if (pEvent->type() == QEvent::KeyPress && pWatched->isWindowType() &&
+    if (HandedOverType(pEvent) == QEvent::KeyPress && pWatched->isWindowType() &&
         !static_cast<QWindow*>(pWatched)->parent()) {
         auto* pKey = static_cast<QKeyEvent*>(pEvent);
         if (!pKey->isAutoRepeat()) OnKeyPress(pKey->key());

@@ -1,4 +1,6 @@
 #pragma once
+#include <QEvent>
+
 // ThreadSanitizer cannot see the lock inside QCoreApplication::postEvent. An event
 // handed from a worker that keeps running is marked released before the post and
 // acquired when it is handled, so what the worker wrote before posting is ordered.
@@ -19,3 +21,11 @@ inline void TsanAcquire(void* p) { __tsan_acquire(p); }
 inline void TsanRelease(void*) {}
 inline void TsanAcquire(void*) {}
 #endif
+
+// The type of an event that may have come from another thread. Every instrumented read
+// of an event (our event filters, event()) goes through it, since any event may be one
+// handed over; an acquire on an event that was never released does nothing.
+inline QEvent::Type HandedOverType(QEvent* pEvent) {
+    TsanAcquire(pEvent);
+    return pEvent->type();
+}

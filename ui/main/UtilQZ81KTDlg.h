@@ -19,6 +19,7 @@
 #include "protocol/QZ81KTMidiOut.h"
 #include "resources/resource.h"
 #include "ui/main/KeyWatcher.h"
+#include "ui/main/WindowEvent.h"
 
 class QAbstractButton;
 class QAction;
@@ -54,8 +55,8 @@ public:
     // Stops and closes both ports before any widget goes.
     ~CUtilQZ81KTDlg() override;
 
-    // CDeviceOwner. The last two may be called on the input worker: they are then posted
-    // to the window's thread and return at once.
+    // CDeviceOwner, for the editors on the window's thread. The last two may also be
+    // called on another thread: they are then posted to the window's thread and return.
     CDeviceImage& Image() override { return m_image; }
     CQZ81KTMidiOut& MidiOut() override { return m_midiOut; }
     void PostReplyNotify(int wParam, int lParam) override;
@@ -85,6 +86,24 @@ protected:
     bool event(QEvent* pEvent) override;
 
 private:
+    // The owner the input port reports to. A member rather than the window itself: the
+    // worker must never dispatch through the window's own virtual table, which its
+    // destructor rewrites while the ports are still being stopped.
+    class CWorkerOwner : public CDeviceOwner {
+    public:
+        explicit CWorkerOwner(CUtilQZ81KTDlg& window) : m_window(window) {}
+        CDeviceImage& Image() override { return m_window.m_image; }
+        CQZ81KTMidiOut& MidiOut() override { return m_window.m_midiOut; }
+        void PostReplyNotify(int wParam, int lParam) override { m_window.Post(CWindowEvent::kReplyNotify, wParam, lParam); }
+        void UpdatePresetLine(int nPreset) override { m_window.Post(CWindowEvent::kPresetLine, nPreset, 0); }
+        void UpdateControlEnable() override { m_window.Post(CWindowEvent::kControlEnable, 0, 0); }
+
+    private:
+        CUtilQZ81KTDlg& m_window;
+    };
+    // Hands work to the window's thread (from any thread).
+    void Post(CWindowEvent::EKind eKind, int wParam, int lParam);
+
     // Connection and link watch.
     void OnInitDialog();
     void FillPortLists();
@@ -139,6 +158,7 @@ private:
     CQZ81KTMidiOut m_midiOut;
     CQZ81KTMidiIn m_midiIn;
     CLinkWatch m_linkWatch{m_image, m_midiOut};
+    CWorkerOwner m_workerOwner{*this};
 
     std::unique_ptr<Ui::CUtilQZ81KTDlg> m_pUi;
     QString m_strFileVersion;

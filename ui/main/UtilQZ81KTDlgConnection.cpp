@@ -90,7 +90,7 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     for (int i = 0; i < qz::kPresetCount; ++i) m_presetRadio[i] = FindControl(this, kPresetIds[i]);
     m_strFileVersion = QStringLiteral(QZ81KT_VERSION);
     m_image.Clear();
-    m_midiIn.m_pOwnerWnd = this;
+    m_midiIn.m_pOwnerWnd = &m_workerOwner;
     m_image.m_byDeviceID = qz::kDefaultDeviceID;
 
     // Lamps before the first display, so BlankDisplay and ShowIdentity find everything.
@@ -245,19 +245,16 @@ void CUtilQZ81KTDlg::DropLinkDisplay() {
     ResetLamps();
 }
 
-void CUtilQZ81KTDlg::PostReplyNotify(int wParam, int lParam) {
-    auto* pEvent = new CWindowEvent(CWindowEvent::kReplyNotify, wParam, lParam);
+void CUtilQZ81KTDlg::PostReplyNotify(int wParam, int lParam) { Post(CWindowEvent::kReplyNotify, wParam, lParam); }
+
+void CUtilQZ81KTDlg::Post(CWindowEvent::EKind eKind, int wParam, int lParam) {
+    auto* pEvent = new CWindowEvent(eKind, wParam, lParam);
     TsanRelease(pEvent);
     QCoreApplication::postEvent(this, pEvent);
 }
 
 void CUtilQZ81KTDlg::UpdateControlEnable() {
-    if (QThread::currentThread() != thread()) {
-        auto* pEvent = new CWindowEvent(CWindowEvent::kControlEnable, 0, 0);
-        TsanRelease(pEvent);
-        QCoreApplication::postEvent(this, pEvent);
-        return;
-    }
+    if (QThread::currentThread() != thread()) return Post(CWindowEvent::kControlEnable, 0, 0);
     ApplyControlEnable();
 }
 
@@ -282,8 +279,7 @@ void CUtilQZ81KTDlg::ApplyControlEnable() {
 }
 
 bool CUtilQZ81KTDlg::event(QEvent* pEvent) {
-    if (pEvent->type() != CWindowEvent::EventType()) return QDialog::event(pEvent);
-    TsanAcquire(pEvent);
+    if (HandedOverType(pEvent) != CWindowEvent::EventType()) return QDialog::event(pEvent);
     auto* pWork = static_cast<CWindowEvent*>(pEvent);
     switch (pWork->m_eKind) {
         case CWindowEvent::kReplyNotify: OnReplyNotify(pWork->m_wParam, pWork->m_lParam); break;

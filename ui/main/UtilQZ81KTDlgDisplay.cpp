@@ -1,14 +1,12 @@
 // Main window: the status display (identity, system settings, live status, control
 // mode) and the indicator lamps with their blink step.
 #include <QAbstractButton>
-#include <QCoreApplication>
 #include <QThread>
 #include <QLineEdit>
 #include <QSignalBlocker>
 
 #include "protocol/PresetBlock.h"
 #include "protocol/StatusText.h"
-#include "ui/main/TsanHandOver.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 #include "ui/main/WindowEvent.h"
 #include "ui/widgets/BmpButton.h"
@@ -218,12 +216,7 @@ void CUtilQZ81KTDlg::ResetLamps() {
 }
 
 void CUtilQZ81KTDlg::UpdatePresetLine(int nPreset) {
-    if (QThread::currentThread() != thread()) {
-        auto* pEvent = new CWindowEvent(CWindowEvent::kPresetLine, nPreset, 0);
-        TsanRelease(pEvent);
-        QCoreApplication::postEvent(this, pEvent);
-        return;
-    }
+    if (QThread::currentThread() != thread()) return Post(CWindowEvent::kPresetLine, nPreset, 0);
     if (nPreset < 0 || nPreset >= qz::kPresetCount) return;
     uint8_t block[qz::kPresetSize];
     if (!m_image.Read(qz::PresetBlock(nPreset), block)) return;

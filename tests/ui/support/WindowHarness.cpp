@@ -4,6 +4,7 @@
 #include <QLineEdit>
 
 #include "protocol/DeviceFrames.h"
+#include "ui/main/TsanHandOver.h"
 #include "ui/main/WindowEvent.h"
 
 namespace {
@@ -19,7 +20,7 @@ std::vector<std::unique_ptr<CRecordingPeer>> AddExtraPorts(CLoopbackDriver& driv
 }  // namespace
 
 bool CWindowHarness::CEventCounter::eventFilter(QObject*, QEvent* pEvent) {
-    if (pEvent->type() == CWindowEvent::EventType()) ++m_nHandled;
+    if (HandedOverType(pEvent) == CWindowEvent::EventType()) ++m_nHandled;
     return false;
 }
 

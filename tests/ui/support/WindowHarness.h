@@ -55,6 +55,7 @@ public:
     void UseDriver(CMidiDriver* pDriver);
 
     CGateWindow& Window() { return *m_pWindow; }
+    void DestroyWindow() { m_pWindow.reset(); }
     CDeviceImage& Image() { return m_pWindow->Image(); }
     CLoopbackDriver& Driver() { return m_driver; }
     CQZ81KTEmulator& Emulator() { return m_emulator.Emulator(); }
