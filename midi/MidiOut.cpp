@@ -16,9 +16,16 @@ CMidiOut::~CMidiOut() { Close(); }
 
 bool CMidiOut::IsActive() const { return m_bActive.load(std::memory_order_acquire); }
 
+bool CMidiOut::IsOpen() const {
+    std::lock_guard<std::mutex> lock(m_csSend);
+    return m_hMidiOut != nullptr;
+}
+
 int CMidiOut::Open() {
-    if (IsActive()) Stop();
-    Close();
+    std::lock_guard<std::mutex> control(m_csControl);
+    CloseLocked();
+    // Senders refuse while the handle is null, so nothing below needs the send lock
+    // until the port is published.
     m_hDataEvent = std::make_unique<CEvent>(false, false);
     m_hStopEvent = std::make_unique<CEvent>(true, false, *m_hDataEvent);
     HMIDIPORT h = nullptr;
@@ -37,20 +44,30 @@ int CMidiOut::Open() {
     }
     m_ring.ResetIndexes();
     m_bInFlight.store(false, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(m_csSend);
     m_hMidiOut = h;
     m_bActive.store(true, std::memory_order_release);
     return 1;
 }
 
 int CMidiOut::Start() {
+    std::lock_guard<std::mutex> control(m_csControl);
     if (!m_hMidiOut) return 0;
     if (m_hThread.joinable()) return 1;
     m_hStopEvent->Reset();
-    m_bActive.store(true, std::memory_order_release);
+    // A completion that never came before the last Stop must not wedge the new worker.
+    m_bInFlight.store(false, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> lock(m_csSend);
+        m_bActive.store(true, std::memory_order_release);
+    }
     try {
         m_hThread = std::thread(&CMidiOut::WorkerMain, this);
     } catch (const std::system_error&) {
-        m_bActive.store(false, std::memory_order_release);
+        {
+            std::lock_guard<std::mutex> lock(m_csSend);
+            m_bActive.store(false, std::memory_order_release);
+        }
         m_hStopEvent->Set();
         UnprepareHeld();
         return 0;
@@ -59,19 +76,39 @@ int CMidiOut::Start() {
 }
 
 void CMidiOut::Stop() {
+    std::lock_guard<std::mutex> control(m_csControl);
+    StopLocked();
+}
+
+void CMidiOut::StopLocked() {
     if (!m_hThread.joinable() || !m_hMidiOut) return;
-    m_bActive.store(false, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> lock(m_csSend);
+        m_bActive.store(false, std::memory_order_release);
+    }
     m_hStopEvent->Set();
     m_hThread.join();  // every wait of the worker ends on the stop event or within 100 ms
     UnprepareHeld();
+    m_bInFlight.store(false, std::memory_order_release);
 }
 
 void CMidiOut::Close() {
-    Stop();
-    if (!m_hMidiOut) return;
-    m_bActive.store(false, std::memory_order_release);
-    m_pDriver->OutClose(m_hMidiOut);  // no completion runs after this returns
-    m_hMidiOut = nullptr;
+    std::lock_guard<std::mutex> control(m_csControl);
+    CloseLocked();
+}
+
+void CMidiOut::CloseLocked() {
+    StopLocked();
+    HMIDIPORT h = nullptr;
+    {
+        // After this block no sender can reach the ring or the events.
+        std::lock_guard<std::mutex> lock(m_csSend);
+        m_bActive.store(false, std::memory_order_release);
+        h = m_hMidiOut;
+        m_hMidiOut = nullptr;
+    }
+    if (!h) return;
+    m_pDriver->OutClose(h);  // no completion runs after this returns
     m_ring.Free();
     m_hStopEvent.reset();
     m_hDataEvent.reset();
@@ -83,7 +120,9 @@ void CMidiOut::UnprepareHeld() {
 }
 
 int CMidiOut::Outstanding() const {
+    std::lock_guard<std::mutex> lock(m_csSend);
     int n = 0;
+    if (!m_hMidiOut) return 0;
     for (CMidiHdr* h : m_ring.m_pHdr)
         if (h && (h->dwFlags.load(std::memory_order_acquire) & kHdrBusy)) ++n;
     return n;
@@ -91,8 +130,8 @@ int CMidiOut::Outstanding() const {
 
 int CMidiOut::SendLongMsg(const uint8_t* pData, size_t nLength) {
     if (!pData || nLength == 0 || nLength > kSlotSize) return 0;
-    if (!m_hMidiOut || !IsActive()) return 0;
     std::lock_guard<std::mutex> lock(m_csSend);
+    if (!m_hMidiOut || !IsActive()) return 0;
     int32_t i = m_ring.m_nHdrNext.load(std::memory_order_relaxed);
     CMidiHdr* h = m_ring.m_pHdr[i];
     if (!h) return 0;
@@ -109,16 +148,17 @@ int CMidiOut::SendLongMsg(const uint8_t* pData, size_t nLength) {
     return 1;
 }
 
-void CMidiOut::Callback(HMIDIPORT, uint32_t uMsg, void* pInstance, uintptr_t, uintptr_t) {
-    if (pInstance && (uMsg & 0xFFFF) == MOM_DONE) static_cast<CMidiOut*>(pInstance)->OnDone();
+void CMidiOut::Callback(HMIDIPORT hPort, uint32_t uMsg, void* pInstance, uintptr_t, uintptr_t) {
+    if (pInstance && (uMsg & 0xFFFF) == MOM_DONE) static_cast<CMidiOut*>(pInstance)->OnDone(hPort);
 }
 
-// Completions arrive in the order of hand-over: the head header is the one done.
-void CMidiOut::OnDone() {
+// Completions arrive in the order of hand-over: the head header is the one done. The
+// port comes from the driver: Close clears m_hMidiOut while a completion may still run.
+void CMidiOut::OnDone(HMIDIPORT hPort) {
     int32_t d = m_ring.m_nHdrDone.load(std::memory_order_relaxed);
     CMidiHdr* h = m_ring.m_pHdr[d];
     if (h) {
-        m_pDriver->OutUnprepareHeader(m_hMidiOut, h);
+        m_pDriver->OutUnprepareHeader(hPort, h);
         h->dwFlags.fetch_and(~kHdrBusy, std::memory_order_release);
     }
     // Advance even when unpreparing failed, or every later marker would name the wrong header.

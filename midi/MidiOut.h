@@ -35,7 +35,7 @@ public:
     uint32_t m_uDeviceID = 0;  // platform port number to open
 
     // Observations for tests and tools.
-    bool IsOpen() const { return m_hMidiOut != nullptr; }
+    bool IsOpen() const;
     int Outstanding() const;  // messages queued or with the port, not yet given back
     CMidiDriver& Driver() const { return *m_pDriver; }
 
@@ -43,19 +43,27 @@ private:
     enum class Step { None, Progress, Wait };
 
     static void Callback(HMIDIPORT hPort, uint32_t uMsg, void* pInstance, uintptr_t param1, uintptr_t param2);
-    void OnDone();
+    void OnDone(HMIDIPORT hPort);
     void WorkerMain();
     Step SendStep();
     void GiveUpHead(CMidiHdr* pHdr);
     void UnprepareHeld();
 
+    void StopLocked();
+    void CloseLocked();
+
     CMidiDriver* m_pDriver;
+    // Open/Start/Stop/Close run one at a time (m_csControl, held throughout, also while
+    // joining the worker). Whatever a sender reads (handle, active flag, ring, events)
+    // changes only under m_csSend, which senders hold for the whole send; the worker
+    // never takes it, so a send cannot wait for the port.
+    std::mutex m_csControl;
+    mutable std::mutex m_csSend;
     HMIDIPORT m_hMidiOut = nullptr;
     CMidiRing m_ring;
     std::thread m_hThread;
     std::unique_ptr<CEvent> m_hDataEvent;
     std::unique_ptr<CEvent> m_hStopEvent;
-    std::mutex m_csSend;
     std::atomic<bool> m_bActive{false};    // "stop event exists and is not signalled"
     std::atomic<bool> m_bInFlight{false};  // the head message is with the port
 };

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "midi/MidiOut.h"
@@ -157,6 +159,35 @@ TEST_F(MidiOutFixture, ConcurrentSendersNeverInterleave) {
     }
     EXPECT_EQ(nextA, 1300);
     EXPECT_EQ(nextB, 2300);
+}
+
+// The sanitizer builds run the race for longer (QZ81KT_STRESS_MS, overridable from the
+// environment) so that a send meeting a half-closed port is seen, not just possible.
+std::chrono::milliseconds StressDuration() {
+    if (const char* env = std::getenv("QZ81KT_STRESS_MS")) return std::chrono::milliseconds(std::atoi(env));
+    return std::chrono::milliseconds(QZ81KT_STRESS_MS);
+}
+
+TEST_F(MidiOutFixture, SendsRacingReopenAreRefusedOrDeliveredWhole) {
+    ASSERT_TRUE(OpenAndStart());
+    std::atomic<bool> bDone{false};
+    std::atomic<int> nAccepted{0};
+    std::thread sender([&] {
+        auto m = Message(5, 40);
+        while (!bDone.load()) nAccepted.fetch_add(out.SendLongMsg(m.data(), m.size()));
+    });
+    int nCycles = 0;
+    for (auto until = std::chrono::steady_clock::now() + StressDuration(); std::chrono::steady_clock::now() < until;
+         ++nCycles) {
+        out.Close();
+        ASSERT_EQ(out.Open(), 1);
+        ASSERT_EQ(out.Start(), 1);
+    }
+    bDone.store(true);
+    sender.join();
+    EXPECT_GT(nCycles, 10);
+    EXPECT_GT(nAccepted.load(), 0);
+    for (auto& m : peer.Messages()) ASSERT_EQ(m, Message(5, 40));
 }
 
 }  // namespace
