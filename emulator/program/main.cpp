@@ -134,9 +134,11 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "qz81kt-emu: \"%s\" ready on %s\n", strName.c_str(), ports.ApiName().c_str());
     while (!g_bStop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ports.Close();  // no more input before the emulator stops
+    // The worker may be inside a send: end it before the ports go. Input that still
+    // arrives meanwhile only lands in the stopped emulator's inbox.
     emulator.Stop();
     emulator.SetOutput(nullptr);
+    ports.Close();
     std::fprintf(stderr, "qz81kt-emu: stopped\n");
     return 0;
 }

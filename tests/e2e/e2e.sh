@@ -79,6 +79,20 @@ watch)
     n=$(cut -d'|' -f1 "$work/watch.txt" | sort -u | wc -l)
     [[ $n -ge 3 ]] || fail "the timecode did not advance: $(cat "$work/watch.txt")"
     ;;
+flood)
+    # SIGINT while the worker sends a flood: the emulator ends cleanly, every time.
+    for round in 1 2 3; do
+        start_emu --flood 200000
+        sleep 0.5
+        kill -INT "$emu_pid"
+        for _ in $(seq 50); do kill -0 "$emu_pid" 2>/dev/null || break; sleep 0.1; done
+        kill -0 "$emu_pid" 2>/dev/null && fail "round $round: still running 5 s after SIGINT"
+        wait "$emu_pid"
+        rc=$?
+        emu_pid=""
+        [[ $rc == 0 ]] || fail "round $round: exit status $rc after SIGINT"
+    done
+    ;;
 lost)
     start_emu
     "$cli" --api jack status --watch >"$work/watch.txt" 2>"$work/watch.err" &
