@@ -197,6 +197,7 @@ void CMidiIn::DeliverAll() {
             if (f & kHdrLost) {
                 m_ring.m_nHdrDone.store(CMidiRing::NextHdr(d), std::memory_order_relaxed);
                 h->dwFlags.fetch_and(~kHdrLost, std::memory_order_release);
+                OnInputLost();
                 continue;
             }
             if (!(f & kHdrFilled)) break;
@@ -216,6 +217,7 @@ void CMidiIn::DeliverAll() {
         if (!h || !(h->dwFlags.load(std::memory_order_acquire) & kHdrLost)) break;
         m_ring.m_nHdrDone.store(CMidiRing::NextHdr(d), std::memory_order_relaxed);
         h->dwFlags.fetch_and(~kHdrLost, std::memory_order_release);
+        OnInputLost();
     }
     TopUp();
 }

@@ -32,6 +32,9 @@ public:
     // Called on the worker thread; the data are valid only during the call.
     virtual void OnData(const uint32_t* /*pdwMsg*/) {}
     virtual void OnLongData(const uint8_t* /*pData*/, uint32_t /*nBytes*/) {}
+    // Called on the worker, in stream order, where a long buffer was lost to a full ring:
+    // the bytes before and after the gap do not belong together.
+    virtual void OnInputLost() {}
 
     uint32_t m_uDeviceID = 0;           // platform port number to open
     std::atomic<int32_t> m_nDropped{0};  // arrivals lost to a full ring; cleared by Start

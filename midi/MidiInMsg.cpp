@@ -52,6 +52,14 @@ void CMidiInMsg::DropMessage() {
     m_nStatus = 0;
 }
 
+void CMidiInMsg::OnInputLost() {
+    if (m_nStatus != 0) m_nCutByLoss.fetch_add(1, std::memory_order_relaxed);
+    m_bSysExOverflow = false;
+    m_nLen = 0;
+    m_nStatus = 0;
+    m_nRunning = 0;  // the gap may have held another status
+}
+
 void CMidiInMsg::OpenMessage(uint8_t byStatus, int32_t nStatus, int32_t nExpect) {
     DropMessage();
     m_pBuf[0] = byStatus;

@@ -41,6 +41,8 @@ public:
     // Parsers, called by the input worker.
     void OnData(const uint32_t* pdwMsg) override;
     void OnLongData(const uint8_t* pData, uint32_t nBytes) override;
+    // A lost buffer ends the message in progress: it is dropped and counted.
+    void OnInputLost() override;
 
     // Channel messages.
     virtual void DispatchChannelMsg(const uint8_t* pMsg, int nLen);
@@ -108,6 +110,9 @@ public:
     // System Exclusive messages longer than kBufSize that were dropped. Written on the
     // worker thread only; others may read it at any time.
     std::atomic<int32_t> m_nSysExDropped{0};
+    // Messages in progress when an input buffer was lost, dropped rather than joined
+    // across the gap. Same threading as m_nSysExDropped.
+    std::atomic<int32_t> m_nCutByLoss{0};
 
 protected:
     // Parser state; only the parser itself writes it.

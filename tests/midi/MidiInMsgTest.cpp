@@ -684,6 +684,31 @@ public:
         m_received.emplace_back(p, p + n);
         m_cv.notify_all();
     }
+    // A note-on holds the worker until Release, so that arrivals pile up in the ring.
+    void OnNoteOn(int, int, int) override {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_bHeld = true;
+        m_cv.notify_all();
+        m_cv.wait(lock, [&] { return !m_bHeld; });
+    }
+    bool WaitHeld() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::seconds(5), [&] { return m_bHeld; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bHeld = false;
+        m_cv.notify_all();
+    }
+    void OnActiveSensing() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_nSensed;
+        m_cv.notify_all();
+    }
+    bool WaitSensed(int nCount) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::seconds(5), [&] { return m_nSensed >= nCount; });
+    }
     bool WaitFor(size_t nCount) {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_cv.wait_for(lock, std::chrono::seconds(5), [&] { return m_received.size() >= nCount; });
@@ -697,6 +722,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::vector<Bytes> m_received;
+    bool m_bHeld = false;
+    int m_nSensed = 0;
 };
 
 TEST(MidiInMsg, JoinsSysExSpreadOverPortBuffers) {
@@ -715,6 +742,36 @@ TEST(MidiInMsg, JoinsSysExSpreadOverPortBuffers) {
     ASSERT_TRUE(in.WaitFor(2));
     EXPECT_EQ(in.Received(), (std::vector<Bytes>{big, reply}));
     // Destroyed while running: the worker ends before the parser goes away.
+}
+
+// A buffer lost in the middle of a System Exclusive message: the halves around the gap
+// must not be delivered as one message that merely looks complete.
+TEST(MidiInMsg, SysExWithALostMiddleBufferIsDroppedAndCounted) {
+    CLoopbackDriver driver;
+    const uint32_t uPort = driver.AddPortPair("QZ-81KT Test", nullptr);
+    CSysExCollector in(&driver);
+    in.m_uDeviceID = uPort;
+    ASSERT_EQ(in.Open(), 1);
+    ASSERT_EQ(in.Start(), 1);
+    ASSERT_TRUE(driver.PeerSendShort(uPort, 0x403C90));
+    ASSERT_TRUE(in.WaitHeld());
+    // The ring has 511 free words while the worker is held; 510 leave room for one marker.
+    for (int i = 0; i < 510; ++i) ASSERT_TRUE(driver.PeerSendShort(uPort, 0xFE));
+    Bytes big = SysExOfLength(600);
+    big[1] = 0x41;
+    const uint32_t kBuf = CMidiIn::kSlotSize;
+    ASSERT_TRUE(driver.PeerSend(uPort, big.data(), kBuf));         // queued
+    ASSERT_TRUE(driver.PeerSend(uPort, big.data() + kBuf, kBuf));  // lost: the ring is full
+    EXPECT_EQ(in.m_nDropped.load(), 1);
+    in.Release();
+    ASSERT_TRUE(in.WaitSensed(510));  // the ring has room again
+    ASSERT_TRUE(driver.PeerSend(uPort, big.data() + 2 * kBuf, big.size() - 2 * kBuf));
+    const Bytes reply = DeviceReply();
+    ASSERT_TRUE(driver.PeerSend(uPort, reply.data(), reply.size()));
+    ASSERT_TRUE(in.WaitFor(1));
+    in.Close();
+    EXPECT_EQ(in.Received(), (std::vector<Bytes>{reply}));
+    EXPECT_EQ(in.m_nCutByLoss.load(), 1);
 }
 
 }  // namespace
