@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     CLoopbackEmulator emulator(driver);
     emulator.Start();
     CCountingOwner owner(&driver);
-    CQZ81KTMidiIn in(&driver);
+    CMidiInPort<CQZ81KTMidiIn> in(&driver);
     in.m_pOwnerWnd = &owner;
     in.m_uDeviceID = owner.m_out.m_uDeviceID = emulator.Port();
     in.Open();

@@ -9,6 +9,7 @@
 
 #include "midi/MidiIn.h"
 #include "midi/MidiInMsg.h"
+#include "midi/MidiInPort.h"
 #include "protocol/DeviceBlocks.h"
 #include "protocol/DeviceFrames.h"
 
@@ -42,7 +43,7 @@ std::vector<uint8_t> ReplyStream(int nFrames) {
 void BM_ParseDeviceReplies(benchmark::State& state) {
     const std::vector<uint8_t> stream = ReplyStream(128);
     const int nFrames = 128;
-    CReplyCounter parser;
+    CMidiInPort<CReplyCounter> parser;
     for (auto _ : state) {
         for (size_t i = 0; i < stream.size(); i += CMidiIn::kSlotSize) {
             const size_t n = std::min<size_t>(CMidiIn::kSlotSize, stream.size() - i);

@@ -54,7 +54,7 @@ public:
 private:
     CDeviceImage m_image;
     CQZ81KTMidiOut m_out;  // declared before the input port: the input worker sends on it
-    CQZ81KTMidiIn m_in;
+    CMidiInPort<CQZ81KTMidiIn> m_in;
     CLinkWatch m_linkWatch{m_image, m_out};
     std::mutex m_mutex;
     std::condition_variable m_cv;

@@ -15,6 +15,7 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "midi/MidiInMsg.h"
+#include "midi/MidiInPort.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ private:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
-    CCheckingParser parser;
+    CMidiInPort<CCheckingParser> parser;
     parser.SetClock(&FuzzClock);
     size_t i = 0;
     while (i < nSize) {

@@ -59,7 +59,7 @@ struct CImageBytes {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CLoopbackDriver driver;
     static CCountingOwner owner(&driver);
-    static CQZ81KTMidiIn in(&driver);
+    static CMidiInPort<CQZ81KTMidiIn> in(&driver);
     in.m_pOwnerWnd = &owner;
 
     // Steer most inputs towards the device's frame shape so that the checks are reached.

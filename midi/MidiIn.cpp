@@ -1,5 +1,7 @@
 #include "midi/MidiIn.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <system_error>
 
 // Input-side header states kept in dwFlags beside the platform bits.
@@ -9,13 +11,13 @@ constexpr uint32_t kHdrFilled = 0x00020000;  // given back by the port, waiting 
 
 CMidiIn::CMidiIn(CMidiDriver* pDriver) : m_pDriver(pDriver ? pDriver : &DefaultMidiDriver()) {}
 
+// CMidiInPort has stopped the worker already; this only gives the port back.
 CMidiIn::~CMidiIn() { Close(); }
 
 bool CMidiIn::IsActive() const { return m_bActive.load(std::memory_order_acquire); }
 
 int CMidiIn::Open() {
-    if (IsActive()) Stop();
-    Close();
+    if (!Close()) return 0;
     m_hDataEvent = std::make_unique<CEvent>(false, false);
     m_hStopEvent = std::make_unique<CEvent>(true, false, *m_hDataEvent);
     HMIDIPORT h = nullptr;
@@ -60,9 +62,11 @@ int CMidiIn::Start() {
         return 0;
     }
     m_nDropped.store(0, std::memory_order_release);
+    m_hEndedEvent.Reset();
     try {
         m_hThread = std::thread(&CMidiIn::WorkerMain, this);
     } catch (const std::system_error&) {
+        m_hEndedEvent.Set();
         m_bActive.store(false, std::memory_order_release);
         m_hStopEvent->Set();
         m_pDriver->InStop(m_hMidiIn);
@@ -73,27 +77,39 @@ int CMidiIn::Start() {
     return 1;
 }
 
-void CMidiIn::Stop() {
-    if (!m_hThread.joinable() || !m_hMidiIn) return;
+bool CMidiIn::Stop(uint32_t dwTimeoutMs) {
+    if (!m_hThread.joinable() || !m_hMidiIn) return true;
     m_bActive.store(false, std::memory_order_release);
     m_hStopEvent->Set();
     // After InStop no callback is in progress, so everything received is in the ring;
     // the worker delivers it before it ends.
     m_pDriver->InStop(m_hMidiIn);
+    if (!m_hEndedEvent.Wait(dwTimeoutMs)) {
+        std::fprintf(stderr, "MIDI input: the worker did not end within %u ms (a handler on it is blocked)\n",
+                     static_cast<unsigned>(dwTimeoutMs));
+        return false;
+    }
     m_hThread.join();
     m_pDriver->InReset(m_hMidiIn);
     UnprepareAll();
+    return true;
 }
 
-void CMidiIn::Close() {
-    Stop();
-    if (!m_hMidiIn) return;
+bool CMidiIn::Close() {
+    if (!Stop()) return false;
+    if (!m_hMidiIn) return true;
     m_pDriver->InClose(m_hMidiIn);
     m_hMidiIn = nullptr;
     m_bActive.store(false, std::memory_order_release);
     m_ring.Free();
     m_hStopEvent.reset();
     m_hDataEvent.reset();
+    return true;
+}
+
+void CMidiIn::WorkerDidNotEnd() {
+    std::fprintf(stderr, "MIDI input: a port is destroyed while its worker is still blocked in a handler\n");
+    std::abort();
 }
 
 void CMidiIn::UnprepareAll() {
@@ -176,6 +192,7 @@ void CMidiIn::WorkerMain() {
         DeliverAll();
     }
     DeliverAll();
+    m_hEndedEvent.Set();
 }
 
 void CMidiIn::DeliverAll() {

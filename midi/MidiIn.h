@@ -16,7 +16,8 @@ class CMidiIn {
 public:
     static constexpr uint32_t kSlotSize = 256;
     static constexpr int kQueuedBuffers = 8;
-    static constexpr uint32_t kRetryMs = 100;  // pace of re-offering refused buffers
+    static constexpr uint32_t kRetryMs = 100;       // pace of re-offering refused buffers
+    static constexpr uint32_t kStopTimeoutMs = 5000;  // longest Stop waits for the worker
 
     explicit CMidiIn(CMidiDriver* pDriver = nullptr);  // null: DefaultMidiDriver()
     virtual ~CMidiIn();
@@ -25,8 +26,11 @@ public:
 
     int Open();
     int Start();
-    void Stop();
-    void Close();
+    // False (and reported on stderr) when the worker did not end within the timeout: a
+    // handler on it is blocked. The port then stays as it is; call Stop again later.
+    bool Stop(uint32_t dwTimeoutMs = kStopTimeoutMs);
+    // False when the worker did not end: nothing was freed.
+    bool Close();
     bool IsActive() const;
 
     // Called on the worker thread; the data are valid only during the call.
@@ -39,6 +43,10 @@ public:
     uint32_t m_uDeviceID = 0;           // platform port number to open
     std::atomic<int32_t> m_nDropped{0};  // arrivals lost to a full ring; cleared by Start
 
+    // Ends the program with the reason: a port destroyed while its worker still runs in
+    // a handler would hand freed memory to that worker.
+    [[noreturn]] static void WorkerDidNotEnd();
+
     // Observations for tests and tools.
     int BuffersAtPort() const { return m_nAtPort.load(std::memory_order_acquire); }
     bool IsOpen() const { return m_hMidiIn != nullptr; }
@@ -49,6 +57,10 @@ protected:
     void DeliverAll();
 
 private:
+    // Only CMidiInPort (midi/MidiInPort.h) implements this, which makes it the most
+    // derived class of every port object.
+    virtual void StoppedByMostDerived() = 0;
+
     // Header states on the input side (kept in dwFlags above the platform bits).
     static constexpr uint32_t kHdrLost = 0x00010000;  // returned while the ring was full
 
@@ -65,6 +77,7 @@ private:
     std::thread m_hThread;
     std::unique_ptr<CEvent> m_hDataEvent;
     std::unique_ptr<CEvent> m_hStopEvent;
+    CEvent m_hEndedEvent{true, true};      // set by the worker as its last act
     std::atomic<bool> m_bActive{false};    // mirrors "stop event exists and is not signalled"
     std::atomic<int32_t> m_nAtPort{0};     // buffers waiting at the port
     int32_t m_nHdrBack = 0;                // callback only: next header the port gives back

@@ -28,9 +28,8 @@ const uint8_t* FindStatusByte(const uint8_t* p, const uint8_t* pEnd) {
 
 CMidiInMsg::CMidiInMsg(CMidiDriver* pDriver) : CMidiIn(pDriver) {}
 
-// The worker calls back into this object: end it while the whole object still exists.
-// The base destructor then closes the port.
-CMidiInMsg::~CMidiInMsg() { Stop(); }
+// CMidiInPort ended the worker before any part of the object went.
+CMidiInMsg::~CMidiInMsg() = default;
 
 uint32_t CMidiInMsg::SteadyClockMs() {
     using namespace std::chrono;

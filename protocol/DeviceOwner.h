@@ -10,18 +10,19 @@ class CQZ81KTMidiOut;
 constexpr int WM_REPLY_NOTIFY = 0x8001;
 enum ReplyCode : int { REPLY_STATUS = 0, REPLY_IDENTITY = 1, REPLY_SYSTEM = 2, REPLY_CONTROL_MODE = 3 };
 
-// The three hooks below run on the input worker thread. None may block or wait for
-// another thread (the interface thread stops that worker and would wait for ever): an
-// owner with a window posts the work to its own thread and returns.
+// PostReplyNotify, UpdatePresetLine and UpdateControlEnable all run on the input
+// worker thread. None may block or wait for another thread: the interface thread stops
+// that worker, and Stop gives up after CMidiIn::kStopTimeoutMs and reports it. An owner
+// with a window posts the work to its own thread and returns.
 class CDeviceOwner {
 public:
     virtual ~CDeviceOwner() = default;
     virtual CDeviceImage& Image() = 0;
     virtual CQZ81KTMidiOut& MidiOut() = 0;
-    // Hands (wParam, lParam) to the owner's own thread.
+    // Hands (wParam, lParam) to the owner's own thread. Input worker; must not block.
     virtual void PostReplyNotify(int wParam, int lParam) = 0;
-    // Rebuild the summary line of one preset.
+    // Rebuild the summary line of one preset. Input worker; must not block.
     virtual void UpdatePresetLine(int nPreset) = 0;
-    // Re-run the control enabling rule.
+    // Re-run the control enabling rule. Input worker; must not block.
     virtual void UpdateControlEnable() = 0;
 };

@@ -78,7 +78,7 @@ void StoreReply(CDeviceOwner& owner, EBlock eBlock, const uint8_t* pData) {
 
 }  // namespace
 
-CQZ81KTMidiIn::~CQZ81KTMidiIn() { Close(); }
+CQZ81KTMidiIn::~CQZ81KTMidiIn() = default;
 
 void CQZ81KTMidiIn::OnOtherSysEx(const uint8_t* pMsg, int nLen) {
     // A data set carries at least one data byte. The device ID, model byte 2 and the

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "midi/MidiInMsg.h"
+#include "midi/MidiInPort.h"
 
 class CDeviceOwner;
 class CQZ81KTMidiOut;

@@ -303,23 +303,22 @@ MMRESULT CLoopbackDriver::OutPrepareHeader(HMIDIPORT hPort, MIDIHDR* pHdr) {
     return CMidiDriver::OutPrepareHeader(hPort, pHdr);
 }
 
-void CLoopbackDriver::Complete(Pair& p, MIDIHDR* pHdr) {
+CLoopbackDriver::Completion CLoopbackDriver::BeginCompleteLocked(Pair& p, MIDIHDR* pHdr) {
+    // Counted under the same lock that decided the header is with the port, so that
+    // OutClose (which waits for the count to fall to zero) cannot slip in between.
+    ++p.nCompleting;
+    ++p.nSentLong;
+    return Completion{pHdr, p.faults.m_bPeerSilent ? nullptr : p.pPeer, p.pfnOut, p.pOutInstance};
+}
+
+void CLoopbackDriver::Complete(Pair& p, const Completion& c) {
     // Called with completeMutex held by the caller; the state mutex is not held.
-    CLoopbackPeer* peer;
-    MidiCallback cb;
-    void* inst;
-    {
-        std::lock_guard<std::mutex> lock(p.mutex);
-        peer = p.faults.m_bPeerSilent ? nullptr : p.pPeer;
-        cb = p.pfnOut;
-        inst = p.pOutInstance;
-        ++p.nCompleting;
-        ++p.nSentLong;
-    }
-    if (peer) peer->OnPeerReceive(pHdr->lpData, pHdr->dwBufferLength);
-    pHdr->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
-    pHdr->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
-    if (cb) cb(reinterpret_cast<HMIDIPORT>(&p.outEnd), MOM_DONE, inst, reinterpret_cast<uintptr_t>(pHdr), 0);
+    if (c.pPeer) c.pPeer->OnPeerReceive(c.pHdr->lpData, c.pHdr->dwBufferLength);
+    c.pHdr->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
+    c.pHdr->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
+    if (c.pfnCallback)
+        c.pfnCallback(reinterpret_cast<HMIDIPORT>(&p.outEnd), MOM_DONE, c.pInstance, reinterpret_cast<uintptr_t>(c.pHdr),
+                      0);
     {
         std::lock_guard<std::mutex> lock(p.mutex);
         --p.nCompleting;
@@ -333,6 +332,7 @@ MMRESULT CLoopbackDriver::OutLongMsg(HMIDIPORT hPort, MIDIHDR* pHdr) {
     Pair& p = *e->pPair;
     if (!(pHdr->dwFlags.load(std::memory_order_acquire) & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
     if (p.faults.m_bRefuseLongMsg) return MIDIERR_NOTREADY;
+    Completion c;
     {
         std::lock_guard<std::mutex> lock(p.mutex);
         if (!p.bOutOpen) return MMSYSERR_INVALHANDLE;
@@ -346,9 +346,10 @@ MMRESULT CLoopbackDriver::OutLongMsg(HMIDIPORT hPort, MIDIHDR* pHdr) {
             }
             return MMSYSERR_NOERROR;
         }
+        c = BeginCompleteLocked(p, pHdr);
     }
     std::lock_guard<std::mutex> order(m_completeMutex);
-    Complete(p, pHdr);
+    Complete(p, c);
     return MMSYSERR_NOERROR;
 }
 
@@ -366,13 +367,14 @@ size_t CLoopbackDriver::ReleaseCompletions(uint32_t uPort, size_t nCount) {
     std::lock_guard<std::mutex> order(m_completeMutex);
     size_t n = 0;
     while (n < nCount) {
-        MIDIHDR* h;
+        Completion c;
         {
             std::lock_guard<std::mutex> lock(p.mutex);
-            h = p.held.Pop();
+            MIDIHDR* h = p.held.Pop();
+            if (!h) break;
+            c = BeginCompleteLocked(p, h);
         }
-        if (!h) break;
-        Complete(p, h);
+        Complete(p, c);
         ++n;
     }
     return n;

@@ -127,7 +127,15 @@ private:
 
     Pair* PairAt(uint32_t uPort);
     static Endpoint* EndpointOf(HMIDIPORT hPort, bool bInput);
-    void Complete(Pair& pair, MIDIHDR* pHdr);
+    // One completion, captured while the header was taken from the port's state.
+    struct Completion {
+        MIDIHDR* pHdr = nullptr;
+        CLoopbackPeer* pPeer = nullptr;
+        MidiCallback pfnCallback = nullptr;
+        void* pInstance = nullptr;
+    };
+    static Completion BeginCompleteLocked(Pair& pair, MIDIHDR* pHdr);
+    void Complete(Pair& pair, const Completion& completion);
 
     std::mutex m_listMutex;
     std::mutex m_completeMutex;  // keeps completions in submission order

@@ -71,7 +71,7 @@ TEST(Allocation, NoneOnTheSendAndReceivePathsAfterOpen) {
     CEchoDevice device(driver, port);
     port = driver.AddPortPair("QZ-81KT Echo", &device);
     CCountingOwner owner(&driver);
-    CQZ81KTMidiIn in(&driver);
+    CMidiInPort<CQZ81KTMidiIn> in(&driver);
     in.m_pOwnerWnd = &owner;
     in.m_uDeviceID = port;
     owner.MidiOut().m_uDeviceID = port;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "midi/MidiInMsg.h"
+#include "midi/MidiInPort.h"
 #include "midi/platform/LoopbackDriver.h"
 
 namespace {
@@ -53,7 +54,7 @@ Bytes SysExOfLength(size_t nTotal) {
 }
 
 // Records every handler call as one line of text.
-class CRecorder : public CMidiInMsg {
+class CRecordingParser : public CMidiInMsg {
 public:
     std::vector<std::string> m_events;
     std::vector<Bytes> m_sysex;  // every message given to a System Exclusive leaf handler
@@ -136,6 +137,7 @@ private:
         }
     }
 };
+using CRecorder = CMidiInPort<CRecordingParser>;
 
 using Events = std::vector<std::string>;
 
@@ -663,7 +665,7 @@ TEST(MidiInMsg, ClockTimingSurvivesClockWrapAndReset) {
 TEST(MidiInMsg, ConstructsOnADriverWithoutOpeningAPort) {
     CLoopbackDriver driver;
     CRecorder r;
-    CMidiInMsg parser(&driver);
+    CMidiInPort<CMidiInMsg> parser(&driver);
     EXPECT_FALSE(parser.IsOpen());
     EXPECT_EQ(parser.m_nSysExDropped.load(), 0);
     parser.OnLongData(nullptr, 10);  // tolerated
@@ -729,7 +731,7 @@ private:
 TEST(MidiInMsg, JoinsSysExSpreadOverPortBuffers) {
     CLoopbackDriver driver;
     const uint32_t uPort = driver.AddPortPair("QZ-81KT Test", nullptr);
-    CSysExCollector in(&driver);
+    CMidiInPort<CSysExCollector> in(&driver);
     in.m_uDeviceID = uPort;
     ASSERT_EQ(in.Open(), 1);
     ASSERT_EQ(in.Start(), 1);
@@ -749,7 +751,7 @@ TEST(MidiInMsg, JoinsSysExSpreadOverPortBuffers) {
 TEST(MidiInMsg, SysExWithALostMiddleBufferIsDroppedAndCounted) {
     CLoopbackDriver driver;
     const uint32_t uPort = driver.AddPortPair("QZ-81KT Test", nullptr);
-    CSysExCollector in(&driver);
+    CMidiInPort<CSysExCollector> in(&driver);
     in.m_uDeviceID = uPort;
     ASSERT_EQ(in.Open(), 1);
     ASSERT_EQ(in.Start(), 1);

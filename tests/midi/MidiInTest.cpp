@@ -5,9 +5,11 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "midi/MidiIn.h"
+#include "midi/MidiInPort.h"
 #include "midi/platform/LoopbackDriver.h"
 
 namespace {
@@ -18,7 +20,6 @@ using namespace std::chrono_literals;
 class CRecordingIn : public CMidiIn {
 public:
     using CMidiIn::CMidiIn;
-    ~CRecordingIn() override { Close(); }
 
     void OnData(const uint32_t* pdwMsg) override {
         Gate();
@@ -85,7 +86,7 @@ std::vector<uint8_t> SysEx(size_t len, int seed) {
 struct MidiInFixture : ::testing::Test {
     CLoopbackDriver driver;
     uint32_t port = driver.AddPortPair("QZ-81KT Test", nullptr);
-    CRecordingIn in{&driver};
+    CMidiInPort<CRecordingIn> in{&driver};
 
     void SetUp() override { in.m_uDeviceID = port; }
     bool OpenAndStart() { return in.Open() == 1 && in.Start() == 1; }
@@ -159,6 +160,24 @@ TEST_F(MidiInFixture, StopDeliversWhatArrivedBeforeItAndIgnoresReturnedBuffers) 
     EXPECT_EQ(driver.QueuedInputBuffers(port), 8u);
     ASSERT_TRUE(Send(SysEx(30, 100)));
     ASSERT_TRUE(in.WaitCounts(1, 21));
+}
+
+// Only the final wrapper can be made, so the worker always ends before any part goes.
+static_assert(std::is_abstract_v<CRecordingIn> && !std::is_abstract_v<CMidiInPort<CRecordingIn>>);
+
+TEST_F(MidiInFixture, StopGivesUpOnAWorkerBlockedInAHandlerAndCanBeRepeated) {
+    ASSERT_TRUE(OpenAndStart());
+    in.Hold();
+    ASSERT_TRUE(driver.PeerSendShort(port, 0x403C90));
+    ASSERT_TRUE(in.WaitHeld());
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(in.Stop(200));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+    EXPECT_TRUE(in.IsOpen());  // nothing freed under the blocked worker
+    in.Release();
+    EXPECT_TRUE(in.Stop());
+    EXPECT_TRUE(in.Close());
+    EXPECT_EQ(in.Shorts().size(), 1u);
 }
 
 TEST_F(MidiInFixture, FullRingDropsNewArrivalsAndKeepsBuffersPaired) {

@@ -21,7 +21,7 @@ struct DeviceConversation : ::testing::Test {
     CLoopbackDriver driver;
     CLoopbackEmulator emulator{driver};
     CFakeOwner owner{&driver};
-    CQZ81KTMidiIn in{&driver};
+    CMidiInPort<CQZ81KTMidiIn> in{&driver};
 
     void SetUp() override {
         ASSERT_TRUE(emulator.Start());

@@ -30,7 +30,7 @@ struct ReplyDispatch : ::testing::Test {
     CRecordingPeer peer;
     uint32_t port = driver.AddPortPair("QZ-81KT Test", &peer);
     CFakeOwner owner{&driver};
-    CQZ81KTMidiIn in{&driver};
+    CMidiInPort<CQZ81KTMidiIn> in{&driver};
 
     void SetUp() override {
         in.m_pOwnerWnd = &owner;

@@ -156,7 +156,7 @@ private:
     CMidiInDevList m_inPorts;
     CMidiOutDevList m_outPorts;
     CQZ81KTMidiOut m_midiOut;
-    CQZ81KTMidiIn m_midiIn;
+    CMidiInPort<CQZ81KTMidiIn> m_midiIn;
     CLinkWatch m_linkWatch{m_image, m_midiOut};
     CWorkerOwner m_workerOwner{*this};
 
