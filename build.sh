@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++ make cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2
-          qt6-base-dev fonts-dejavu-core nlohmann-json3-dev)
+          qt6-base-dev fonts-dejavu-core nlohmann-json3-dev libcli11-dev scdoc)
 SCREENSHOT_PACKAGES=(xvfb xauth xdotool imagemagick)
 ARTWORK_PACKAGES=(librsvg2-bin)
 

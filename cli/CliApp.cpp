@@ -7,6 +7,8 @@
 
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
+#include "cli/Completion.h"
+#include "cli/DeviceCommands.h"
 #include "cli/DeviceReport.h"
 #include "cli/FileCommands.h"
 #include "cli/JsonReport.h"
@@ -53,12 +55,36 @@ int ResolvePort(const std::string& strWanted, const std::vector<std::string>& li
     return -1;
 }
 
+// The arguments of set, get and preset, checked before any port is opened.
+struct CCommandArgs {
+    std::vector<CSettingChoice> m_settings;
+    std::vector<const qz::CSystemSetting*> m_names;
+    int m_nPreset = 0;
+    std::vector<CPresetFieldChoice> m_fields;
+};
+
+bool ParseCommandArgs(const CCliOptions& o, CCommandArgs& parsed, std::string& strError) {
+    using E = CCliOptions::ECommand;
+    if (o.m_bList) return true;
+    switch (o.m_eCommand) {
+        case E::Set: return ParseSettingChoices(o.m_args, parsed.m_settings, strError);
+        case E::Get: return ParseSettingNames(o.m_args, parsed.m_names, strError);
+        case E::Preset: return ParsePresetArgs(o.m_args, parsed.m_nPreset, parsed.m_fields, strError);
+        case E::FactoryReset:
+            if (o.m_bYes) return true;
+            strError = "factory-reset erases every setting of the device; give --yes to do it";
+            return false;
+        default: return true;
+    }
+}
+
 class CCliRun {
 public:
     static constexpr uint32_t kRetryMs = 500;
 
-    CCliRun(const CCliOptions& options, std::ostream& out, std::ostream& err, const std::atomic<bool>* pStop)
-        : m_options(options), m_out(out), m_err(err), m_pStop(pStop) {}
+    CCliRun(const CCliOptions& options, const CCommandArgs& parsed, std::ostream& out, std::ostream& err,
+            const std::atomic<bool>* pStop)
+        : m_options(options), m_parsed(parsed), m_out(out), m_err(err), m_pStop(pStop) {}
 
     int Run(CMidiDriver* pInjected) {
         CMidiDriver* pDriver = OpenMidiSystem(pInjected);
@@ -145,11 +171,17 @@ private:
         using E = CCliOptions::ECommand;
         CFileCommands files(*m_session, m_options.m_strFile, m_options.m_nTimeoutMs, m_options.m_bJson, m_out, m_err,
                             m_pStop);
+        CDeviceCommands device(*m_session, m_options.m_nTimeoutMs, m_options.m_bJson, m_out, m_err, m_pStop);
         switch (m_options.m_eCommand) {
             case E::Dump: return Dump();
             case E::Export: return files.Export();
             case E::Import: return files.Import();
             case E::Diff: return files.Diff();
+            case E::Set: return device.Set(m_parsed.m_settings);
+            case E::Get: return device.Get(m_parsed.m_names);
+            case E::Preset: return device.Preset(m_parsed.m_nPreset, m_parsed.m_fields);
+            case E::Flash: return device.Flash();
+            case E::FactoryReset: return device.FactoryReset();
             default: return Status();
         }
     }
@@ -302,6 +334,7 @@ private:
     }
 
     const CCliOptions& m_options;
+    const CCommandArgs& m_parsed;
     std::ostream& m_out;
     std::ostream& m_err;
     const std::atomic<bool>* m_pStop;
@@ -319,16 +352,27 @@ private:
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, CMidiDriver* pDriver,
            const std::atomic<bool>* pStop) {
+    using E = CCliOptions::ECommand;
     CCliOptions options;
     std::string strError;
     if (!ParseCliOptions(args, options, strError)) {
-        err << "qz81kt: " << strError << "\n" << CliUsage();
+        err << "qz81kt: " << strError << "\n" << CliUsageLine();
         return kExitUsage;
     }
-    if (options.m_eCommand == CCliOptions::ECommand::Help) {
-        out << CliUsage();
+    CCommandArgs parsed;
+    if (!ParseCommandArgs(options, parsed, strError)) {
+        err << "qz81kt: " << strError << "\n";
+        return kExitUsage;
+    }
+    switch (options.m_eCommand) {
+        case E::Help: out << CliUsage(); return kExitOk;
+        case E::Completion: out << BashCompletion(); return kExitOk;
+        default: break;
+    }
+    if (options.m_bList) {
+        out << (options.m_eCommand == E::Set ? SettingsListText() : PresetFieldsListText());
         return kExitOk;
     }
-    CCliRun run(options, out, err, pStop);
+    CCliRun run(options, parsed, out, err, pStop);
     return run.Run(pDriver);
 }

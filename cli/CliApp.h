@@ -12,8 +12,9 @@ enum ECliExit {
     kExitNoAnswer = 1,  // also: import found the device holding other values; diff found differences
     kExitUsage = 2,
     kExitPort = 3,
-    kExitFile = 4,          // export, import, diff: the file could not be read or written
+    kExitRefused = 4,       // set, preset: refused by the window's rules, or the read-back differs
     kExitDiffNoAnswer = 5,  // diff only: the device did not answer (1 means "differs")
+    kExitFile = 6,          // export, import, diff: the file could not be read or written (was 4)
     kExitInterrupted = 130,
 };
 

@@ -1,108 +1,233 @@
 #include "cli/CliOptions.h"
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdlib>
 
-const char* CliUsage() {
-    return "usage: qz81kt [options] ports|dump|status [--watch]|export FILE|import FILE|diff FILE\n"
-           "  ports            list MIDI input and output ports (* = preselected)\n"
-           "  dump             read every block of the device and print it\n"
-           "  status           poll the live status; --watch prints each change until interrupted\n"
-           "  export FILE      save the system, timecode and preset blocks into a parameter file\n"
-           "  import FILE      send a parameter file to the device and check that it holds it\n"
-           "  diff FILE        each setting that differs, file value -> device value\n"
-           "options:\n"
-           "  --in PORT        input port: number or name prefix (default: preselection)\n"
-           "  --out PORT       output port: number or name prefix (default: preselection)\n"
-           "  --api alsa|jack  MIDI system (default: QZ81KT_MIDI_API, else ALSA, else JACK)\n"
-           "  --timeout-ms N   how long dump and status wait for the device (default 3000)\n"
-           "  --emulate        add the built-in emulator's ports (\"QZ-81KT Emulator\") after the\n"
-           "                   real ones (--api picks their MIDI system); alone when none is reachable\n"
-           "  --json           print JSON\n"
-           "exit codes: 0 done, 1 the device did not answer in time, 2 usage error,\n"
-           "            3 a port could not be opened or used, or no MIDI system is reachable,\n"
-           "            4 the file could not be read or written,\n"
-           "            130 interrupted (Ctrl-C; 143 for SIGTERM);\n"
-           "            diff: 0 nothing differs, 1 something differs, 5 the device did not answer\n";
+using E = CCliOptions::ECommand;
+
+// A new command is one row here and one case in the dispatch of cli/CliApp.cpp.
+const std::vector<CCliCommand> kCliCommands = {
+    {E::Ports, "ports", "", "list MIDI input and output ports (* = preselected)", 0, 0, false},
+    {E::Dump, "dump", "", "read every block of the device and print it", 0, 0, true},
+    {E::Status, "status", "", "poll the live status; --watch prints each change until interrupted", 0, 0, true},
+    {E::Export, "export", "FILE", "save the system, timecode and preset blocks into a parameter file", 1, 1, true},
+    {E::Import, "import", "FILE", "send a parameter file to the device and check that it holds it", 1, 1, true},
+    {E::Diff, "diff", "FILE", "each setting that differs, file value -> device value", 1, 1, true},
+    {E::Set, "set", "NAME=VALUE ...", "change settings of the main window in one write, then read them back", 0, -1,
+     true},
+    {E::Get, "get", "[NAME ...]", "print settings as NAME=VALUE (all of them without a NAME)", 0, -1, true},
+    {E::Preset, "preset", "N [FIELD=VALUE ...]", "show preset N (0-7), or change its fields as the preset editor does",
+     1, -1, true},
+    {E::Flash, "flash", "", "write the device's settings into its flash memory", 0, 0, true},
+    {E::FactoryReset, "factory-reset", "", "restore the factory settings (needs --yes); waits for the device", 0, 0,
+     true},
+    {E::Completion, "completion", "bash", "print the bash completion script", 1, 1, false},
+    {E::Help, "help", "", "print this text", 0, 0, false},
+};
+
+const std::vector<CCliOption> kCliOptions = {
+    {"--in", "PORT", "input port: number or name prefix (default: preselection)", nullptr},
+    {"--out", "PORT", "output port: number or name prefix (default: preselection)", nullptr},
+    {"--api", "alsa|jack", "MIDI system (default: QZ81KT_MIDI_API, else ALSA, else JACK)", nullptr, "alsa jack"},
+    {"--timeout-ms", "N", "how long a command waits for the device (default 3000)", nullptr},
+    {"--emulate", nullptr,
+     "add the built-in emulator's ports (\"QZ-81KT Emulator\") after the real ones (--api picks their MIDI "
+     "system); alone when none is reachable",
+     nullptr},
+    {"--json", nullptr, "print JSON (ports, dump, status, diff, get, preset)", nullptr},
+    {"--watch", nullptr, "status: print each change until interrupted", "status"},
+    {"--list", nullptr, "set, preset: print every setting or preset field with its allowed values", "set preset"},
+    {"--yes", nullptr, "factory-reset: yes, erase every setting", "factory-reset"},
+};
+
+const CCliCommand* FindCliCommand(E eCommand) {
+    for (const CCliCommand& c : kCliCommands)
+        if (c.eCommand == eCommand) return &c;
+    return nullptr;
+}
+
+bool OptionBelongsTo(const CCliOption& o, const std::string& strCommand) {
+    if (!o.pszCommand) return false;
+    const std::string list = std::string(" ") + o.pszCommand + " ";
+    return list.find(" " + strCommand + " ") != std::string::npos;
+}
+
+namespace {
+
+// Wraps help text at nWidth columns, each further line indented by nIndent.
+std::string Wrapped(const std::string& strText, size_t nIndent, size_t nWidth = 92) {
+    std::string out, line;
+    size_t start = 0;
+    while (start < strText.size()) {
+        size_t end = strText.find(' ', start);
+        if (end == std::string::npos) end = strText.size();
+        std::string word = strText.substr(start, end - start);
+        if (!line.empty() && nIndent + line.size() + 1 + word.size() > nWidth) {
+            out += line + "\n" + std::string(nIndent, ' ');
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    return out + line;
+}
+
+// The head padded to the help column; a longer head gets the help on the next line.
+std::string Column(std::string s, size_t nWidth) {
+    if (s.size() >= nWidth) return s + "\n" + std::string(nWidth + 2, ' ');
+    s.resize(nWidth, ' ');
+    return s;
+}
+
+bool ParseTimeout(const std::string& v, uint32_t& nOut) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long n = std::strtoul(v.c_str(), &end, 10);
+    if (v.empty() || errno || !end || *end || v[0] == '-' || n == 0 || n > 3600000) return false;
+    nOut = static_cast<uint32_t>(n);
+    return true;
+}
+
+}  // namespace
+
+std::string CliUsageLine() { return "usage: qz81kt [options] COMMAND [arguments]   (qz81kt help: the commands)\n"; }
+
+std::string CliUsage() {
+    constexpr size_t kCol = 30;
+    std::string s = "usage: qz81kt [options] COMMAND [arguments]\ncommands:\n";
+    for (const CCliCommand& c : kCliCommands) {
+        std::string head = std::string(c.pszName) + (*c.pszArgs ? " " : "") + c.pszArgs;
+        for (const CCliOption& o : kCliOptions)
+            if (OptionBelongsTo(o, c.pszName)) head += std::string(" [") + o.pszName + "]";
+        s += "  " + Column(head, kCol) + Wrapped(c.pszHelp, kCol + 2) + "\n";
+    }
+    s += "options:\n";
+    for (const CCliOption& o : kCliOptions) {
+        if (o.pszCommand) continue;
+        std::string head = std::string(o.pszName) + (o.pszValue ? std::string(" ") + o.pszValue : "");
+        s += "  " + Column(head, kCol) + Wrapped(o.pszHelp, kCol + 2) + "\n";
+    }
+    s += "exit codes: 0 done, 1 the device did not answer in time (import: it holds other values),\n"
+         "            2 usage error, 3 a port could not be opened or used, or no MIDI system is reachable,\n"
+         "            4 the device refused a setting or holds another value after the read-back,\n"
+         "            5 diff: the device did not answer (diff exits 1 when something differs),\n"
+         "            6 the file could not be read or written,\n"
+         "            130 interrupted (Ctrl-C; 143 for SIGTERM)\n"
+         "settings: qz81kt set --list;  preset fields: qz81kt preset --list\n";
+    return s;
 }
 
 bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options, std::string& strError) {
-    using E = CCliOptions::ECommand;
     options = CCliOptions{};
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& strOut) {
-            if (i + 1 >= args.size() || args[i + 1].empty()) {
-                strError = "option " + a + " needs a value";
-                return false;
-            }
-            strOut = args[++i];
-            return true;
-        };
-        if (a == "--in") {
-            if (!value(options.m_strIn)) return false;
-        } else if (a == "--out") {
-            if (!value(options.m_strOut)) return false;
-        } else if (a == "--api") {
-            if (!value(options.m_strApi)) return false;
-            if (options.m_strApi != "alsa" && options.m_strApi != "jack") {
-                strError = "--api must be alsa or jack";
-                return false;
-            }
-        } else if (a == "--timeout-ms") {
-            std::string v;
-            if (!value(v)) return false;
-            char* end = nullptr;
-            errno = 0;
-            unsigned long n = std::strtoul(v.c_str(), &end, 10);
-            if (errno || !end || *end || v[0] == '-' || n == 0 || n > 3600000) {
-                strError = "--timeout-ms needs a number of milliseconds (1..3600000)";
-                return false;
-            }
-            options.m_nTimeoutMs = static_cast<uint32_t>(n);
-        } else if (a == "--emulate") {
-            options.m_bEmulate = true;
-        } else if (a == "--json") {
-            options.m_bJson = true;
-        } else if (a == "--watch") {
-            options.m_bWatch = true;
-        } else if (a == "-h" || a == "--help" || a == "help") {
+    for (const std::string& a : args)
+        if (a == "-h" || a == "--help") {
             options.m_eCommand = E::Help;
             return true;
-        } else if (!a.empty() && a[0] == '-') {
-            strError = "unknown option " + a;
-            return false;
-        } else if ((options.m_eCommand == E::Export || options.m_eCommand == E::Import ||
-                    options.m_eCommand == E::Diff) &&
-                   options.m_strFile.empty()) {
-            options.m_strFile = a;
-        } else if (options.m_eCommand != E::None) {
-            strError = "unexpected argument " + a;
-            return false;
-        } else if (a == "ports") {
-            options.m_eCommand = E::Ports;
-        } else if (a == "dump") {
-            options.m_eCommand = E::Dump;
-        } else if (a == "status") {
-            options.m_eCommand = E::Status;
-        } else if (a == "export" || a == "import" || a == "diff") {
-            options.m_eCommand = a == "export" ? E::Export : a == "import" ? E::Import : E::Diff;
-        } else {
-            strError = "unknown command " + a;
-            return false;
         }
+
+    CLI::App app{"qz81kt", "qz81kt"};
+    app.set_help_flag();  // the usage text comes from the tables, not from CLI11
+    app.require_subcommand(0, 1);
+    app.allow_windows_style_options(false);
+    // Every option's value as text: the checks and their messages are ours.
+    std::vector<std::string> values(kCliOptions.size());
+    std::vector<std::pair<E, CLI::App*>> subs;
+    std::vector<std::vector<std::string>> positionals(kCliCommands.size());
+    for (size_t i = 0; i < kCliCommands.size(); ++i) {
+        CLI::App* sub = app.add_subcommand(kCliCommands[i].pszName, kCliCommands[i].pszHelp);
+        sub->set_help_flag();
+        sub->fallthrough();  // the global options may come after the command too
+        sub->add_option("arguments", positionals[i]);
+        subs.emplace_back(kCliCommands[i].eCommand, sub);
     }
-    if (options.m_eCommand == E::None) {
+    // A command's own option is one CLI11 option per command it belongs to; given[i]
+    // counts them all.
+    std::vector<std::vector<CLI::Option*>> given(kCliOptions.size());
+    for (size_t i = 0; i < kCliOptions.size(); ++i) {
+        const CCliOption& o = kCliOptions[i];
+        auto add = [&](CLI::App* pWhere) {
+            given[i].push_back(o.pszValue ? pWhere->add_option(o.pszName, values[i]) : pWhere->add_flag(o.pszName));
+        };
+        if (!o.pszCommand) add(&app);
+        for (size_t k = 0; k < kCliCommands.size(); ++k)
+            if (OptionBelongsTo(o, kCliCommands[k].pszName)) add(subs[k].second);
+    }
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them from the back
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        strError = e.what();
+        if (dynamic_cast<const CLI::ExtrasError*>(&e) && !args.empty() && args[0][0] != '-' &&
+            app.get_subcommands().empty())
+            strError = "unknown command " + args[0];
+        return false;
+    }
+
+    size_t nCommand = kCliCommands.size();
+    for (size_t k = 0; k < subs.size(); ++k)
+        if (subs[k].second->parsed()) nCommand = k;
+    if (nCommand == kCliCommands.size()) {
         strError = "no command given";
         return false;
     }
-    if ((options.m_eCommand == E::Export || options.m_eCommand == E::Import || options.m_eCommand == E::Diff) &&
-        options.m_strFile.empty()) {
-        strError = "the command needs a FILE";
+    const CCliCommand& cmd = kCliCommands[nCommand];
+    options.m_eCommand = cmd.eCommand;
+    options.m_args = positionals[nCommand];
+
+    for (size_t i = 0; i < kCliOptions.size(); ++i) {
+        size_t nGiven = 0;
+        for (CLI::Option* p : given[i]) nGiven += p->count();
+        if (nGiven == 0) continue;
+        const CCliOption& o = kCliOptions[i];
+        const std::string name = o.pszName, v = values[i];
+        if (o.pszValue && v.empty()) {
+            strError = "option " + name + " needs a value";
+            return false;
+        }
+        if (name == "--in") options.m_strIn = v;
+        else if (name == "--out") options.m_strOut = v;
+        else if (name == "--api") {
+            if (v != "alsa" && v != "jack") {
+                strError = "--api must be alsa or jack";
+                return false;
+            }
+            options.m_strApi = v;
+        } else if (name == "--timeout-ms") {
+            if (!ParseTimeout(v, options.m_nTimeoutMs)) {
+                strError = "--timeout-ms needs a number of milliseconds (1..3600000)";
+                return false;
+            }
+        } else if (name == "--emulate") options.m_bEmulate = true;
+        else if (name == "--json") options.m_bJson = true;
+        else if (name == "--watch") options.m_bWatch = true;
+        else if (name == "--list") options.m_bList = true;
+        else if (name == "--yes") options.m_bYes = true;
+    }
+
+    const int n = static_cast<int>(options.m_args.size());
+    const bool bListing = options.m_bList;
+    if (n > 0 && cmd.nMaxArgs == 0) {
+        strError = "unexpected argument " + options.m_args[0];
         return false;
     }
-    if (options.m_bWatch && options.m_eCommand != E::Status) {
-        strError = "--watch belongs to the status command";
+    if (cmd.nMaxArgs >= 0 && n > cmd.nMaxArgs) {
+        strError = "unexpected argument " + options.m_args[static_cast<size_t>(cmd.nMaxArgs)];
+        return false;
+    }
+    if (!bListing && (n < cmd.nMinArgs || (cmd.eCommand == E::Set && n == 0))) {
+        strError = std::string(cmd.pszName) + " needs " + cmd.pszArgs;
+        return false;
+    }
+    if (bListing && n > 0) {
+        strError = std::string(cmd.pszName) + " --list takes no arguments";
+        return false;
+    }
+    if (cmd.eCommand == E::Export || cmd.eCommand == E::Import || cmd.eCommand == E::Diff)
+        options.m_strFile = options.m_args[0];
+    if (cmd.eCommand == E::Completion && options.m_args[0] != "bash") {
+        strError = "completion knows bash only";
         return false;
     }
     return true;

@@ -1,13 +1,17 @@
 #pragma once
-// Command line of qz81kt: a command and its options.
+// Command line of qz81kt: the one table of its commands and options, which the parser,
+// the usage text and the shell completion are all made from.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 struct CCliOptions {
-    enum class ECommand { None, Ports, Dump, Status, Export, Import, Diff, Help };
+    enum class ECommand {
+        None, Ports, Dump, Status, Export, Import, Diff, Set, Get, Preset, Flash, FactoryReset, Completion, Help
+    };
 
     ECommand m_eCommand = ECommand::None;
+    std::vector<std::string> m_args;  // the command's own arguments, in order
     std::string m_strIn;   // number or name prefix; empty: the preselection rule
     std::string m_strOut;
     std::string m_strFile;  // the parameter file of export, import and diff
@@ -16,10 +20,41 @@ struct CCliOptions {
     bool m_bEmulate = false;
     bool m_bJson = false;
     bool m_bWatch = false;
+    bool m_bList = false;
+    bool m_bYes = false;
 };
+
+// One command: its name, what follows it in the usage line, its help line, how many
+// arguments it takes and whether it talks to the device.
+struct CCliCommand {
+    CCliOptions::ECommand eCommand;
+    const char* pszName;
+    const char* pszArgs;  // "FILE", "NAME=VALUE ...", or ""
+    const char* pszHelp;
+    int nMinArgs;
+    int nMaxArgs;  // -1: any number
+    bool bDevice;  // false: answered without opening any port
+};
+extern const std::vector<CCliCommand> kCliCommands;
+
+// One option. pszCommand names the only command it belongs to; null: every command.
+struct CCliOption {
+    const char* pszName;   // "--in"
+    const char* pszValue;  // "PORT", or null for a flag
+    const char* pszHelp;
+    const char* pszCommand;
+    const char* pszChoices = nullptr;  // "alsa jack": the only values taken
+};
+extern const std::vector<CCliOption> kCliOptions;
 
 // Fills options from argv[1..]; false with a one-line reason on a usage error.
 bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options, std::string& strError);
 
-// The usage text printed by "help" and after a usage error.
-const char* CliUsage();
+// The usage text printed by "help", and its first line, printed after a usage error.
+std::string CliUsage();
+std::string CliUsageLine();
+
+// Whether a command-only option belongs to the command.
+bool OptionBelongsTo(const CCliOption& option, const std::string& strCommand);
+
+const CCliCommand* FindCliCommand(CCliOptions::ECommand eCommand);

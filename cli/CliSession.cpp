@@ -12,6 +12,8 @@ CCliSession::CCliSession(CMidiDriver& driver) : m_out(&driver), m_in(&driver) {
 CCliSession::~CCliSession() { Disconnect(); }
 
 CCliSession::EConnect CCliSession::Connect(uint32_t uInPort, uint32_t uOutPort) {
+    m_uInPort = uInPort;
+    m_uOutPort = uOutPort;
     m_image.ResetLinkState();
     if (m_in.IsActive()) m_in.Stop();
     m_in.Close();

@@ -26,6 +26,8 @@ public:
 
     // Opens and starts both ports and queues the request-all sequence, as Connect does.
     EConnect Connect(uint32_t uInPort, uint32_t uOutPort);
+    // Connect again on the same ports.
+    EConnect Reconnect() { return Connect(m_uInPort, m_uOutPort); }
     void Disconnect();
 
     // The notification codes posted since the last call (bit n: code n), waiting up to
@@ -58,5 +60,6 @@ private:
     CLinkWatch m_linkWatch{m_image, m_out};
     std::mutex m_mutex;
     std::condition_variable m_cv;
+    uint32_t m_uInPort = 0, m_uOutPort = 0;
     uint32_t m_dwPending = 0;  // guarded by m_mutex; a fixed set, so nothing grows or allocates
 };

@@ -7,6 +7,7 @@
 #include "protocol/DeviceImage.h"
 #include "protocol/PresetBlock.h"
 #include "protocol/StatusText.h"
+#include "protocol/SystemSettings.h"
 #include "protocol/TimecodeBlock.h"
 
 CImageSnapshot TakeSnapshot(const CDeviceImage& image) {
@@ -27,13 +28,7 @@ CImageSnapshot TakeSnapshot(const CDeviceImage& image) {
 
 namespace {
 
-const char* Pair(uint8_t by, const char* pszZero, const char* pszOther) { return by ? pszOther : pszZero; }
-
-std::string OnOff(uint8_t by) { return by == 0 ? "off" : by == 1 ? "on" : "? (" + std::to_string(by) + ")"; }
-
-std::string Item(const char* const* items, int nCount, int i) {
-    return i >= 0 && i < nCount ? items[i] : "? (" + std::to_string(i) + ")";
-}
+std::string Unknown(int n) { return "? (" + std::to_string(n) + ")"; }
 
 // hh:mm:ss:ff of a time in a block.
 std::string TimeText(const uint8_t* p) {
@@ -46,23 +41,18 @@ std::string TimeText(const uint8_t* p) {
 }  // namespace
 
 CLabelledLines SystemSettingsText(const uint8_t* s, const uint8_t (*pPresets)[qz::kPresetSize]) {
-    static const char* const kAudio[] = {"1-2", "3-4", "5-6", "7-8"};
     CLabelledLines lines;
-    using namespace qz;
-    lines.emplace_back("Direction", Pair(s[kSysDirection], "SDI -> IEEE1394", "IEEE1394 -> SDI"));
-    lines.emplace_back("SDI Audio Channel", Item(kAudio, 4, s[kSysAudioChannels]));
-    const uint8_t byPreset = s[kSysPreset];
-    std::string preset = byPreset < kPresetCount && pPresets ? PresetSummaryLine(byPreset, pPresets[byPreset])
-                                                             : "? (" + std::to_string(byPreset) + ")";
-    lines.emplace_back("Preset", preset);
-    lines.emplace_back("Control Mode", Pair(s[kSysRemote], "Local", "Remote"));
-    lines.emplace_back("IEEE1394 Unit Type", Pair(s[kSysUnitType], "Camera", "Recorder"));
-    lines.emplace_back("Default Frame Rate", Pair(s[kSysFrameRate], "59.94Hz", "50Hz"));
-    lines.emplace_back("IEEE1394 Sync Operation", OnOff(s[kSysSyncOperation]));
-    lines.emplace_back("IEEE1394 Audio SRC", OnOff(s[kSysAudioSrc]));
-    lines.emplace_back("IEEE1394 Format Fix", OnOff(s[kSysFormatFix]));
-    lines.emplace_back("SDI Input Remote", OnOff(s[kSysSdiInputRemote]));
-    lines.emplace_back("FAN", OnOff(s[kSysFan]));
+    for (const qz::CSystemSetting& setting : qz::kSystemSettings) {
+        const uint8_t by = s[setting.nOffset];
+        std::string text;
+        if (setting.captions.nCount == 0)  // the preset in use: its summary line
+            text = by < qz::kPresetCount && pPresets ? qz::PresetSummaryLine(by, pPresets[by]) : Unknown(by);
+        else if (int i = qz::SettingValueIndex(setting, by); i != qz::kNoSelection)
+            text = qz::ItemText(setting.captions, i);
+        else
+            text = Unknown(by);
+        lines.emplace_back(setting.pszCaption, text);
+    }
     return lines;
 }
 

@@ -8,6 +8,7 @@
 #include "cli/DeviceReport.h"
 #include "protocol/PresetBlock.h"
 #include "protocol/PresetFields.h"
+#include "protocol/SystemSettings.h"
 
 namespace {
 
@@ -25,13 +26,8 @@ Offsets Range(int nFirst, int nCount) {
     return o;
 }
 
-// The bytes behind each line of the window's system settings and the timecode dialog's
-// labels (cli/DeviceReport); the words themselves come from there.
-const std::vector<std::pair<const char*, Offsets>> kSystemBytes = {
-    {"Direction", {1}},           {"SDI Audio Channel", {3}},       {"Preset", {5}},
-    {"Control Mode", {7}},        {"IEEE1394 Unit Type", {9}},      {"Default Frame Rate", {21}},
-    {"IEEE1394 Sync Operation", {11}}, {"IEEE1394 Audio SRC", {13}}, {"IEEE1394 Format Fix", {23}},
-    {"SDI Input Remote", {17}},   {"FAN", {15}}};
+// The bytes behind each line of the timecode dialog's labels (cli/DeviceReport); the
+// words themselves come from there. The system settings' bytes are in their own table.
 const std::vector<std::pair<const char*, Offsets>> kTimecodeBytes = {
     {"Timecode Preset", Range(0, 8)},
     {"Userbit Preset", Range(8, 8)},
@@ -125,8 +121,9 @@ std::vector<CSettingChange> DiffSettings(const qz::CParameterSet& file, const qz
         CLabelledLines f = SystemSettingsText(file.m_system, device.m_preset);
         CLabelledLines d = SystemSettingsText(device.m_system, device.m_preset);
         Settings s;
-        for (auto& [label, offsets] : kSystemBytes)
-            s.emplace_back(label, offsets, LabelledValue(f, label), LabelledValue(d, label));
+        for (const qz::CSystemSetting& setting : qz::kSystemSettings)
+            s.emplace_back(setting.pszCaption, Offsets{setting.nOffset}, LabelledValue(f, setting.pszCaption),
+                           LabelledValue(d, setting.pszCaption));
         diff.Block("system", "", file.m_system, device.m_system, qz::kSystemSize, s);
     }
     if (file.m_bTimecode && device.m_bTimecode) {

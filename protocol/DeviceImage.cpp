@@ -129,6 +129,11 @@ void CDeviceImage::MarkReplyStored(EBlock eBlock) {
     if (n < qz::kBlockCount) m_dwRepliesStored.fetch_or(uint32_t{1} << n, std::memory_order_acq_rel);
 }
 
+void CDeviceImage::ForgetReply(EBlock eBlock) {
+    const int n = static_cast<int>(eBlock);
+    if (n < qz::kBlockCount) m_dwRepliesStored.fetch_and(~(uint32_t{1} << n), std::memory_order_acq_rel);
+}
+
 int CDeviceImage::StoreStatus(const uint8_t (&status)[qz::kStatusSize]) {
     std::lock_guard<std::mutex> lock(m_blockLock);
     int mask = m_bForceStatusNotify.load() ? qz::kStatusMaskAll : qz::StatusChangeMask(m_status, status);

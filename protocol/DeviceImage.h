@@ -53,6 +53,9 @@ public:
     // received flag of their own) after its copy and flag, before any notification.
     bool ReplyStored(EBlock eBlock) const;
     void MarkReplyStored(EBlock eBlock);
+    // Unmarks one block, so that the next reply of it can be waited for (a read-back);
+    // its copy stays.
+    void ForgetReply(EBlock eBlock);
 
     // Stores a status reply and returns the change mask against the previous copy
     // (0xFF while m_bForceStatusNotify is set), in one step under the lock.

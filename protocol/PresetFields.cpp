@@ -29,25 +29,25 @@ int ReadField(const CPresetList& f, const uint8_t* pBlock) {
 }  // namespace
 
 const CPresetList kPresetLists[kPresetListCount] = {
-    {"", "Codec Type", "", kPresetCodec, 2, 1, 0, Words(kCodecWords, 3)},
-    {"", "IEEE1394 Rx Type", "", kPresetRxType, 2, 1, 0, Words(kRxTypeWords, 3)},
-    {"MPEG-2 Bit Rate", "HD", "Mbps", kPresetHdBitRate, 4, 10, 80, Numbers(8, 50)},
-    {"MPEG-2 Bit Rate", "SD", "Mbps", kPresetSdBitRate, 4, 10, 20, Numbers(2, 15)},
-    {"", "GOP Size", "", kPresetGopSize, 2, 1, 1, Numbers(1, 30)},
-    {"", "Num of B-Pict", "", kPresetBPictures, 2, 1, 0, Numbers(0, 2)},
-    {"", "Closed GOP", "", kPresetClosedGop, 2, 1, 0, Words(kClosedGopWords, 2)},
-    {"", "1080i H Size", "", kPresetHorizontalSize, 2, 1, 0, Words(kHSizeWords, 2)},
-    {"", "Audio Bit Rate", "", kPresetAudioBitRate, 2, 1, 0, Words(kAudioWords, 3)},
-    {"", "MPEG-2 Video LPF", "", kPresetLowPass, 2, 1, 0, Words(kLowPassWords, 8)},
+    {"", "Codec Type", "", kPresetCodec, 2, 1, 0, Words(kCodecWords, 3), "codec"},
+    {"", "IEEE1394 Rx Type", "", kPresetRxType, 2, 1, 0, Words(kRxTypeWords, 3), "rx-type"},
+    {"MPEG-2 Bit Rate", "HD", "Mbps", kPresetHdBitRate, 4, 10, 80, Numbers(8, 50), "hd-rate"},
+    {"MPEG-2 Bit Rate", "SD", "Mbps", kPresetSdBitRate, 4, 10, 20, Numbers(2, 15), "sd-rate"},
+    {"", "GOP Size", "", kPresetGopSize, 2, 1, 1, Numbers(1, 30), "gop"},
+    {"", "Num of B-Pict", "", kPresetBPictures, 2, 1, 0, Numbers(0, 2), "b-pict"},
+    {"", "Closed GOP", "", kPresetClosedGop, 2, 1, 0, Words(kClosedGopWords, 2), "closed-gop"},
+    {"", "1080i H Size", "", kPresetHorizontalSize, 2, 1, 0, Words(kHSizeWords, 2), "h-size"},
+    {"", "Audio Bit Rate", "", kPresetAudioBitRate, 2, 1, 0, Words(kAudioWords, 3), "audio-rate"},
+    {"", "MPEG-2 Video LPF", "", kPresetLowPass, 2, 1, 0, Words(kLowPassWords, 8), "lpf"},
 };
 
 const CPresetHexField kPresetHexFields[kPresetHexCount] = {
-    {"MPEG-2 Packet ID (hex)", "PMT", "", kPresetPmtPid},
-    {"MPEG-2 Packet ID (hex)", "PCR", "", kPresetPcrPid},
-    {"MPEG-2 Packet ID (hex)", "Video", "", kPresetVideoPid},
-    {"MPEG-2 Packet ID (hex)", "Audio", "", kPresetAudioPid},
-    {"MPEG-2 Program Number", "Tx", "hex", kPresetProgramTx},
-    {"MPEG-2 Program Number", "Rx", "hex (0000 = auto)", kPresetProgramRx},
+    {"MPEG-2 Packet ID (hex)", "PMT", "", kPresetPmtPid, "pmt"},
+    {"MPEG-2 Packet ID (hex)", "PCR", "", kPresetPcrPid, "pcr"},
+    {"MPEG-2 Packet ID (hex)", "Video", "", kPresetVideoPid, "video-pid"},
+    {"MPEG-2 Packet ID (hex)", "Audio", "", kPresetAudioPid, "audio-pid"},
+    {"MPEG-2 Program Number", "Tx", "hex", kPresetProgramTx, "program-tx"},
+    {"MPEG-2 Program Number", "Rx", "hex (0000 = auto)", kPresetProgramRx, "program-rx"},
 };
 
 int PresetListItemCount(EPresetList eList, bool bLowLatencyAvail) {
@@ -114,6 +114,19 @@ void SavePresetHex(EPresetHex eField, std::string_view strText, uint8_t (&block)
 int PresetHexValue(EPresetHex eField, const uint8_t (&block)[kPresetSize]) {
     return Read16(block, kPresetHexFields[eField].nOffset);
 }
+
+bool PresetListEnabled(EPresetList eList, int nCodec) {
+    switch (eList) {
+        case kListCodec:
+        case kListRxType: return true;
+        case kListGopSize:
+        case kListBPictures:
+        case kListClosedGop: return nCodec == kCodecMpeg2;
+        default: return nCodec != kCodecHdvDv;
+    }
+}
+
+bool PresetHexEnabled(int nCodec) { return nCodec != kCodecHdvDv; }
 
 std::string PresetName(int nPreset) { return "Preset " + std::to_string(nPreset); }
 

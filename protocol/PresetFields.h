@@ -34,6 +34,7 @@ struct CPresetList {
     int nScale;            // stored value = index * nScale + nBase
     int nBase;
     CItemList items;
+    const char* pszName;  // the command line's name of the field
 };
 extern const CPresetList kPresetLists[kPresetListCount];
 
@@ -54,6 +55,7 @@ struct CPresetHexField {
     const char* pszLabel;
     const char* pszNote;  // the note behind the field, or ""
     int nOffset;          // four bytes, a 16-bit value
+    const char* pszName;  // the command line's name of the field
 };
 extern const CPresetHexField kPresetHexFields[kPresetHexCount];
 
@@ -66,6 +68,12 @@ std::string FormatHex16(int nValue);
 // Stores the low 16 bits of the text's number into the field.
 void SavePresetHex(EPresetHex eField, std::string_view strText, uint8_t (&block)[kPresetSize]);
 int PresetHexValue(EPresetHex eField, const uint8_t (&block)[kPresetSize]);
+
+// The editor enables a list or the hexadecimal fields only for the codecs that use them:
+// with "HDV/DV" only the codec and Rx type lists; GOP size, B pictures and closed GOP
+// only with "MPEG-2".
+bool PresetListEnabled(EPresetList eList, int nCodec);
+bool PresetHexEnabled(int nCodec);
 
 // "Preset 0" … "Preset 7".
 std::string PresetName(int nPreset);

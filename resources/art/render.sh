@@ -8,3 +8,8 @@ out="$here/.."
 rsvg-convert -w 64 -h 64 "$out/icon.svg" -o "$out/icon.png"
 rsvg-convert -w 513 -h 189 "$here/panel.svg" -o "$out/panel.png"
 rsvg-convert -w 105 -h 22 "$here/leds.svg" -o "$out/leds.png"
+# The desktop icon in the sizes of the hicolor theme (the SVG itself is the scalable one).
+for size in 16 24 32 48 64 128 256; do
+    mkdir -p "$out/icons/$size"
+    rsvg-convert -w $size -h $size "$out/icon.svg" -o "$out/icons/$size/qz81kt-dxp.png"
+done

@@ -39,4 +39,36 @@ took=$(( ($(date +%s%N) - sent) / 1000000 ))
 [[ $rc == 130 ]] || fail "Ctrl-C gave exit status $rc"
 echo "status --watch ended $took ms after SIGINT"
 [[ $took -le 1000 ]] || fail "status --watch took $took ms to end after SIGINT"
+# Completion from the program's own script, as bash runs it after a Tab.
+source <("$cli" completion bash) || fail "the completion script does not load"
+COMP_WORDBREAKS=$' \t\n"\'><=;|&(:'
+complete_line() {
+    COMP_LINE=$1 COMP_POINT=${#1}
+    read -r -a COMP_WORDS <<<"$1"
+    [[ $1 == *" " ]] && COMP_WORDS+=("")
+    COMP_WORDS[0]=$cli COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMPREPLY=()
+    _qz81kt 2>/dev/null
+    printf '%s\n' "${COMPREPLY[@]}"
+}
+expect_completion() {
+    local got
+    got=$(complete_line "$1" | sort | tr '\n' ' ')
+    [[ $got == "$2" ]] || fail "completing '$1' gave '$got', expected '$2'"
+}
+expect_completion "qz81kt pre" "preset "
+expect_completion "qz81kt set direction=" "ieee1394-sdi sdi-ieee1394 "
+expect_completion "qz81kt set fa" "fan= "
+expect_completion "qz81kt --api " "alsa jack "
+expect_completion "qz81kt preset 3 b-pict=" "0 1 2 "
+expect_completion "qz81kt get format" "format-fix "
+expect_completion "qz81kt factory-reset --y" "--yes "
+expect_completion "qz81kt --api jack --emulate --out QZ" 'QZ-81KT\ Emulator '
+
+# The man page names every command, setting and preset field the program knows.
+man_source="$(dirname "$0")/../../packaging/man/qz81kt.1.scd"
+names=$("$cli" help | sed -n '/^commands:/,/^options:/s/^  \([a-z-]*\).*/\1/p')
+names+=" $("$cli" set --list | cut -d' ' -f1) $("$cli" preset --list | cut -d' ' -f1)"
+for name in $names; do
+    grep -q -- "$name" "$man_source" || fail "the man page does not mention $name"
+done
 echo PASS

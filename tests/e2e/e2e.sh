@@ -145,6 +145,27 @@ paramfile)
     "$cli" --api jack diff "$params" >"$work/diff2.txt" || fail "diff after the import exited $?: $(cat "$work/diff2.txt")"
     [[ ! -s $work/diff2.txt ]] || fail "diff after the import is not empty"
     ;;
+settings)
+    start_emu
+    # Several settings in one write, read back over JACK; get gives them back.
+    "$cli" --api jack set direction=ieee1394-sdi audio=7-8 fan=off preset=3 >"$work/set.txt" 2>"$work/set.err" ||
+        fail "set exited $?: $(cat "$work/set.err")"
+    "$cli" --api jack get direction audio fan preset >"$work/get.txt" || fail "get exited $?"
+    cmp -s "$work/set.txt" "$work/get.txt" || fail "get does not give back what set wrote: $(cat "$work/get.txt")"
+    # From IEEE1394 the stream fixes the frame rate: refused, nothing written.
+    "$cli" --api jack set frame-rate=50 2>"$work/rate.err"
+    rc=$?
+    [[ $rc == 4 ]] || fail "frame-rate under the IEEE1394 lock exited $rc"
+    grep -q "follows the IEEE1394 input" "$work/rate.err" || fail "no reason: $(cat "$work/rate.err")"
+    "$cli" --api jack set control-mode=local >/dev/null || fail "control-mode=local exited $?"
+    "$cli" --api jack set sync=on 2>/dev/null
+    rc=$?
+    [[ $rc == 4 ]] || fail "sync=on in Local mode exited $rc"
+    "$cli" --api jack set control-mode=remote sync=on >/dev/null || fail "Remote and sync=on exited $?"
+    "$cli" --api jack preset 3 codec=MPEG-2 gop=12 >"$work/preset.txt" || fail "preset exited $?"
+    grep -qx "gop=12" "$work/preset.txt" || fail "preset 3 does not show gop=12: $(cat "$work/preset.txt")"
+    "$cli" --api jack flash >/dev/null || fail "flash exited $?"
+    ;;
 *)
     fail "unknown check"
     ;;

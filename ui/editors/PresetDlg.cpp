@@ -103,11 +103,8 @@ void CPresetDlg::SaveControls() {
 
 void CPresetDlg::UpdateEnables() {
     const int c = std::max(ListIndex(m_pList[kListCodec]), 0);
-    for (EPresetList e : {kListHdBitRate, kListSdBitRate, kListHSize, kListAudioBitRate, kListLowPass})
-        m_pList[e]->setEnabled(c != kCodecHdvDv);
-    for (QLineEdit* pField : m_pHex) pField->setEnabled(c != kCodecHdvDv);
-    for (EPresetList e : {kListGopSize, kListBPictures, kListClosedGop}) m_pList[e]->setEnabled(c == kCodecMpeg2);
-    m_pList[kListRxType]->setEnabled(true);
+    for (int e = 0; e < kPresetListCount; ++e) m_pList[e]->setEnabled(PresetListEnabled(EPresetList(e), c));
+    for (QLineEdit* pField : m_pHex) pField->setEnabled(PresetHexEnabled(c));
 }
 
 void CPresetDlg::OnChange() {
