@@ -501,9 +501,12 @@ bool CEmulatorState::ParseFlashText(const char* pText, size_t nLength) {
 }
 
 bool CEmulatorState::SaveFlashFile(const char* pszPath) const {
-    if (!pszPath || !*pszPath) return false;
     char text[kFlashTextMax];
-    const size_t nText = FormatFlashText(text, sizeof(text));
+    return WriteFlashText(pszPath, text, FormatFlashText(text, sizeof(text)));
+}
+
+bool CEmulatorState::WriteFlashText(const char* pszPath, const char* text, size_t nText) {
+    if (!pszPath || !*pszPath) return false;
     char tmp[4096];
     const int nTmp = std::snprintf(tmp, sizeof(tmp), "%s.tmp", pszPath);
     if (nText == 0 || nTmp <= 0 || static_cast<size_t>(nTmp) >= sizeof(tmp)) return false;

@@ -87,6 +87,8 @@ public:
     // File forms of the two above. SaveFlashFile writes a temporary file beside the
     // target and renames it, so an interrupted save never leaves a half file behind.
     bool SaveFlashFile(const char* pszPath) const;
+    // Writes text made by FormatFlashText the same way; needs no state, so no lock.
+    static bool WriteFlashText(const char* pszPath, const char* text, size_t nText);
     bool LoadFlashFile(const char* pszPath);
 
 private:

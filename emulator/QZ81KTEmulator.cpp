@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include "protocol/DeviceFrames.h"
 
@@ -60,7 +61,12 @@ bool CQZ81KTEmulator::Start() {
     m_nFloodRate = 0;
     m_stop.Reset();
     m_bRunning.store(true, std::memory_order_release);
-    m_hThread = std::thread(&CQZ81KTEmulator::WorkerMain, this);
+    try {
+        m_hThread = std::thread(&CQZ81KTEmulator::WorkerMain, this);
+    } catch (const std::system_error&) {
+        m_bRunning.store(false, std::memory_order_release);
+        return false;
+    }
     return true;
 }
 
@@ -159,8 +165,16 @@ void CQZ81KTEmulator::SetFlashFile(const std::string& strPath) {
     m_strFlashFile = strPath;
 }
 
-void CQZ81KTEmulator::SaveFlashIfSet() {
-    if (!m_strFlashFile.empty()) m_state.SaveFlashFile(m_strFlashFile.c_str());
+void CQZ81KTEmulator::CaptureFlashIfSet() {
+    if (m_strFlashFile.empty()) return;
+    m_strFlashPending = m_strFlashFile;
+    m_nFlashText = m_state.FormatFlashText(m_achFlashText, sizeof(m_achFlashText));
+}
+
+void CQZ81KTEmulator::WriteCapturedFlash() {
+    if (m_strFlashPending.empty()) return;
+    CEmulatorState::WriteFlashText(m_strFlashPending.c_str(), m_achFlashText, m_nFlashText);
+    m_strFlashPending.clear();
 }
 
 CEmulatorCounters CQZ81KTEmulator::Counters() const {
@@ -296,7 +310,7 @@ void CQZ81KTEmulator::ProcessFrame(const uint8_t* f, size_t nLength) {
             m_nFramesIgnored.fetch_add(1, std::memory_order_acq_rel);
             return;
         }
-        std::lock_guard<std::mutex> lock(m_stateMutex);
+        std::unique_lock<std::mutex> lock(m_stateMutex);
         switch (m_state.ApplyWrite(dwAddress, f + 10, n, StatusNow())) {
         case CEmulatorState::kWriteIgnored:
             m_nFramesIgnored.fetch_add(1, std::memory_order_acq_rel);
@@ -306,14 +320,14 @@ void CQZ81KTEmulator::ProcessFrame(const uint8_t* f, size_t nLength) {
             break;
         case CEmulatorState::kWriteFactoryReset:
             // Settings and power-on copy are reset; the unit reboots and is silent meanwhile.
-            SaveFlashIfSet();
+            CaptureFlashIfSet();
             m_nRebootEndMs = SteadyMs() + RebootMs();
             m_bRebooting = true;
             m_nPowerGen.fetch_add(1, std::memory_order_acq_rel);
             m_nCommands.fetch_add(1, std::memory_order_acq_rel);
             break;
         case CEmulatorState::kWriteFlash:
-            SaveFlashIfSet();
+            CaptureFlashIfSet();
             m_nCommands.fetch_add(1, std::memory_order_acq_rel);
             break;
         case CEmulatorState::kWriteUpdateMode:
@@ -321,6 +335,8 @@ void CQZ81KTEmulator::ProcessFrame(const uint8_t* f, size_t nLength) {
             m_nCommands.fetch_add(1, std::memory_order_acq_rel);
             break;
         }
+        lock.unlock();
+        WriteCapturedFlash();
         return;
     }
     m_nFramesIgnored.fetch_add(1, std::memory_order_acq_rel);

@@ -121,7 +121,10 @@ private:
     void SendDueReplies(uint64_t nTick);
     void RunFlood(uint64_t nTick);
     void SendFloodMessage(uint64_t nSeq);
-    void SaveFlashIfSet();  // caller holds m_stateMutex
+    // The flash text is taken under m_stateMutex (caller holds it) and written to the
+    // file after the lock is released, so that readers never wait for the disk.
+    void CaptureFlashIfSet();
+    void WriteCapturedFlash();
     uint64_t StatusNow() const;
     uint64_t SteadyMs() const;
 
@@ -132,6 +135,9 @@ private:
     mutable std::mutex m_stateMutex;  // guards m_state, m_strFlashFile and the power transitions
     CEmulatorState m_state;
     std::string m_strFlashFile;
+    std::string m_strFlashPending;                  // worker only: file to write, empty for none
+    char m_achFlashText[CEmulatorState::kFlashTextMax] = {};  // worker only
+    size_t m_nFlashText = 0;
     std::atomic<bool> m_bPowered{true};
     std::atomic<bool> m_bUpdateMode{false};
     std::atomic<bool> m_bRebooting{false};

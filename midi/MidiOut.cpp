@@ -55,8 +55,8 @@ int CMidiOut::Start() {
     if (!m_hMidiOut) return 0;
     if (m_hThread.joinable()) return 1;
     m_hStopEvent->Reset();
-    // A completion that never came before the last Stop must not wedge the new worker.
-    m_bInFlight.store(false, std::memory_order_release);
+    // m_bInFlight stays as Stop left it: a message still with the port is completed by
+    // the port, or forgotten by the next Open. Clearing it here would send it twice.
     {
         std::lock_guard<std::mutex> lock(m_csSend);
         m_bActive.store(true, std::memory_order_release);
@@ -89,7 +89,6 @@ void CMidiOut::StopLocked() {
     m_hStopEvent->Set();
     m_hThread.join();  // every wait of the worker ends on the stop event or within 100 ms
     UnprepareHeld();
-    m_bInFlight.store(false, std::memory_order_release);
 }
 
 void CMidiOut::Close() {

@@ -142,6 +142,26 @@ TEST_F(MidiOutFixture, OpenFailureAndStopWithAMessageStillAtThePort) {
     EXPECT_EQ(driver.HeldCompletions(port), 0u);
 }
 
+// Stopped while a message was with the port and started again without a new Open: the
+// message is neither sent twice nor overtaken once its completion comes.
+TEST_F(MidiOutFixture, StartAfterAStopWithAMessageAtThePortSendsEachOnceInOrder) {
+    driver.Faults(port).m_bHoldCompletions = true;
+    ASSERT_TRUE(OpenAndStart());
+    auto m = Message(1), n = Message(2);
+    ASSERT_EQ(out.SendLongMsg(m.data(), m.size()), 1);
+    for (int k = 0; k < 500 && driver.HeldCompletions(port) == 0; ++k)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    out.Stop();
+    ASSERT_EQ(out.Start(), 1);
+    ASSERT_EQ(out.SendLongMsg(n.data(), n.size()), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    driver.Faults(port).m_bHoldCompletions = false;
+    driver.ReleaseCompletions(port, 64);
+    ASSERT_EQ(peer.WaitFor(2), 2u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(peer.Messages(), (std::vector<std::vector<uint8_t>>{m, n}));
+}
+
 TEST_F(MidiOutFixture, ConcurrentSendersNeverInterleave) {
     ASSERT_TRUE(OpenAndStart());
     auto sender = [&](int base) {

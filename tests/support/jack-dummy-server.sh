@@ -35,11 +35,16 @@ alive() {
 }
 
 # The server answers once a client can connect (jack_wait -c exits 0 either way: read it).
+# A client can block for ever on a server that is half up or half dead: ask with a limit.
+ask_running() {
+    JACK_NO_START_SERVER=1 timeout -k 1 3 jack_wait -s "$1" -c 2>/dev/null
+}
+
 wait_ready() {
     local name=$1 pid=$2 i
     for ((i = 0; i < 100; i++)); do
         alive "$pid" || return 1
-        if [[ $(JACK_NO_START_SERVER=1 jack_wait -s "$name" -c 2>/dev/null) == running ]]; then
+        if [[ $(ask_running "$name") == running ]]; then
             return 0
         fi
         sleep 0.05
@@ -94,7 +99,10 @@ cmd_start() {
     local pid i
     # JACK allows only a few servers per machine: wait for a place when parallel tests
     # hold them. A server that dies at once while others start is simply tried again.
-    for ((i = 0; i < 60; i++)); do
+    # Bounded in time, not only in tries: a test waiting here must fail well before
+    # CTest's timeout, never look like a hang.
+    local deadline=$((SECONDS + 40))
+    for ((i = 0; i < 60 && SECONDS < deadline; i++)); do
         pid=$(launch "$name" 1)
         wait_ready "$name" "$pid" && break
         alive "$pid" && kill -KILL "$pid" 2>/dev/null
@@ -109,7 +117,7 @@ cmd_start() {
         fi
         sleep 1
     done
-    if ! alive "$pid" || [[ $(JACK_NO_START_SERVER=1 jack_wait -s "$name" -c 2>/dev/null) != running ]]; then
+    if ! alive "$pid" || [[ $(ask_running "$name") != running ]]; then
         # Realtime scheduling may be refused outside root or a realtime group.
         alive "$pid" && kill -KILL "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
