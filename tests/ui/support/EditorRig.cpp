@@ -17,11 +17,12 @@ bool IsVersionRequest(const Bytes& f) {
 }
 }  // namespace
 
-CEditorRig::CEditorRig() {
+CEditorRig::CEditorRig(bool bServiceMode) {
     m_driver.SetPeer(m_emulator.Port(), &m_tap);
     if (!m_emulator.Start()) return;
     CUtilQZ81KTDlg::COptions options;
     options.m_bStartTimer = false;
+    options.m_bServiceMode = bServiceMode;
     m_pWindow = std::make_unique<CUtilQZ81KTDlg>(&m_driver, options);
     m_pWindow->show();
     m_bReady = ConnectAndWait();
