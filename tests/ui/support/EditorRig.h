@@ -50,6 +50,7 @@ public:
 
 private:
     void Click(int nButtonId, const std::function<void(QDialog&)>& fn);
+    void ClearTap();
     bool ConnectAndWait();
 
     CLoopbackDriver m_driver;
@@ -58,6 +59,7 @@ private:
     CTestServices m_services;
     std::unique_ptr<CUtilQZ81KTDlg> m_pWindow;
     bool m_bReady = false;
+    uint64_t m_nAnsweredAtClear = 0;  // the device's answers when the tap was last cleared
 };
 
 // A DT1 frame's packed address and data; both empty or 0 for anything else.
