@@ -27,12 +27,6 @@ constexpr auto kRetry = std::chrono::milliseconds(500);
 constexpr auto kPoll = std::chrono::milliseconds(5);
 constexpr int kControlModeByte = 7;
 
-std::string Names(const std::vector<EBlock>& blocks) {
-    std::string s;
-    for (EBlock e : blocks) s += (s.empty() ? "" : ", ") + std::string(qz::BlockInfo(e).pszName);
-    return s;
-}
-
 bool Same(const uint8_t* a, const uint8_t* b, size_t n) { return std::memcmp(a, b, n) == 0; }
 
 // The saved blocks in which the device differs from what was sent.
@@ -108,23 +102,18 @@ int CFileCommands::Export() {
     EWait w = WaitForDevice();
     if (w != EWait::Complete) return ReportWait(w, kExitNoAnswer);
     CExportResult r = ExportParameterFile(m_session.Image(), m_strFile, ToolVersion());
-    switch (r.m_eStatus) {
-        case CExportResult::EStatus::Ok:
-            m_out << "Exported the settings to " << m_strFile << "\n";
-            return kExitOk;
-        case CExportResult::EStatus::Incomplete:
-            m_err << "qz81kt: not exported, not received: " << Names(r.m_missing) << "\n";
-            return kExitNoAnswer;
-        case CExportResult::EStatus::CannotWrite: break;
+    if (r.m_eStatus == CExportResult::EStatus::Ok) {
+        m_out << "Exported the settings to " << m_strFile << "\n";
+        return kExitOk;
     }
-    m_err << "qz81kt: cannot write " << m_strFile << ": " << r.m_strReason << " (the file is unchanged)\n";
-    return kExitFile;
+    m_err << "qz81kt: " << ExportFailureText(r, m_strFile) << "\n";
+    return r.m_eStatus == CExportResult::EStatus::Incomplete ? kExitNoAnswer : kExitFile;
 }
 
 int CFileCommands::Import() {
     std::string text, reason;
     if (qz::ReadFileBounded(m_strFile, qz::kMaxParameterFileBytes, text, reason) != qz::EFileRead::Ok) {
-        m_err << "qz81kt: cannot read " << m_strFile << ": " << reason << "\n";
+        m_err << "qz81kt: " << ReadFailureText(m_strFile, reason) << "\n";
         return kExitFile;
     }
     qz::CParameterSet set = qz::ReadParameterSet(CProfileText(std::move(text)));
@@ -148,14 +137,14 @@ int CFileCommands::Import() {
         if (w == EWait::Stopped) return kExitInterrupted;
         if (w == EWait::TimedOut) {
             m_err << "qz81kt: the device did not answer within " << m_nTimeoutMs
-                  << " ms after the import; missing: " << Names(MissingForExport(m_session.Image())) << "\n";
+                  << " ms after the import; missing: " << BlockNames(MissingForExport(m_session.Image())) << "\n";
             return kExitNoAnswer;
         }
         differ = Differing(r.m_sent, ImageParameterSet(m_session.Image()));
         if (differ.empty()) break;
     }
     if (!differ.empty()) {
-        m_err << "qz81kt: the device does not hold what was sent: " << Names(differ) << "\n";
+        m_err << "qz81kt: the device does not hold what was sent: " << BlockNames(differ) << "\n";
         return kExitNoAnswer;
     }
     m_out << "Imported " << m_strFile << "; the device holds its settings\n";
@@ -165,7 +154,7 @@ int CFileCommands::Import() {
 int CFileCommands::Diff() {
     std::string text, reason;
     if (qz::ReadFileBounded(m_strFile, qz::kMaxParameterFileBytes, text, reason) != qz::EFileRead::Ok) {
-        m_err << "qz81kt: cannot read " << m_strFile << ": " << reason << "\n";
+        m_err << "qz81kt: " << ReadFailureText(m_strFile, reason) << "\n";
         return kExitFile;
     }
     qz::CParameterSet file = qz::ReadParameterSet(CProfileText(std::move(text)));

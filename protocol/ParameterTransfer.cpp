@@ -28,6 +28,26 @@ std::vector<EBlock> MissingForExport(const CDeviceImage& image) {
     return missing;
 }
 
+std::string BlockNames(const std::vector<EBlock>& blocks) {
+    std::string s;
+    for (EBlock e : blocks) s += (s.empty() ? "" : ", ") + std::string(qz::BlockInfo(e).pszName);
+    return s;
+}
+
+std::string ExportFailureText(const CExportResult& r, const std::string& strPath) {
+    switch (r.m_eStatus) {
+        case CExportResult::EStatus::Ok: break;
+        case CExportResult::EStatus::Incomplete: return "not exported, not received: " + BlockNames(r.m_missing);
+        case CExportResult::EStatus::CannotWrite:
+            return "cannot write " + strPath + ": " + r.m_strReason + " (the file is unchanged)";
+    }
+    return std::string();
+}
+
+std::string ReadFailureText(const std::string& strPath, const std::string& strReason) {
+    return "cannot read " + strPath + ": " + strReason;
+}
+
 qz::CParameterSet ImageParameterSet(const CDeviceImage& image) {
     qz::CParameterSet set;
     set.m_bSystem = image.Read(EBlock::System, set.m_system);

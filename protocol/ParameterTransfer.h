@@ -46,6 +46,16 @@ struct CImportResult {
 // The blocks an export saves that have not been received yet, in block order.
 std::vector<qz::EBlock> MissingForExport(const CDeviceImage& image);
 
+// "system, preset 3": the blocks by their names, in the given order.
+std::string BlockNames(const std::vector<qz::EBlock>& blocks);
+
+// What went wrong, in the words the window and the command line both use; empty for Ok.
+// "not exported, not received: timecode, preset 3" or "cannot write PATH: REASON (the file
+// is unchanged)".
+std::string ExportFailureText(const CExportResult& result, const std::string& strPath);
+// "cannot read PATH: REASON".
+std::string ReadFailureText(const std::string& strPath, const std::string& strReason);
+
 // The saved blocks of the image, each flagged as present.
 qz::CParameterSet ImageParameterSet(const CDeviceImage& image);
 

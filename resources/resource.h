@@ -128,13 +128,31 @@
     X(IDC_TC_OFFSET_SEC, 1115)         \
     X(IDC_TC_OFFSET_FRAME, 1116)
 
+// ---- Service dialog "Service" (template 139); "Go" is IDOK (1), "Exit" IDCANCEL (2) ----
+#define IDD_SERVICE_DIALOG 139
+#define QZ81KT_SERVICE_CONTROLS(X)     \
+    X(IDC_SERVICE_PRODUCT_ID, 1103)    \
+    X(IDC_SERVICE_NEW_ID, 1104)        \
+    X(IDC_SERVICE_WRITE, 1105)         \
+    X(IDC_SERVICE_CHECK_MODE, 1110)    \
+    X(IDC_SERVICE_TEST_FAN, 1111)      \
+    X(IDC_SERVICE_TEST_POWER, 1112)    \
+    X(IDC_SERVICE_TEST_LED1, 1113)     \
+    X(IDC_SERVICE_TEST_LED2, 1114)     \
+    X(IDC_SERVICE_TEST_LED3, 1115)     \
+    X(IDC_SERVICE_TEST_LED4, 1116)     \
+    X(IDC_SERVICE_MODE_SWITCHES, 1117) \
+    X(IDC_SERVICE_IMPORT, 1121)        \
+    X(IDC_SERVICE_EXPORT, 1122)
+
 // Every list above; a new dialog's list is added here.
 #define QZ81KT_ALL_CONTROLS(X) \
     QZ81KT_COMMON_CONTROLS(X)  \
     QZ81KT_MAIN_CONTROLS(X)    \
     QZ81KT_ABOUT_CONTROLS(X)   \
     QZ81KT_PRESET_CONTROLS(X)  \
-    QZ81KT_TC_CONTROLS(X)
+    QZ81KT_TC_CONTROLS(X)      \
+    QZ81KT_SERVICE_CONTROLS(X)
 
 #define QZ81KT_DEFINE_CONTROL_ID(name, value) constexpr int name = value;
 QZ81KT_ALL_CONTROLS(QZ81KT_DEFINE_CONTROL_ID)

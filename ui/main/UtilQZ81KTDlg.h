@@ -5,7 +5,8 @@
 //
 // One file per concern: UtilQZ81KTDlgConnection.cpp (start-up, ports, link watch,
 // control enabling, shutdown), UtilQZ81KTDlgDisplay.cpp (status display, lamps),
-// UtilQZ81KTDlgCommands.cpp (device commands and the dialog gates).
+// UtilQZ81KTDlgCommands.cpp (device commands and the dialog gates),
+// UtilQZ81KTDlgParameterFile.cpp (export and import of the parameter file).
 #include <QDialog>
 #include <QString>
 #include <span>
@@ -66,6 +67,9 @@ public:
     // The service dialog's "Go": fixed update mode frame, link dropped, display blanked.
     void EnterUpdateMode();
     void ClearPresetLines();
+    // The service dialog's "Export" and "Import": file dialog, then the parameter file.
+    void OnParameterExport();
+    void OnParameterImport();
     CQZ81KTMidiIn& MidiIn() { return m_midiIn; }
     bool IsServiceMode() const { return m_image.m_bServiceMode.load() != 0; }
 

@@ -6,6 +6,7 @@
 
 #include "protocol/DeviceFrames.h"
 #include "ui/editors/PresetDlg.h"
+#include "ui/editors/ServiceDlg.h"
 #include "ui/editors/TCDlg.h"
 #include "ui/main/UiServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
@@ -153,5 +154,8 @@ void CUtilQZ81KTDlg::RunTimecodeDialog() {
     UiServices().ExecDialog(dlg);
 }
 
-// The service dialog (CServiceDlg) is run here.
-void CUtilQZ81KTDlg::RunServiceDialog() {}
+// Its 500 ms refresh runs only when the window's own timer does.
+void CUtilQZ81KTDlg::RunServiceDialog() {
+    CServiceDlg dlg(this, this, m_bStartTimer);
+    UiServices().ExecDialog(dlg);
+}

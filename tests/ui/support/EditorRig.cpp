@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QTest>
+#include <algorithm>
+#include <optional>
 
 #include "protocol/DeviceImage.h"
 #include "protocol/QZ81KTMidiOut.h"
@@ -12,20 +14,22 @@ namespace {
 constexpr int kWaitMs = 5000;
 
 bool IsDT1(const Bytes& f) { return f.size() >= 12 && f[0] == 0xF0 && f[6] == qz::kCmdDT1 && f.back() == 0xF7; }
+bool IsRQ1(const Bytes& f) { return f.size() == qz::kRQ1Length && f[0] == 0xF0 && f[6] == qz::kCmdRQ1; }
 bool IsVersionRequest(const Bytes& f) {
     return f.size() == qz::kRQ1Length && f[6] == qz::kCmdRQ1 && f[7] == 0x7F && f[8] == 0 && f[9] == 0;
 }
 }  // namespace
 
-CEditorRig::CEditorRig() {
+CEditorRig::CEditorRig(bool bServiceMode) {
     m_driver.SetPeer(m_emulator.Port(), &m_tap);
     if (!m_emulator.Start()) return;
     CUtilQZ81KTDlg::COptions options;
     options.m_bStartTimer = false;
+    options.m_bServiceMode = bServiceMode;
     m_pWindow = std::make_unique<CUtilQZ81KTDlg>(&m_driver, options);
     m_pWindow->show();
     m_bReady = ConnectAndWait();
-    m_tap.Clear();
+    ClearTap();
 }
 
 CEditorRig::~CEditorRig() {
@@ -75,7 +79,7 @@ bool CEditorRig::SetDeviceBlock(uint32_t dwAddress, const Bytes& data) {
     const bool bStored = SendDT1(out, qz::kDefaultDeviceID, dwAddress, data.data(), data.size()) &&
                          SendRQ1(out, qz::kDefaultDeviceID, dwAddress, uint32_t(data.size())) &&
                          QTest::qWaitFor([&] { return ImageBlock(dwAddress) == data; }, kWaitMs);
-    m_tap.Clear();
+    ClearTap();
     return bStored;
 }
 
@@ -97,21 +101,35 @@ bool CEditorRig::Reconnect() {
                                    kWaitMs);
 }
 
+void CEditorRig::ClearTap() {
+    // Counted first: every request recorded after the clear is answered after this.
+    m_nAnsweredAtClear = m_emulator.Emulator().Counters().m_nRequestsAnswered;
+    m_tap.Clear();
+}
+
 std::vector<Bytes> CEditorRig::TakeFrames() {
-    const uint64_t nAnswered = m_emulator.Emulator().Counters().m_nRequestsAnswered;
     std::vector<Bytes> frames;
+    // The device answers requests in order: once every request up to the marker has its
+    // answer, everything before the marker has been acted on. The window's input worker
+    // may send a request of its own after the marker, so the marker need not come last.
+    auto markerAt = [&] {
+        for (size_t i = frames.size(); i-- > 0;)
+            if (IsVersionRequest(frames[i])) return std::optional<size_t>(i);
+        return std::optional<size_t>();
+    };
+    auto acted = [&] {
+        frames = m_tap.Messages();
+        const std::optional<size_t> at = markerAt();
+        if (!at) return false;
+        const auto nRequests = std::count_if(frames.begin(), frames.begin() + long(*at) + 1, IsRQ1);
+        return m_emulator.Emulator().Counters().m_nRequestsAnswered >= m_nAnsweredAtClear + uint64_t(nRequests);
+    };
     // A closed port queues no marker, and then nothing else can be on its way either.
     if (SendRQ1(m_pWindow->MidiOut(), qz::kDefaultDeviceID, qz::kAddrVersion, qz::kVersionSize))
-        (void)QTest::qWaitFor(
-            [&] {
-                frames = m_tap.Messages();
-                return !frames.empty() && IsVersionRequest(frames.back()) &&
-                       m_emulator.Emulator().Counters().m_nRequestsAnswered > nAnswered;
-            },
-            kWaitMs);
+        (void)QTest::qWaitFor(acted, kWaitMs);
     frames = m_tap.Messages();
-    m_tap.Clear();
-    if (!frames.empty() && IsVersionRequest(frames.back())) frames.pop_back();
+    ClearTap();
+    if (const std::optional<size_t> at = markerAt()) frames.erase(frames.begin() + long(*at));
     return frames;
 }
 

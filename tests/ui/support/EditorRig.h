@@ -13,15 +13,18 @@ using Bytes = std::vector<uint8_t>;
 
 class CEditorRig {
 public:
-    // Connected, every block received and the link up, so both editor buttons work.
-    CEditorRig();
+    // Connected, every block received and the link up, so both editor buttons work (and
+    // "For Service" in service mode).
+    explicit CEditorRig(bool bServiceMode = false);
     ~CEditorRig();
 
     CUtilQZ81KTDlg& Window() { return *m_pWindow; }
     QStringList Messages() const { return m_services.m_messages; }
+    CTestServices& Services() { return m_services; }
+    CQZ81KTEmulator& Emulator() { return m_emulator.Emulator(); }
     bool IsReady() const { return m_bReady; }
 
-    // Clicks the window's button (IDC_EDIT_PRESET, IDC_TC); fn gets the open dialog.
+    // Clicks the window's button (IDC_EDIT_PRESET, IDC_TC, IDC_FOR_SERVICE); fn gets the open dialog.
     // False when no dialog of that class opened.
     template <class TDlg>
     bool Run(int nButtonId, const std::function<void(TDlg&)>& fn) {
@@ -47,6 +50,7 @@ public:
 
 private:
     void Click(int nButtonId, const std::function<void(QDialog&)>& fn);
+    void ClearTap();
     bool ConnectAndWait();
 
     CLoopbackDriver m_driver;
@@ -55,6 +59,7 @@ private:
     CTestServices m_services;
     std::unique_ptr<CUtilQZ81KTDlg> m_pWindow;
     bool m_bReady = false;
+    uint64_t m_nAnsweredAtClear = 0;  // the device's answers when the tap was last cleared
 };
 
 // A DT1 frame's packed address and data; both empty or 0 for anything else.

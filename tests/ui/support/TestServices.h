@@ -17,6 +17,13 @@ public:
         m_questions << strText;
         return m_bAnswerYes;
     }
+    // The file dialogs return m_strFileAnswer (empty: cancelled) and record what they were asked.
+    QString SaveFileName(QWidget*, const QString& strFilter, const QString& strSuffix) override {
+        return AnswerFile("save", strFilter, strSuffix);
+    }
+    QString OpenFileName(QWidget*, const QString& strFilter, const QString& strSuffix) override {
+        return AnswerFile("open", strFilter, strSuffix);
+    }
     void BeginWaitCursor() override { ++m_nWaitDepth, ++m_nWaitCursors; }
     void EndWaitCursor() override { --m_nWaitDepth; }
     void Pause(int nMs) override {
@@ -30,6 +37,9 @@ public:
     }
 
     QStringList m_messages;
+    QStringList m_fileDialogs;  // "save txt (*.txt) txt"
+    QString m_strFileAnswer;
+    int m_nWaitDepthAtFileDialog = -1;
     QStringList m_questions;
     bool m_bAnswerYes = false;
     int m_nWaitDepth = 0;
@@ -38,4 +48,11 @@ public:
     std::vector<int> m_pauses;
     int m_nDialogs = 0;
     std::function<void(QDialog&)> m_fnOnDialog;
+
+private:
+    QString AnswerFile(const char* pszKind, const QString& strFilter, const QString& strSuffix) {
+        m_fileDialogs << QString::fromLatin1(pszKind) + ' ' + strFilter + ' ' + strSuffix;
+        m_nWaitDepthAtFileDialog = m_nWaitDepth;
+        return m_strFileAnswer;
+    }
 };
