@@ -10,6 +10,7 @@
 #include "cli/DeviceReport.h"
 #include "cli/FileCommands.h"
 #include "cli/JsonReport.h"
+#include "cli/MonitorCommand.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/MidiDevList.h"
 #include "midi/PortSelection.h"
@@ -79,6 +80,8 @@ public:
         }
         if (Stopped()) return kExitInterrupted;
         m_session = std::make_unique<CCliSession>(*pDriver);
+        // The monitor shows the request-all sequence too.
+        if (m_options.m_eCommand == CCliOptions::ECommand::Monitor) m_session->Tap().SetReading(true);
         std::string inName = "(" + (*m_ins)[in] + ")", outName = "(" + (*m_outs)[outPort] + ")";
         switch (m_session->Connect(static_cast<uint32_t>(in), static_cast<uint32_t>(outPort))) {
             case CCliSession::EConnect::Ok:
@@ -150,6 +153,7 @@ private:
             case E::Export: return files.Export();
             case E::Import: return files.Import();
             case E::Diff: return files.Diff();
+            case E::Monitor: return CMonitorCommand(*m_session, {m_options.m_bJson, m_options.m_bRaw, m_options.m_monitorFilter}, m_out, m_err, m_pStop).Run();
             default: return Status();
         }
     }

@@ -3,14 +3,19 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "cli/MonitorCommand.h"
+
 const char* CliUsage() {
-    return "usage: qz81kt [options] ports|dump|status [--watch]|export FILE|import FILE|diff FILE\n"
+    return "usage: qz81kt [options] ports|dump|status [--watch]|export FILE|import FILE|diff FILE|monitor\n"
            "  ports            list MIDI input and output ports (* = preselected)\n"
            "  dump             read every block of the device and print it\n"
            "  status           poll the live status; --watch prints each change until interrupted\n"
            "  export FILE      save the system, timecode and preset blocks into a parameter file\n"
            "  import FILE      send a parameter file to the device and check that it holds it\n"
            "  diff FILE        each setting that differs, file value -> device value\n"
+           "  monitor          print every message sent and received while polling like the panel,\n"
+           "                   until interrupted; --raw hex only, --filter polls|sysex|in|out\n"
+           "                   (hide the 100 ms polls, SysEx only, one direction; a comma list)\n"
            "options:\n"
            "  --in PORT        input port: number or name prefix (default: preselection)\n"
            "  --out PORT       output port: number or name prefix (default: preselection)\n"
@@ -64,6 +69,15 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
             options.m_bEmulate = true;
         } else if (a == "--json") {
             options.m_bJson = true;
+        } else if (a == "--raw") {
+            options.m_bRaw = true;
+        } else if (a == "--filter") {
+            std::string v;
+            if (!value(v)) return false;
+            if (!CMonitorCommand::ParseFilter(v, options.m_monitorFilter)) {
+                strError = "--filter takes polls, sysex, in or out";
+                return false;
+            }
         } else if (a == "--watch") {
             options.m_bWatch = true;
         } else if (a == "-h" || a == "--help" || a == "help") {
@@ -85,6 +99,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
             options.m_eCommand = E::Dump;
         } else if (a == "status") {
             options.m_eCommand = E::Status;
+        } else if (a == "monitor") {
+            options.m_eCommand = E::Monitor;
         } else if (a == "export" || a == "import" || a == "diff") {
             options.m_eCommand = a == "export" ? E::Export : a == "import" ? E::Import : E::Diff;
         } else {

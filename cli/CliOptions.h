@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "protocol/TrafficFilter.h"
+
 struct CCliOptions {
-    enum class ECommand { None, Ports, Dump, Status, Export, Import, Diff, Help };
+    enum class ECommand { None, Ports, Dump, Status, Export, Import, Diff, Monitor, Help };
 
     ECommand m_eCommand = ECommand::None;
     std::string m_strIn;   // number or name prefix; empty: the preselection rule
@@ -16,6 +18,8 @@ struct CCliOptions {
     bool m_bEmulate = false;
     bool m_bJson = false;
     bool m_bWatch = false;
+    bool m_bRaw = false;            // monitor: hex only
+    CTrafficFilter m_monitorFilter;  // monitor --filter
 };
 
 // Fills options from argv[1..]; false with a one-line reason on a usage error.
