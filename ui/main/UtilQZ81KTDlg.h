@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "midi/MidiDevList.h"
+#include "midi/TrafficTap.h"
 #include "protocol/DeviceImage.h"
 #include "protocol/DeviceOwner.h"
 #include "protocol/LinkWatch.h"
@@ -28,6 +29,7 @@ class QLineEdit;
 class QTimer;
 class CBmpBtnBase;
 class CBmpButton;
+class CMidiMonitorWnd;
 namespace Ui {
 class CUtilQZ81KTDlg;
 }
@@ -77,6 +79,10 @@ public:
     // "Version : " and the program's four-number version.
     QString AboutText() const;
     const CKeyWatcher& KeyWatcher() const { return m_keyWatcher; }
+    // The MIDI Monitor window (context menu, Ctrl+M): made on first use, then shown and raised.
+    CMidiMonitorWnd* ShowMonitor();
+    CMidiMonitorWnd* Monitor() const { return m_pMonitor; }
+    CTrafficTap& TrafficTap() { return m_tap; }
 
 signals:
     // The About entry (context menu, F1) was chosen; the application shows the box.
@@ -153,6 +159,7 @@ private:
     // Device image and ports. The output port is declared before the input port: the
     // input worker sends on it.
     CDeviceImage m_image;
+    CTrafficTap m_tap;  // before the ports: they write to it until they close
     CMidiInDevList m_inPorts;
     CMidiOutDevList m_outPorts;
     CQZ81KTMidiOut m_midiOut;
@@ -174,6 +181,7 @@ private:
     QWidget* m_presetRadio[qz::kPresetCount] = {};
     QTimer* m_pTimer = nullptr;
     QAction* m_pAboutAction = nullptr;
+    CMidiMonitorWnd* m_pMonitor = nullptr;  // a child top-level window; deleted before the tap goes
     CKeyWatcher m_keyWatcher;
     bool m_bStartTimer = true;
 };

@@ -15,6 +15,7 @@
 #include "ui/main/UiServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 #include "ui/main/WindowEvent.h"
+#include "ui/monitor/MidiMonitorWnd.h"
 #include "ui/widgets/BmpBtnBase.h"
 #include "ui/widgets/BmpButton.h"
 #include "ui/widgets/ControlId.h"
@@ -70,6 +71,7 @@ CUtilQZ81KTDlg::CUtilQZ81KTDlg(CMidiDriver* pDriver, const COptions& options, QW
 CUtilQZ81KTDlg::~CUtilQZ81KTDlg() {
     // Ports first: once their workers have ended nothing posts to or reads this window.
     StopPorts();
+    delete m_pMonitor;  // it reads the tap, a member that goes before the child widgets do
     if (m_pTimer) m_pTimer->stop();
     QCoreApplication::instance()->removeEventFilter(&m_keyWatcher);
     m_midiIn.m_pOwnerWnd = nullptr;
@@ -84,7 +86,14 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     m_pAboutAction->setShortcutContext(Qt::WindowShortcut);
     connect(m_pAboutAction, &QAction::triggered, this, [this] { emit AboutRequested(AboutText()); });
     addAction(m_pAboutAction);
+    auto* pMonitorAction = new QAction(QStringLiteral("MIDI &Monitor..."), this);
+    pMonitorAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    pMonitorAction->setShortcutContext(Qt::WindowShortcut);
+    connect(pMonitorAction, &QAction::triggered, this, &CUtilQZ81KTDlg::ShowMonitor);
+    addAction(pMonitorAction);
     setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_midiOut.SetTrafficTap(&m_tap);
+    m_midiIn.SetTrafficTap(&m_tap);
 
     setWindowIcon(QIcon(QStringLiteral(":/qz81kt/icon.png")));
     for (int i = 0; i < qz::kPresetCount; ++i) m_presetRadio[i] = FindControl(this, kPresetIds[i]);
@@ -133,6 +142,14 @@ void CUtilQZ81KTDlg::OnInitDialog() {
 
     QCoreApplication::instance()->installEventFilter(&m_keyWatcher);
     m_pUi->IDOK->setFocus();
+}
+
+CMidiMonitorWnd* CUtilQZ81KTDlg::ShowMonitor() {
+    if (!m_pMonitor) m_pMonitor = new CMidiMonitorWnd(m_tap, m_midiIn, this, m_bStartTimer);
+    m_pMonitor->show();
+    m_pMonitor->raise();
+    m_pMonitor->activateWindow();
+    return m_pMonitor;
 }
 
 QWidget* CUtilQZ81KTDlg::Control(int nId) const { return FindControl(this, nId); }
