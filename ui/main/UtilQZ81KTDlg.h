@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "midi/MidiDevList.h"
+#include "midi/PortWatch.h"
 #include "midi/TrafficTap.h"
 #include "protocol/DeviceImage.h"
 #include "protocol/DeviceOwner.h"
@@ -73,6 +74,10 @@ public:
 
     // One 100 ms tick; the timer calls it, tests call it directly.
     void OnTimer();
+    // Lists the ports now and acts on a change as the tick does when the port watch
+    // reports one (tests call it; the window's watch runs only with its timer).
+    void CheckPorts();
+    bool ReconnectsAutomatically() const;
 
     // The control with the ID (resources/resource.h), or null.
     QWidget* Control(int nId) const;
@@ -118,6 +123,10 @@ private:
     void OnConnect();
     void StopPorts();
     void DropLinkDisplay();
+    // Ports that come and go: the lists follow, each keeping the name the operator chose;
+    // the link drops when its ports vanish and comes back with them.
+    void OnPortListsChanged();
+    void RefillPortList(QComboBox* pCombo, const std::vector<std::string>& names, const QString& strWanted);
     void ApplyControlEnable();
 
     // Status display.
@@ -162,6 +171,12 @@ private:
     CTrafficTap m_tap;  // before the ports: they write to it until they close
     CMidiInDevList m_inPorts;
     CMidiOutDevList m_outPorts;
+    CPortWatch m_portWatch;
+    uint32_t m_nPortGeneration = 0;
+    QString m_strWantedIn, m_strWantedOut;  // the operator's choice, kept across list changes
+    QString m_strLinkedIn, m_strLinkedOut;  // the ports of the last successful Connect
+    bool m_bLinkedGone = false;             // they vanished; waiting for them to come back
+    QAction* m_pReconnectAction = nullptr;
     CQZ81KTMidiOut m_midiOut;
     CQZ81KTMidiIn m_midiIn;
     CLinkWatch m_linkWatch{m_image, m_midiOut};
