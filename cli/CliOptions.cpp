@@ -9,7 +9,9 @@ const char* CliUsage() {
     return "usage: qz81kt [options] ports|dump|status [--watch]|export FILE|import FILE|diff FILE|monitor\n"
            "  ports            list MIDI input and output ports (* = preselected)\n"
            "  dump             read every block of the device and print it\n"
-           "  status           poll the live status; --watch prints each change until interrupted\n"
+           "  status           poll the live status; --watch prints each change until interrupted;\n"
+           "                   --reconnect: the watch waits for the device's ports to come back\n"
+           "                   and for a silent link to answer again, instead of ending\n"
            "  export FILE      save the system, timecode and preset blocks into a parameter file\n"
            "  import FILE      send a parameter file to the device and check that it holds it\n"
            "  diff FILE        each setting that differs, file value -> device value\n"
@@ -78,6 +80,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
                 strError = "--filter takes polls, sysex, in or out";
                 return false;
             }
+        } else if (a == "--reconnect") {
+            options.m_bReconnect = true;
         } else if (a == "--watch") {
             options.m_bWatch = true;
         } else if (a == "-h" || a == "--help" || a == "help") {
@@ -115,6 +119,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
     if ((options.m_eCommand == E::Export || options.m_eCommand == E::Import || options.m_eCommand == E::Diff) &&
         options.m_strFile.empty()) {
         strError = "the command needs a FILE";
+        return false;
+    }
+    if (options.m_bReconnect && !options.m_bWatch) {
+        strError = "--reconnect belongs to status --watch";
         return false;
     }
     if (options.m_bWatch && options.m_eCommand != E::Status) {

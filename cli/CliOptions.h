@@ -18,6 +18,7 @@ struct CCliOptions {
     bool m_bEmulate = false;
     bool m_bJson = false;
     bool m_bWatch = false;
+    bool m_bReconnect = false;      // status --watch: outlive the device's ports and a silent link
     bool m_bRaw = false;            // monitor: hex only
     CTrafficFilter m_monitorFilter;  // monitor --filter
 };
