@@ -1,5 +1,6 @@
 #include "cli/CliApp.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <memory>
@@ -12,8 +13,10 @@
 #include "cli/DeviceReport.h"
 #include "cli/FileCommands.h"
 #include "cli/JsonReport.h"
+#include "cli/MonitorCommand.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/MidiDevList.h"
+#include "midi/PortWatch.h"
 #include "midi/PortSelection.h"
 #include "midi/platform/CompositeMidiDriver.h"
 #include "midi/platform/LoopbackDriver.h"
@@ -105,6 +108,11 @@ public:
         }
         if (Stopped()) return kExitInterrupted;
         m_session = std::make_unique<CCliSession>(*pDriver);
+        // The monitor shows the request-all sequence too.
+        if (m_options.m_eCommand == CCliOptions::ECommand::Monitor) m_session->Tap().SetReading(true);
+        m_pDriver = pDriver;
+        m_strInName = (*m_ins)[in];
+        m_strOutName = (*m_outs)[outPort];
         std::string inName = "(" + (*m_ins)[in] + ")", outName = "(" + (*m_outs)[outPort] + ")";
         switch (m_session->Connect(static_cast<uint32_t>(in), static_cast<uint32_t>(outPort))) {
             case CCliSession::EConnect::Ok:
@@ -182,6 +190,7 @@ private:
             case E::Preset: return device.Preset(m_parsed.m_nPreset, m_parsed.m_fields);
             case E::Flash: return device.Flash();
             case E::FactoryReset: return device.FactoryReset();
+            case E::Monitor: return CMonitorCommand(*m_session, {m_options.m_bJson, m_options.m_bRaw, m_options.m_monitorFilter}, m_out, m_err, m_pStop).Run();
             default: return Status();
         }
     }
@@ -283,23 +292,67 @@ private:
                " | " + mode;
     }
 
+    // status --watch --reconnect: the device's ports vanished (bGone) or came back.
+    // Returns true while they are gone.
+    bool FollowPorts(CPortWatch& watch, uint32_t& nGeneration, bool& bGone) {
+        if (watch.Generation() == nGeneration) return bGone;
+        nGeneration = watch.Generation();
+        const std::vector<std::string> ins = watch.Inputs(), outs = watch.Outputs();
+        auto at = [](const std::vector<std::string>& names, const std::string& str) {
+            auto it = std::find(names.begin(), names.end(), str);
+            return it == names.end() ? -1 : static_cast<int>(it - names.begin());
+        };
+        const int in = at(ins, m_strInName), out = at(outs, m_strOutName);
+        if ((in < 0 || out < 0) && !bGone) {
+            bGone = true;
+            m_session->Disconnect();
+            m_err << "qz81kt: the device's ports are gone; waiting for them to come back" << std::endl;
+        } else if (in >= 0 && out >= 0 && bGone &&
+                   m_session->Connect(static_cast<uint32_t>(in), static_cast<uint32_t>(out)) ==
+                       CCliSession::EConnect::Ok) {
+            bGone = false;
+            RequestControlMode();
+            m_err << "qz81kt: reconnected" << std::endl;
+        }
+        return bGone;
+    }
+
     int Status() {
         CCliSession& s = *m_session;
         RequestControlMode();
+        std::unique_ptr<CPortWatch> pWatch;
+        if (m_options.m_bReconnect) {
+            pWatch = std::make_unique<CPortWatch>(m_pDriver);
+            pWatch->Start();
+        }
+        uint32_t nPortGeneration = 0;
+        bool bPortsGone = false;
         auto nextTick = Clock::now() + std::chrono::milliseconds(CCliSession::kTickMs);
         auto deadline = Clock::now() + std::chrono::milliseconds(m_options.m_nTimeoutMs);
         auto nextRetry = Clock::now() + std::chrono::milliseconds(kRetryMs);
         std::string strLast;
         for (;;) {
             if (Stopped()) return kExitInterrupted;
+            if (pWatch && FollowPorts(*pWatch, nPortGeneration, bPortsGone)) {
+                s.WaitNotify(kStopPollMs);
+                continue;
+            }
             auto now = Clock::now();
             if (now >= nextTick) {
                 nextTick += std::chrono::milliseconds(CCliSession::kTickMs);
                 if (nextTick < now) nextTick = now + std::chrono::milliseconds(CCliSession::kTickMs);
                 if (s.Tick() == CLinkWatch::kTickLinkLost) {
-                    m_err << "qz81kt: no status reply for 5 s: the device is gone\n";
-                    return kExitNoAnswer;
+                    if (!pWatch) {
+                        m_err << "qz81kt: no status reply for 5 s: the device is gone\n";
+                        return kExitNoAnswer;
+                    }
+                    m_err << "qz81kt: no status reply for 5 s; asking again" << std::endl;
                 }
+            }
+            if (pWatch && !s.Image().m_bLinkUp.load() && s.Received(qz::EBlock::Status) && now >= nextRetry) {
+                // The link watch sends nothing while the link is down: ask until it answers.
+                nextRetry = now + std::chrono::milliseconds(kRetryMs);
+                SendRQ1(s.MidiOut(), s.Image().m_byDeviceID.load(), qz::kAddrStatus, qz::kStatusSize);
             }
             if (!s.Received(qz::EBlock::Status)) {
                 if (now >= deadline) {
@@ -338,6 +391,8 @@ private:
     std::ostream& m_out;
     std::ostream& m_err;
     const std::atomic<bool>* m_pStop;
+    CMidiDriver* m_pDriver = nullptr;
+    std::string m_strInName, m_strOutName;  // the ports connected to, by name
     // Destroyed from the bottom up: the session closes its ports before any driver goes.
     std::unique_ptr<CRtMidiDriver> m_pRtMidi;
     std::unique_ptr<CLoopbackDriver> m_pLoopback;

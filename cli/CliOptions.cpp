@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "cli/MonitorCommand.h"
+
 using E = CCliOptions::ECommand;
 
 // A new command is one row here and one case in the dispatch of cli/CliApp.cpp.
@@ -22,6 +24,8 @@ const std::vector<CCliCommand> kCliCommands = {
     {E::Flash, "flash", "", "write the device's settings into its flash memory", 0, 0, true},
     {E::FactoryReset, "factory-reset", "", "restore the factory settings (needs --yes); waits for the device", 0, 0,
      true},
+    {E::Monitor, "monitor", "", "print every message sent and received while polling like the panel, until interrupted",
+     0, 0, true},
     {E::Completion, "completion", "bash", "print the bash completion script", 1, 1, false},
     {E::Help, "help", "", "print this text", 0, 0, false},
 };
@@ -35,8 +39,13 @@ const std::vector<CCliOption> kCliOptions = {
      "add the built-in emulator's ports (\"QZ-81KT Emulator\") after the real ones (--api picks their MIDI "
      "system); alone when none is reachable",
      nullptr},
-    {"--json", nullptr, "print JSON (ports, dump, status, diff, get, preset)", nullptr},
+    {"--json", nullptr, "print JSON (ports, dump, status, diff, get, preset, monitor)", nullptr},
     {"--watch", nullptr, "status: print each change until interrupted", "status"},
+    {"--reconnect", nullptr,
+     "status --watch: wait for the device's ports to come back and for a silent link to answer again", "status"},
+    {"--raw", nullptr, "monitor: hex only", "monitor"},
+    {"--filter", "polls,sysex,in,out",
+     "monitor: hide the 100 ms polls, SysEx only, one direction (a comma list)", "monitor"},
     {"--list", nullptr, "set, preset: print every setting or preset field with its allowed values", "set preset"},
     {"--yes", nullptr, "factory-reset: yes, erase every setting", "factory-reset"},
 };
@@ -202,10 +211,21 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
         } else if (name == "--emulate") options.m_bEmulate = true;
         else if (name == "--json") options.m_bJson = true;
         else if (name == "--watch") options.m_bWatch = true;
-        else if (name == "--list") options.m_bList = true;
+        else if (name == "--reconnect") options.m_bReconnect = true;
+        else if (name == "--raw") options.m_bRaw = true;
+        else if (name == "--filter") {
+            if (!CMonitorCommand::ParseFilter(v, options.m_monitorFilter)) {
+                strError = "--filter takes polls, sysex, in or out";
+                return false;
+            }
+        } else if (name == "--list") options.m_bList = true;
         else if (name == "--yes") options.m_bYes = true;
     }
 
+    if (options.m_bReconnect && !options.m_bWatch) {
+        strError = "--reconnect belongs to status --watch";
+        return false;
+    }
     const int n = static_cast<int>(options.m_args.size());
     const bool bListing = options.m_bList;
     if (n > 0 && cmd.nMaxArgs == 0) {

@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "protocol/TrafficFilter.h"
+
 struct CCliOptions {
     enum class ECommand {
-        None, Ports, Dump, Status, Export, Import, Diff, Set, Get, Preset, Flash, FactoryReset, Completion, Help
+        None, Ports, Dump, Status, Export, Import, Diff, Set, Get, Preset, Flash, FactoryReset, Monitor, Completion, Help
     };
 
     ECommand m_eCommand = ECommand::None;
@@ -22,6 +24,9 @@ struct CCliOptions {
     bool m_bWatch = false;
     bool m_bList = false;
     bool m_bYes = false;
+    bool m_bReconnect = false;      // status --watch: outlive the device's ports and a silent link
+    bool m_bRaw = false;            // monitor: hex only
+    CTrafficFilter m_monitorFilter;  // monitor --filter
 };
 
 // One command: its name, what follows it in the usage line, its help line, how many

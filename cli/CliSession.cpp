@@ -7,6 +7,8 @@
 CCliSession::CCliSession(CMidiDriver& driver) : m_out(&driver), m_in(&driver) {
     m_image.Clear();
     m_in.m_pOwnerWnd = this;
+    m_out.SetTrafficTap(&m_tap);
+    m_in.SetTrafficTap(&m_tap);
 }
 
 CCliSession::~CCliSession() { Disconnect(); }

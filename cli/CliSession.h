@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "midi/TrafficTap.h"
 #include "protocol/DeviceImage.h"
 #include "protocol/DeviceOwner.h"
 #include "protocol/LinkWatch.h"
@@ -48,6 +49,9 @@ public:
     // CDeviceOwner. The hooks run on the input worker: they record, wake the main thread
     // and return; the lock they take is held by the main thread only for a few steps.
     CDeviceImage& Image() override { return m_image; }
+    CQZ81KTMidiIn& MidiIn() { return m_in; }
+    // A copy of the ports' traffic, once a reader starts it (qz81kt monitor).
+    CTrafficTap& Tap() { return m_tap; }
     CQZ81KTMidiOut& MidiOut() override { return m_out; }
     void PostReplyNotify(int wParam, int lParam) override;
     void UpdatePresetLine(int) override {}
@@ -55,6 +59,7 @@ public:
 
 private:
     CDeviceImage m_image;
+    CTrafficTap m_tap;     // before the ports: they write to it until they close
     CQZ81KTMidiOut m_out;  // declared before the input port: the input worker sends on it
     CMidiInPort<CQZ81KTMidiIn> m_in;
     CLinkWatch m_linkWatch{m_image, m_out};

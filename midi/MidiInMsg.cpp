@@ -68,6 +68,7 @@ void CMidiInMsg::OpenMessage(uint8_t byStatus, int32_t nStatus, int32_t nExpect)
 }
 
 void CMidiInMsg::CompleteMessage() {
+    Tap(m_pBuf, m_nExpect);
     if (m_nStatus >= 0xF0) {
         DispatchSystemCommon(m_pBuf, m_nExpect);
     } else {
@@ -115,6 +116,7 @@ void CMidiInMsg::EndSysEx() {
             DropMessage();
         } else {
             m_pBuf[m_nLen++] = 0xF7;  // m_nLen <= kBufSize - 1 here
+            Tap(m_pBuf, m_nLen);
             DispatchSysEx(m_pBuf, m_nLen);
         }
     }
@@ -173,6 +175,7 @@ void CMidiInMsg::OnLongData(const uint8_t* pData, uint32_t nBytes) {
                 AppendData(b);
             }
         } else if (b >= 0xF8) {
+            Tap(&b, 1);
             DispatchRealTime(b);
         } else if (b == 0xF7) {
             EndSysEx();
@@ -195,6 +198,7 @@ void CMidiInMsg::OnData(const uint32_t* pdwMsg) {
             continue;
         }
         if (b >= 0xF8) {
+            Tap(&b, 1);
             DispatchRealTime(b);
             return;
         }

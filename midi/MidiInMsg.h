@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "midi/MidiIn.h"
+#include "midi/TrafficTap.h"
 
 class CMidiInMsg : public CMidiIn {
 public:
@@ -114,6 +115,10 @@ public:
     // across the gap. Same threading as m_nSysExDropped.
     std::atomic<int32_t> m_nCutByLoss{0};
 
+    // Each complete message is copied to the tap before its handler runs (null: none).
+    // It must outlive the port.
+    void SetTrafficTap(CTrafficTap* pTap) { m_pTap.store(pTap, std::memory_order_release); }
+
 protected:
     // Parser state; only the parser itself writes it.
     int32_t m_nLen = 0;       // bytes collected in m_pBuf for the message in progress
@@ -133,6 +138,11 @@ protected:
     ClockFn m_pfnClock = &SteadyClockMs;
 
 private:
+    void Tap(const uint8_t* p, int n) {
+        if (CTrafficTap* pTap = m_pTap.load(std::memory_order_acquire)) pTap->Record(CTrafficTap::kIn, p, n);
+    }
+    std::atomic<CTrafficTap*> m_pTap{nullptr};
+
     void OpenMessage(uint8_t byStatus, int32_t nStatus, int32_t nExpect);
     void DropMessage();
     void CompleteMessage();

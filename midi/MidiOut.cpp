@@ -144,6 +144,7 @@ int CMidiOut::SendLongMsg(const uint8_t* pData, size_t nLength) {
     m_ring.m_nHdrNext.store(CMidiRing::NextHdr(i), std::memory_order_relaxed);
     m_ring.Append(CMidiRing::kLongMarker);
     m_hDataEvent->Set();
+    if (CTrafficTap* pTap = m_pTap.load(std::memory_order_acquire)) pTap->Record(CTrafficTap::kOut, pData, nLength);
     return 1;
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "midi/MidiRing.h"
+#include "midi/TrafficTap.h"
 #include "midi/platform/Event.h"
 #include "midi/platform/MidiDriver.h"
 
@@ -38,6 +39,8 @@ public:
     bool IsOpen() const;
     int Outstanding() const;  // messages queued or with the port, not yet given back
     CMidiDriver& Driver() const { return *m_pDriver; }
+    // Each queued message is copied to the tap too (null: none). It must outlive the port.
+    void SetTrafficTap(CTrafficTap* pTap) { m_pTap.store(pTap, std::memory_order_release); }
 
 private:
     enum class Step { None, Progress, Wait };
@@ -66,4 +69,5 @@ private:
     std::unique_ptr<CEvent> m_hStopEvent;
     std::atomic<bool> m_bActive{false};    // "stop event exists and is not signalled"
     std::atomic<bool> m_bInFlight{false};  // the head message is with the port
+    std::atomic<CTrafficTap*> m_pTap{nullptr};
 };

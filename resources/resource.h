@@ -144,6 +144,19 @@
     X(IDC_SERVICE_MODE_SWITCHES, 1117) \
     X(IDC_SERVICE_IMPORT, 1121)        \
     X(IDC_SERVICE_EXPORT, 1122)
+// The MIDI Monitor window (ours, no template): numbers clear of the dialogs' ranges.
+#define QZ81KT_MONITOR_CONTROLS(X)     \
+    X(IDC_MON_TABLE, 1301)             \
+    X(IDC_MON_HIDE_POLLS, 1302)        \
+    X(IDC_MON_SYSEX_ONLY, 1303)        \
+    X(IDC_MON_SHOW_IN, 1304)           \
+    X(IDC_MON_SHOW_OUT, 1305)          \
+    X(IDC_MON_PAUSE, 1306)             \
+    X(IDC_MON_CLEAR, 1307)             \
+    X(IDC_MON_COPY, 1308)              \
+    X(IDC_MON_SAVE_TEXT, 1309)         \
+    X(IDC_MON_SAVE_SYX, 1310)          \
+    X(IDC_MON_COUNTERS, 1311)
 
 // Every list above; a new dialog's list is added here.
 #define QZ81KT_ALL_CONTROLS(X) \
@@ -152,7 +165,8 @@
     QZ81KT_ABOUT_CONTROLS(X)   \
     QZ81KT_PRESET_CONTROLS(X)  \
     QZ81KT_TC_CONTROLS(X)      \
-    QZ81KT_SERVICE_CONTROLS(X)
+    QZ81KT_SERVICE_CONTROLS(X) \
+    QZ81KT_MONITOR_CONTROLS(X)
 
 #define QZ81KT_DEFINE_CONTROL_ID(name, value) constexpr int name = value;
 QZ81KT_ALL_CONTROLS(QZ81KT_DEFINE_CONTROL_ID)

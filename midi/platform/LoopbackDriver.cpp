@@ -39,6 +39,17 @@ CLoopbackDriver::Pair* CLoopbackDriver::PairAt(uint32_t uPort) {
     return uPort < m_pairs.size() ? m_pairs[uPort].get() : nullptr;
 }
 
+CLoopbackDriver::Pair* CLoopbackDriver::ListedAt(uint32_t uListed) {
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    for (auto& p : m_pairs)
+        if (p->bPresent.load() && uListed-- == 0) return p.get();
+    return nullptr;
+}
+
+void CLoopbackDriver::SetPresent(uint32_t uPair, bool bPresent) {
+    if (Pair* p = PairAt(uPair)) p->bPresent.store(bPresent);
+}
+
 void CLoopbackDriver::SetPeer(uint32_t uPort, CLoopbackPeer* pPeer) {
     Pair* p = PairAt(uPort);
     if (!p) return;
@@ -64,13 +75,15 @@ CLoopbackDriver::Endpoint* CLoopbackDriver::EndpointOf(HMIDIPORT hPort, bool bIn
 
 uint32_t CLoopbackDriver::InGetNumDevs() {
     std::lock_guard<std::mutex> lock(m_listMutex);
-    return static_cast<uint32_t>(m_pairs.size());
+    uint32_t n = 0;
+    for (auto& p : m_pairs) n += p->bPresent.load() ? 1 : 0;
+    return n;
 }
 
 uint32_t CLoopbackDriver::OutGetNumDevs() { return InGetNumDevs(); }
 
 MMRESULT CLoopbackDriver::InGetDevName(uint32_t uPort, std::string& strName) {
-    Pair* p = PairAt(uPort);
+    Pair* p = ListedAt(uPort);
     if (!p) return MMSYSERR_BADDEVICEID;
     if (p->faults.m_bEnumerationThrows) throw std::runtime_error("loopback: port description fault");
     if (p->faults.m_bNameUnreadable) return MMSYSERR_ERROR;
@@ -85,7 +98,7 @@ MMRESULT CLoopbackDriver::OutGetDevName(uint32_t uPort, std::string& strName) { 
 MMRESULT CLoopbackDriver::InOpen(HMIDIPORT* phPort, uint32_t uPort, MidiCallback pfnCallback, void* pInstance) {
     if (!phPort) return MMSYSERR_INVALPARAM;
     *phPort = nullptr;
-    Pair* p = PairAt(uPort);
+    Pair* p = ListedAt(uPort);
     if (!p) return MMSYSERR_BADDEVICEID;
     if (p->faults.m_bFailInOpen) return MMSYSERR_ERROR;
     std::lock_guard<std::mutex> lock(p->mutex);
@@ -200,7 +213,7 @@ bool CLoopbackDriver::PeerSend(uint32_t uPort, const uint8_t* pData, size_t nLen
     Pair* pp = PairAt(uPort);
     if (!pp || (!pData && nLength)) return false;
     Pair& p = *pp;
-    if (p.faults.m_bPeerSilent) return false;
+    if (p.faults.m_bPeerSilent || !p.bPresent) return false;
     std::lock_guard<std::mutex> sending(p.sendMutex);
     std::unique_lock<std::mutex> lock(p.mutex);
     if (!p.bInStarted) return false;
@@ -262,7 +275,7 @@ bool CLoopbackDriver::PeerSendShort(uint32_t uPort, uint32_t dwMsg) {
     Pair* pp = PairAt(uPort);
     if (!pp) return false;
     Pair& p = *pp;
-    if (p.faults.m_bPeerSilent) return false;
+    if (p.faults.m_bPeerSilent || !p.bPresent) return false;
     std::lock_guard<std::mutex> sending(p.sendMutex);
     std::unique_lock<std::mutex> lock(p.mutex);
     if (!p.bInStarted) return false;
@@ -283,7 +296,7 @@ bool CLoopbackDriver::PeerSendShort(uint32_t uPort, uint32_t dwMsg) {
 MMRESULT CLoopbackDriver::OutOpen(HMIDIPORT* phPort, uint32_t uPort, MidiCallback pfnCallback, void* pInstance) {
     if (!phPort) return MMSYSERR_INVALPARAM;
     *phPort = nullptr;
-    Pair* p = PairAt(uPort);
+    Pair* p = ListedAt(uPort);
     if (!p) return MMSYSERR_BADDEVICEID;
     if (p->faults.m_bFailOutOpen) return MMSYSERR_ERROR;
     std::lock_guard<std::mutex> lock(p->mutex);
@@ -308,7 +321,7 @@ CLoopbackDriver::Completion CLoopbackDriver::BeginCompleteLocked(Pair& p, MIDIHD
     // OutClose (which waits for the count to fall to zero) cannot slip in between.
     ++p.nCompleting;
     ++p.nSentLong;
-    return Completion{pHdr, p.faults.m_bPeerSilent ? nullptr : p.pPeer, p.pfnOut, p.pOutInstance};
+    return Completion{pHdr, p.faults.m_bPeerSilent || !p.bPresent ? nullptr : p.pPeer, p.pfnOut, p.pOutInstance};
 }
 
 void CLoopbackDriver::Complete(Pair& p, const Completion& c) {
@@ -388,7 +401,7 @@ MMRESULT CLoopbackDriver::OutShortMsg(HMIDIPORT hPort, uint32_t dwMsg) {
     {
         std::lock_guard<std::mutex> lock(p.mutex);
         if (!p.bOutOpen) return MMSYSERR_INVALHANDLE;
-        peer = p.faults.m_bPeerSilent ? nullptr : p.pPeer;
+        peer = p.faults.m_bPeerSilent || !p.bPresent ? nullptr : p.pPeer;
         ++p.nCompleting;
     }
     if (peer) peer->OnPeerReceiveShort(dwMsg);

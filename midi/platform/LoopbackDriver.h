@@ -48,6 +48,10 @@ public:
     // Replaces the peer of a pair (null detaches it: sent messages are then discarded).
     void SetPeer(uint32_t uPort, CLoopbackPeer* pPeer);
     CLoopbackFaults& Faults(uint32_t uPort);
+    // Unplugging: an absent pair leaves both port lists (the listed numbers of the pairs
+    // after it move up, as on a real MIDI system) and neither hears nor answers; its
+    // open ports stay open. Pair numbers, which the peer-side calls take, never change.
+    void SetPresent(uint32_t uPair, bool bPresent);
 
     // Peer side: delivers bytes to the program's input port. As on a real port, the bytes
     // fill the queued buffers in order and a buffer goes back when it is full or when an
@@ -103,6 +107,7 @@ private:
     struct Pair {
         std::string strName;
         CLoopbackFaults faults;
+        std::atomic<bool> bPresent{true};
         std::mutex sendMutex;  // one peer send at a time, so buffers return in order
         std::mutex mutex;      // guards everything below
         std::condition_variable idle;
@@ -126,6 +131,7 @@ private:
     };
 
     Pair* PairAt(uint32_t uPort);
+    Pair* ListedAt(uint32_t uListed);  // the program's port numbers count present pairs only
     static Endpoint* EndpointOf(HMIDIPORT hPort, bool bInput);
     // One completion, captured while the header was taken from the port's state.
     struct Completion {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <sstream>
 #include <thread>
@@ -212,6 +213,34 @@ TEST_F(CliWithEmulator, WatchExitsWithOneWhenTheDeviceGoesAway) {
     EXPECT_EQ(r.rc, kExitNoAnswer);
     EXPECT_NE(r.err.find("no status reply for 5 s"), std::string::npos) << r.err;
     EXPECT_LT(took, 10s);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliWithEmulator, WatchWithReconnectOutlivesAnUnpluggedDevice) {
+    std::atomic<bool> stop{false};
+    std::ostringstream out, err;
+    std::thread operatorHand([&] {
+        std::this_thread::sleep_for(500ms);
+        driver.SetPresent(emulator.Port(), false);
+        std::this_thread::sleep_for(1200ms);
+        driver.SetPresent(emulator.Port(), true);
+        std::this_thread::sleep_for(1500ms);
+        stop = true;
+    });
+    int rc = RunCli({"status", "--watch", "--reconnect"}, out, err, &driver, &stop);
+    operatorHand.join();
+    EXPECT_EQ(rc, kExitInterrupted) << err.str();
+    const std::string e = err.str();
+    const size_t nGone = e.find("ports are gone"), nBack = e.find("reconnected");
+    ASSERT_NE(nGone, std::string::npos) << e;
+    ASSERT_NE(nBack, std::string::npos) << e;
+    EXPECT_LT(nGone, nBack);
+    const std::string o = out.str();
+    EXPECT_GE(std::count(o.begin(), o.end(), '\n'), 3) << o;
+    EXPECT_EQ(RunQz({"status", "--reconnect"}, &driver).rc, kExitUsage);
 }
 
 }  // namespace

@@ -56,8 +56,10 @@ void WindowAppTest::aboutBoxFromF1AndContextMenu() {
     QTest::keyClick(w.windowHandle(), Qt::Key_F1);
     QCOMPARE(shown, QStringList{"Version : 1.0.0.0"});
     QCOMPARE(w.contextMenuPolicy(), Qt::ActionsContextMenu);
-    QCOMPARE(w.actions().size(), 1);
+    QCOMPARE(w.actions().size(), 3);
     QCOMPARE(w.actions()[0]->text(), QStringLiteral("About QZ-81KT DXP(&A)..."));
+    QCOMPARE(w.actions()[1]->text(), QStringLiteral("MIDI &Monitor..."));
+    QVERIFY(w.actions()[2]->isCheckable() && w.actions()[2]->isChecked());  // reconnect automatically
     w.actions()[0]->trigger();
     QCOMPARE(shown.size(), 2);
 }

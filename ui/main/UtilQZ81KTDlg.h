@@ -13,6 +13,8 @@
 #include <memory>
 
 #include "midi/MidiDevList.h"
+#include "midi/PortWatch.h"
+#include "midi/TrafficTap.h"
 #include "protocol/DeviceImage.h"
 #include "protocol/DeviceOwner.h"
 #include "protocol/LinkWatch.h"
@@ -29,6 +31,7 @@ class QLineEdit;
 class QTimer;
 class CBmpBtnBase;
 class CBmpButton;
+class CMidiMonitorWnd;
 namespace Ui {
 class CUtilQZ81KTDlg;
 }
@@ -75,12 +78,20 @@ public:
 
     // One 100 ms tick; the timer calls it, tests call it directly.
     void OnTimer();
+    // Lists the ports now and acts on a change as the tick does when the port watch
+    // reports one (tests call it; the window's watch runs only with its timer).
+    void CheckPorts();
+    bool ReconnectsAutomatically() const;
 
     // The control with the ID (resources/resource.h), or null.
     QWidget* Control(int nId) const;
     // "Version : " and the program's four-number version.
     QString AboutText() const;
     const CKeyWatcher& KeyWatcher() const { return m_keyWatcher; }
+    // The MIDI Monitor window (context menu, Ctrl+M): made on first use, then shown and raised.
+    CMidiMonitorWnd* ShowMonitor();
+    CMidiMonitorWnd* Monitor() const { return m_pMonitor; }
+    CTrafficTap& TrafficTap() { return m_tap; }
 
 signals:
     // The About entry (context menu, F1) was chosen; the application shows the box.
@@ -116,6 +127,10 @@ private:
     void OnConnect();
     void StopPorts();
     void DropLinkDisplay();
+    // Ports that come and go: the lists follow, each keeping the name the operator chose;
+    // the link drops when its ports vanish and comes back with them.
+    void OnPortListsChanged();
+    void RefillPortList(QComboBox* pCombo, const std::vector<std::string>& names, const QString& strWanted);
     void ApplyControlEnable();
 
     // Status display.
@@ -157,8 +172,15 @@ private:
     // Device image and ports. The output port is declared before the input port: the
     // input worker sends on it.
     CDeviceImage m_image;
+    CTrafficTap m_tap;  // before the ports: they write to it until they close
     CMidiInDevList m_inPorts;
     CMidiOutDevList m_outPorts;
+    CPortWatch m_portWatch;
+    uint32_t m_nPortGeneration = 0;
+    QString m_strWantedIn, m_strWantedOut;  // the operator's choice, kept across list changes
+    QString m_strLinkedIn, m_strLinkedOut;  // the ports of the last successful Connect
+    bool m_bLinkedGone = false;             // they vanished; waiting for them to come back
+    QAction* m_pReconnectAction = nullptr;
     CQZ81KTMidiOut m_midiOut;
     CMidiInPort<CQZ81KTMidiIn> m_midiIn;
     CLinkWatch m_linkWatch{m_image, m_midiOut};
@@ -178,6 +200,7 @@ private:
     QWidget* m_presetRadio[qz::kPresetCount] = {};
     QTimer* m_pTimer = nullptr;
     QAction* m_pAboutAction = nullptr;
+    CMidiMonitorWnd* m_pMonitor = nullptr;  // a child top-level window; deleted before the tap goes
     CKeyWatcher m_keyWatcher;
     bool m_bStartTimer = true;
 };

@@ -6,6 +6,8 @@
 #include <QIcon>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <algorithm>
 #include <QThread>
 #include <QTimer>
 
@@ -15,6 +17,7 @@
 #include "ui/main/UiServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 #include "ui/main/WindowEvent.h"
+#include "ui/monitor/MidiMonitorWnd.h"
 #include "ui/widgets/BmpBtnBase.h"
 #include "ui/widgets/BmpButton.h"
 #include "ui/widgets/ControlId.h"
@@ -58,6 +61,7 @@ CUtilQZ81KTDlg::CUtilQZ81KTDlg(CMidiDriver* pDriver, const COptions& options, QW
     : QDialog(pParent),
       m_inPorts(pDriver),
       m_outPorts(pDriver),
+      m_portWatch(pDriver),
       m_midiOut(pDriver),
       m_midiIn(pDriver),
       m_pUi(std::make_unique<Ui::CUtilQZ81KTDlg>()),
@@ -69,7 +73,9 @@ CUtilQZ81KTDlg::CUtilQZ81KTDlg(CMidiDriver* pDriver, const COptions& options, QW
 
 CUtilQZ81KTDlg::~CUtilQZ81KTDlg() {
     // Ports first: once their workers have ended nothing posts to or reads this window.
+    m_portWatch.Stop();
     StopPorts();
+    delete m_pMonitor;  // it reads the tap, a member that goes before the child widgets do
     if (m_pTimer) m_pTimer->stop();
     QCoreApplication::instance()->removeEventFilter(&m_keyWatcher);
     m_midiIn.m_pOwnerWnd = nullptr;
@@ -84,7 +90,18 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     m_pAboutAction->setShortcutContext(Qt::WindowShortcut);
     connect(m_pAboutAction, &QAction::triggered, this, [this] { emit AboutRequested(AboutText()); });
     addAction(m_pAboutAction);
+    auto* pMonitorAction = new QAction(QStringLiteral("MIDI &Monitor..."), this);
+    pMonitorAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    pMonitorAction->setShortcutContext(Qt::WindowShortcut);
+    connect(pMonitorAction, &QAction::triggered, this, &CUtilQZ81KTDlg::ShowMonitor);
+    addAction(pMonitorAction);
+    m_pReconnectAction = new QAction(QStringLiteral("&Reconnect automatically"), this);
+    m_pReconnectAction->setCheckable(true);
+    m_pReconnectAction->setChecked(true);
+    addAction(m_pReconnectAction);
     setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_midiOut.SetTrafficTap(&m_tap);
+    m_midiIn.SetTrafficTap(&m_tap);
 
     setWindowIcon(QIcon(QStringLiteral(":/qz81kt/icon.png")));
     for (int i = 0; i < qz::kPresetCount; ++i) m_presetRadio[i] = FindControl(this, kPresetIds[i]);
@@ -118,6 +135,13 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     m_pTimer->setInterval(static_cast<int>(CLinkWatch::kTickMs));
     connect(m_pTimer, &QTimer::timeout, this, &CUtilQZ81KTDlg::OnTimer);
     if (m_bStartTimer) m_pTimer->start();
+    m_strWantedIn = m_pUi->IDC_COMBO_MIDIIN->currentText();
+    m_strWantedOut = m_pUi->IDC_COMBO_MIDIOUT->currentText();
+    connect(m_pUi->IDC_COMBO_MIDIIN, &QComboBox::activated, this,
+            [this] { m_strWantedIn = m_pUi->IDC_COMBO_MIDIIN->currentText(); });
+    connect(m_pUi->IDC_COMBO_MIDIOUT, &QComboBox::activated, this,
+            [this] { m_strWantedOut = m_pUi->IDC_COMBO_MIDIOUT->currentText(); });
+    if (m_bStartTimer) m_portWatch.Start();
     if (!IsServiceMode()) FindControl(this, IDC_FOR_SERVICE)->hide();
     FindControl(this, IDC_EDIT_PRESET)->hide();
 
@@ -133,6 +157,14 @@ void CUtilQZ81KTDlg::OnInitDialog() {
 
     QCoreApplication::instance()->installEventFilter(&m_keyWatcher);
     m_pUi->IDOK->setFocus();
+}
+
+CMidiMonitorWnd* CUtilQZ81KTDlg::ShowMonitor() {
+    if (!m_pMonitor) m_pMonitor = new CMidiMonitorWnd(m_tap, m_midiIn, this, m_bStartTimer);
+    m_pMonitor->show();
+    m_pMonitor->raise();
+    m_pMonitor->activateWindow();
+    return m_pMonitor;
 }
 
 QWidget* CUtilQZ81KTDlg::Control(int nId) const { return FindControl(this, nId); }
@@ -198,6 +230,9 @@ void CUtilQZ81KTDlg::OnConnect() {
         bOut = m_midiOut.Open() && m_midiOut.Start();
     }
     if (bIn && bOut) {
+        m_strLinkedIn = m_strWantedIn = pIn->currentText();
+        m_strLinkedOut = m_strWantedOut = pOut->currentText();
+        m_bLinkedGone = false;
         if (!RequestAll(m_midiOut, m_image.m_byDeviceID.load())) {
             m_midiOut.Stop();
             m_midiOut.Close();
@@ -224,6 +259,7 @@ void CUtilQZ81KTDlg::StopPorts() {
 }
 
 void CUtilQZ81KTDlg::OnTimer() {
+    if (m_portWatch.Generation() != m_nPortGeneration) OnPortListsChanged();
     if (m_keyWatcher.IsSequenceOK()) FindControl(this, IDC_EDIT_PRESET)->show();
     switch (m_linkWatch.Tick()) {
         case CLinkWatch::kTickIdle: break;
@@ -237,6 +273,50 @@ void CUtilQZ81KTDlg::OnTimer() {
             DropLinkDisplay();
             UpdateControlEnable();
             break;
+    }
+}
+
+bool CUtilQZ81KTDlg::ReconnectsAutomatically() const { return m_pReconnectAction->isChecked(); }
+
+void CUtilQZ81KTDlg::CheckPorts() {
+    m_portWatch.CheckNow();
+    if (m_portWatch.Generation() != m_nPortGeneration) OnPortListsChanged();
+}
+
+void CUtilQZ81KTDlg::RefillPortList(QComboBox* pCombo, const std::vector<std::string>& names,
+                                    const QString& strWanted) {
+    QSignalBlocker block(pCombo);
+    pCombo->clear();
+    int nWanted = -1;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const QString strName = QString::fromStdString(names[i]);
+        pCombo->addItem(strName);
+        if (nWanted < 0 && strName == strWanted) nWanted = static_cast<int>(i);
+    }
+    pCombo->setCurrentIndex(nWanted >= 0 ? nWanted : qz::PreselectPort(names));
+}
+
+void CUtilQZ81KTDlg::OnPortListsChanged() {
+    m_nPortGeneration = m_portWatch.Generation();
+    const std::vector<std::string> ins = m_portWatch.Inputs(), outs = m_portWatch.Outputs();
+    RefillPortList(m_pUi->IDC_COMBO_MIDIIN, ins, m_strWantedIn);
+    RefillPortList(m_pUi->IDC_COMBO_MIDIOUT, outs, m_strWantedOut);
+    if (m_strLinkedIn.isEmpty()) return;  // never connected
+    auto listed = [](const std::vector<std::string>& names, const QString& str) {
+        return std::find(names.begin(), names.end(), str.toStdString()) != names.end();
+    };
+    const bool bPresent = listed(ins, m_strLinkedIn) && listed(outs, m_strLinkedOut);
+    if (!bPresent && !m_bLinkedGone) {
+        // Unplugged: the same display as a link time-out, without waiting 5 s for it.
+        m_bLinkedGone = true;
+        StopPorts();
+        m_image.ResetLinkState();
+        DropLinkDisplay();
+        UpdateControlEnable();
+    } else if (bPresent && m_bLinkedGone && m_pReconnectAction->isChecked()) {
+        m_pUi->IDC_COMBO_MIDIIN->setCurrentText(m_strLinkedIn);
+        m_pUi->IDC_COMBO_MIDIOUT->setCurrentText(m_strLinkedOut);
+        OnConnect();
     }
 }
 

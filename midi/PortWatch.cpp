@@ -1,0 +1,53 @@
+#include "midi/PortWatch.h"
+
+#include "midi/MidiDevList.h"
+
+CPortWatch::CPortWatch(CMidiDriver* pDriver, uint32_t nIntervalMs)
+    : m_pDriver(pDriver ? pDriver : &DefaultMidiDriver()), m_nIntervalMs(nIntervalMs ? nIntervalMs : 1) {}
+
+CPortWatch::~CPortWatch() { Stop(); }
+
+void CPortWatch::Start() {
+    if (m_thread.joinable()) return;
+    m_stop.Reset();
+    m_thread = std::thread(&CPortWatch::WorkerMain, this);
+}
+
+void CPortWatch::Stop() {
+    if (!m_thread.joinable()) return;
+    m_stop.Set();
+    m_thread.join();
+}
+
+void CPortWatch::WorkerMain() {
+    do {
+        CheckNow();
+    } while (!m_stop.Wait(m_nIntervalMs));
+}
+
+bool CPortWatch::CheckNow() {
+    std::lock_guard<std::mutex> check(m_checkMutex);
+    CMidiInDevList ins(m_pDriver);
+    CMidiOutDevList outs(m_pDriver);
+    ins.Refresh();
+    outs.Refresh();
+    m_nListings.fetch_add(1, std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const bool bChanged = !m_bListed || ins != m_inputs || outs != m_outputs;
+    if (!bChanged) return false;
+    m_inputs.assign(ins.begin(), ins.end());
+    m_outputs.assign(outs.begin(), outs.end());
+    m_bListed = true;
+    m_nGeneration.fetch_add(1, std::memory_order_release);
+    return true;
+}
+
+std::vector<std::string> CPortWatch::Inputs() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_inputs;
+}
+
+std::vector<std::string> CPortWatch::Outputs() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_outputs;
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Follows the MIDI system's port lists. The platforms' port APIs (RtMidi among them)
+// send no notice when a port comes or goes, so a worker thread lists both directions
+// every interval and counts each change; whoever shows the lists compares the count
+// with the one it last acted on, which costs one atomic load. Listing never runs on
+// the caller's thread, so a slow MIDI system cannot stall an interface.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "midi/platform/Event.h"
+#include "midi/platform/MidiDriver.h"
+
+class CPortWatch {
+public:
+    static constexpr uint32_t kDefaultIntervalMs = 500;  // a change shows within 1 s with a 100 ms reader
+
+    explicit CPortWatch(CMidiDriver* pDriver = nullptr, uint32_t nIntervalMs = kDefaultIntervalMs);
+    ~CPortWatch();
+    CPortWatch(const CPortWatch&) = delete;
+    CPortWatch& operator=(const CPortWatch&) = delete;
+
+    void Start();
+    void Stop();
+    bool IsRunning() const { return m_thread.joinable(); }
+
+    // Lists both directions now (the worker's step; tests call it); true when either
+    // list differs from the previous listing.
+    bool CheckNow();
+    // Changes seen so far (the first listing counts as one).
+    uint32_t Generation() const { return m_nGeneration.load(std::memory_order_acquire); }
+    // The names of the last listing.
+    std::vector<std::string> Inputs() const;
+    std::vector<std::string> Outputs() const;
+    uint64_t Listings() const { return m_nListings.load(std::memory_order_relaxed); }
+
+private:
+    void WorkerMain();
+
+    CMidiDriver* m_pDriver;
+    uint32_t m_nIntervalMs;
+    mutable std::mutex m_mutex;  // the two lists; CheckNow runs one at a time under m_checkMutex
+    std::mutex m_checkMutex;
+    std::vector<std::string> m_inputs, m_outputs;
+    bool m_bListed = false;
+    std::atomic<uint32_t> m_nGeneration{0};
+    std::atomic<uint64_t> m_nListings{0};
+    CEvent m_stop{true, false};
+    std::thread m_thread;
+};

@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "midi/PortWatch.h"
+#include "midi/platform/LoopbackDriver.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+TEST(PortWatch, CountsEachChangeOfEitherListAndUnpluggedPairsLeaveTheLists) {
+    CLoopbackDriver driver;
+    driver.AddPortPair("A", nullptr);
+    uint32_t b = driver.AddPortPair("B", nullptr);
+    CPortWatch watch(&driver);
+    EXPECT_TRUE(watch.CheckNow());
+    EXPECT_FALSE(watch.CheckNow());
+    EXPECT_EQ(watch.Generation(), 1u);
+    driver.SetPresent(0, false);
+    EXPECT_TRUE(watch.CheckNow());
+    EXPECT_EQ(watch.Inputs(), Names{"B"});
+    EXPECT_EQ(watch.Outputs(), Names{"B"});
+    // The program's port 0 is now the pair B; the peer side keeps its own numbers.
+    HMIDIPORT h = nullptr;
+    ASSERT_EQ(driver.OutOpen(&h, 0, nullptr, nullptr), MMSYSERR_NOERROR);
+    EXPECT_TRUE(driver.IsOutputOpen(b));
+    driver.OutClose(h);
+    driver.SetPresent(0, true);
+    EXPECT_TRUE(watch.CheckNow());
+    EXPECT_EQ(watch.Inputs(), (Names{"A", "B"}));
+    EXPECT_EQ(watch.Generation(), 3u);
+}
+
+TEST(PortWatch, WorkerNoticesAPortWithinItsInterval) {
+    CLoopbackDriver driver;
+    CPortWatch watch(&driver, 20);
+    watch.Start();
+    auto waitGeneration = [&](uint32_t n) {
+        for (int i = 0; i < 200 && watch.Generation() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return watch.Generation() >= n;
+    };
+    ASSERT_TRUE(waitGeneration(1));
+    driver.AddPortPair("QZ-81KT Emulator", nullptr);
+    EXPECT_TRUE(waitGeneration(2));
+    EXPECT_EQ(watch.Inputs(), Names{"QZ-81KT Emulator"});
+    watch.Stop();
+    EXPECT_FALSE(watch.IsRunning());
+}
+
+}  // namespace
