@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "midi/MidiInPort.h"
 #include "midi/MidiInMsg.h"
 #include "midi/TrafficTap.h"
 #include "midi/platform/LoopbackDriver.h"
@@ -79,7 +80,7 @@ BENCHMARK(BM_SendWithTap)->Arg(0)->Arg(1)->Arg(2)->UseRealTime()->MinTime(1.0)->
 // The parser alone on one 70-byte status reply per iteration: the input worker's cost.
 void BM_ParseWithTap(benchmark::State& state) {
     CTrafficTap tap;
-    CMidiInMsg parser;
+    CMidiInPort<CMidiInMsg> parser;
     if (state.range(0) > 0) parser.SetTrafficTap(&tap);
     std::unique_ptr<CReader> reader(state.range(0) == 2 ? new CReader(tap) : nullptr);
     uint8_t data[qz::kStatusSize] = {};

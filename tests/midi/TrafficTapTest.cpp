@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "midi/MidiInPort.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/TrafficTap.h"
 #include "protocol/DeviceFrames.h"
@@ -127,7 +128,7 @@ TEST(TrafficTap, FloodWithASlowReaderDropsRecordsNeverPortData) {
     CLoopbackDriver driver;
     CLoopbackEmulator emulator{driver};
     CFakeOwner owner{&driver};
-    CQZ81KTMidiIn in{&driver};
+    CMidiInPort<CQZ81KTMidiIn> in{&driver};
     CTrafficTap tap;
     ASSERT_TRUE(emulator.Start());
     owner.Image().Clear();
