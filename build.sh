@@ -3,6 +3,7 @@
 #   ./build.sh test   runs every test
 #   ./build.sh run    starts the panel qz81kt-dxp (with the built-in emulator when no device is attached)
 #   ./build.sh screenshot   remakes docs/panel.png (the real window under Xvfb)
+#   ./build.sh package      builds the Debian package build/qz81kt-dxp_<version>_amd64.deb
 #   ./build.sh artwork      renders resources/*.png from their SVG sources
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -11,6 +12,8 @@ PACKAGES=(g++ make cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev l
           qt6-base-dev fonts-dejavu-core nlohmann-json3-dev libcli11-dev scdoc)
 SCREENSHOT_PACKAGES=(xvfb xauth xdotool imagemagick)
 ARTWORK_PACKAGES=(librsvg2-bin)
+# cpack's computed dependencies need dpkg-shlibdeps and file.
+PACKAGE_PACKAGES=(dpkg-dev file)
 
 install_missing() {
     local missing=()
@@ -56,12 +59,17 @@ case "${1:-test}" in
         build
         exec bash docs/make-panel-screenshot.sh build/app/qz81kt-dxp docs/panel.png
         ;;
+    package)
+        install_missing "${PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+        build
+        cd build && exec cpack -G DEB
+        ;;
     artwork)
         install_missing "${ARTWORK_PACKAGES[@]}"
         exec sh resources/art/render.sh
         ;;
     *)
-        echo "usage: $0 [test|run|screenshot|artwork]" >&2
+        echo "usage: $0 [test|run|package|screenshot|artwork]" >&2
         exit 2
         ;;
 esac
