@@ -277,6 +277,8 @@ void ServiceDlgTest::namesKeyboardAndTheWindowsFileCommands() {
             controls.insert(w);
             const QString strName = QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
             QVERIFY2(!strName.isEmpty() && names.insert(strName).second, qPrintable(w->objectName() + ": " + strName));
+            if (qobject_cast<QCheckBox*>(w))  // captions shown whole, not cut at the next box
+                QVERIFY2(w->sizeHint().width() <= w->width(), qPrintable(w->objectName()));
         }
         QCOMPARE(controls.size(), size_t(15));
         QVERIFY(names.count("Product ID new") && names.count("Update Mode Go") && names.count("Check Mode (Auto OFF)"));
