@@ -143,8 +143,10 @@ int CMidiOut::SendLongMsg(const uint8_t* pData, size_t nLength) {
     h->dwFlags.store(kHdrBusy, std::memory_order_release);
     m_ring.m_nHdrNext.store(CMidiRing::NextHdr(i), std::memory_order_relaxed);
     m_ring.Append(CMidiRing::kLongMarker);
-    m_hDataEvent->Set();
+    // Recorded before the worker is woken: a reply can arrive before Set returns, and the
+    // traffic must show the request first.
     if (CTrafficTap* pTap = m_pTap.load(std::memory_order_acquire)) pTap->Record(CTrafficTap::kOut, pData, nLength);
+    m_hDataEvent->Set();
     return 1;
 }
 
