@@ -15,8 +15,12 @@ constexpr int kWaitMs = 5000;
 
 bool IsDT1(const Bytes& f) { return f.size() >= 12 && f[0] == 0xF0 && f[6] == qz::kCmdDT1 && f.back() == 0xF7; }
 bool IsRQ1(const Bytes& f) { return f.size() == qz::kRQ1Length && f[0] == 0xF0 && f[6] == qz::kCmdRQ1; }
-bool IsVersionRequest(const Bytes& f) {
-    return f.size() == qz::kRQ1Length && f[6] == qz::kCmdRQ1 && f[7] == 0x7F && f[8] == 0 && f[9] == 0;
+// The marker is a version request under a device ID the window never uses (the device
+// answers any ID), so a version request of RequestAll cannot be taken for it.
+constexpr uint8_t kMarkerDeviceID = 0x10;
+bool IsMarker(const Bytes& f) {
+    return f.size() == qz::kRQ1Length && f[2] == kMarkerDeviceID && f[6] == qz::kCmdRQ1 && f[7] == 0x7F &&
+           f[8] == 0 && f[9] == 0;
 }
 }  // namespace
 
@@ -114,7 +118,7 @@ std::vector<Bytes> CEditorRig::TakeFrames() {
     // may send a request of its own after the marker, so the marker need not come last.
     auto markerAt = [&] {
         for (size_t i = frames.size(); i-- > 0;)
-            if (IsVersionRequest(frames[i])) return std::optional<size_t>(i);
+            if (IsMarker(frames[i])) return std::optional<size_t>(i);
         return std::optional<size_t>();
     };
     auto acted = [&] {
@@ -125,7 +129,7 @@ std::vector<Bytes> CEditorRig::TakeFrames() {
         return m_emulator.Emulator().Counters().m_nRequestsAnswered >= m_nAnsweredAtClear + uint64_t(nRequests);
     };
     // A closed port queues no marker, and then nothing else can be on its way either.
-    if (SendRQ1(m_pWindow->MidiOut(), qz::kDefaultDeviceID, qz::kAddrVersion, qz::kVersionSize))
+    if (SendRQ1(m_pWindow->MidiOut(), kMarkerDeviceID, qz::kAddrVersion, qz::kVersionSize))
         (void)QTest::qWaitFor(acted, kWaitMs);
     frames = m_tap.Messages();
     ClearTap();
