@@ -17,19 +17,10 @@ namespace {
 using namespace std::chrono_literals;
 using Rec = CTrafficTap::CRecord;
 
-// Sanitizer builds run the port paths several times slower: the flood is scaled to what
-// the instrumented input worker carries, so that a loss means a fault, not a slow build.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+// Twenty times what a MIDI cable carries. The input worker keeps up with it in sanitizer
+// builds and beside other tests on two cores, so a loss means a fault, not a busy
+// machine; the 100 000 messages a second figure is the benchmark's.
 constexpr uint32_t kFloodRate = 20000;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
-constexpr uint32_t kFloodRate = 20000;
-#else
-constexpr uint32_t kFloodRate = 100000;
-#endif
-#else
-constexpr uint32_t kFloodRate = 100000;
-#endif
 
 std::vector<Rec> DrainAll(CTrafficTap& tap) {
     std::vector<Rec> out(CTrafficTap::kCapacity);
