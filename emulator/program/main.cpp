@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "emulator/QZ81KTEmulator.h"
+#include "emulator/program/JackMessages.h"
 #include "emulator/program/RtMidiEmulatorPorts.h"
 
 namespace {
@@ -17,13 +18,19 @@ namespace {
 std::atomic<bool> g_bStop{false};
 extern "C" void OnSignal(int) { g_bStop.store(true); }
 
+void ReportJackMessages(bool bVerbose) {
+    if (const uint64_t n = JackMessagesCounted(); n > 0 && !bVerbose)
+        std::fprintf(stderr, "qz81kt-emu: libjack reported %llu messages (-v shows them)\n",
+                     static_cast<unsigned long long>(n));
+}
+
 const char* kUsage =
     "usage: qz81kt-emu [options]\n"
     "  --api alsa|jack      MIDI system (default: QZ81KT_MIDI_API, else ALSA, else JACK)\n"
     "  --name NAME          client name, must begin with \"QZ-81KT\" (default QZ-81KT)\n"
     "  --flash FILE         keep the blocks written to flash in FILE across runs\n"
     "  --reboot-ms N        silence after a factory reset (default 1500)\n"
-    "  -v                   log every message in hex on stderr\n"
+    "  -v                   log every message in hex, and libjack's messages, on stderr\n"
     "fault switches:\n"
     "  --silent             power off: hear and answer nothing\n"
     "  --drop-every N       drop every Nth reply\n"
@@ -120,12 +127,14 @@ int main(int argc, char** argv) {
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    RouteJackMessages(bVerbose);
     CRtMidiEmulatorPorts ports;
     ports.SetVerbose(bVerbose);
     emulator.SetOutput(&ports);
     std::string strWhy;
     if (!ports.Open(eApi, strName, emulator, strWhy)) {
         std::fprintf(stderr, "qz81kt-emu: cannot open MIDI ports: %s\n", strWhy.c_str());
+        ReportJackMessages(bVerbose);
         return 3;
     }
     if (!emulator.Start()) {
@@ -139,6 +148,7 @@ int main(int argc, char** argv) {
     emulator.Stop();
     emulator.SetOutput(nullptr);
     ports.Close();
+    ReportJackMessages(bVerbose);
     std::fprintf(stderr, "qz81kt-emu: stopped\n");
     return 0;
 }
