@@ -158,7 +158,17 @@ cmd_stop() {
             done
         fi
     fi
+    # A server killed, or one that lost a client badly on its way down, keeps its slot in
+    # JACK's registry: free it, or eight such stops leave no server able to start.
+    if [[ $sig == TERM ]] && ! alive "$pid" && in_registry "$name"; then
+        cmd_reclaim "$name"
+        return
+    fi
     cleanup "$name"
+}
+
+in_registry() {
+    grep -aqF -- "jack-$UID_NOW:$1:" "$SHM_DIR/jack-shm-registry" 2>/dev/null
 }
 
 # Starting and stopping a server under the dead one's name clears its registry slot.
