@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <system_error>
 
-// Input-side header states kept in dwFlags beside the platform bits.
 namespace {
-constexpr uint32_t kHdrFilled = 0x00020000;  // given back by the port, waiting for the worker
-}
+constexpr uint32_t kHdrFilled = CMidiRing::kHdrFilled;
+constexpr uint32_t kHdrLost = CMidiRing::kHdrLost;
+}  // namespace
 
 CMidiIn::CMidiIn(CMidiDriver* pDriver) : m_pDriver(pDriver ? pDriver : &DefaultMidiDriver()) {}
 

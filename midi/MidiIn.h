@@ -61,9 +61,6 @@ private:
     // derived class of every port object.
     virtual void StoppedByMostDerived() = 0;
 
-    // Header states on the input side (kept in dwFlags above the platform bits).
-    static constexpr uint32_t kHdrLost = 0x00010000;  // returned while the ring was full
-
     static void Callback(HMIDIPORT hPort, uint32_t uMsg, void* pInstance, uintptr_t param1, uintptr_t param2);
     void OnCallback(uint32_t uMsg, uintptr_t param1);
     void WorkerMain();

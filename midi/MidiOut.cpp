@@ -4,10 +4,7 @@
 #include <system_error>
 
 namespace {
-// A header holds a message from the moment a sender fills it until the port gives it
-// back (or the worker gives it up). The platform's PREPARED flag covers only the time
-// with the port, which would let a sender overwrite a message still waiting in the ring.
-constexpr uint32_t kHdrBusy = 0x00010000;
+constexpr uint32_t kHdrBusy = CMidiRing::kHdrBusy;
 }  // namespace
 
 CMidiOut::CMidiOut(CMidiDriver* pDriver) : m_pDriver(pDriver ? pDriver : &DefaultMidiDriver()) {}

@@ -19,6 +19,16 @@ struct CMidiRing {
     static constexpr int kMessages = 512;
     static constexpr uint32_t kLongMarker = 0xFFFFFFFEu;
 
+    // Header states kept in dwFlags above the platform bits. Output: a header is busy from
+    // the moment a sender fills it until the port gives it back (or the worker gives it
+    // up); the platform's PREPARED flag covers only the time with the port, which would
+    // let a sender overwrite a message still waiting in the ring. Input: a header given
+    // back while the ring was full is lost; one given back otherwise is filled until the
+    // worker has read it. A header belongs to one direction, so Busy and Lost may share a bit.
+    static constexpr uint32_t kHdrBusy = 0x00010000;
+    static constexpr uint32_t kHdrLost = 0x00010000;
+    static constexpr uint32_t kHdrFilled = 0x00020000;
+
     CMidiHdr* m_pHdr[kHeaders] = {};
     std::atomic<int32_t> m_nHdrNext{0};
     std::atomic<int32_t> m_nHdrDone{0};
