@@ -27,6 +27,7 @@ stop_emu() {
 }
 
 finish() {
+    [[ -n ${cli_pid:-} ]] && kill -KILL "$cli_pid" 2>/dev/null
     stop_emu
     [[ -n $server ]] && bash "$server_script" stop "$server"
     rm -rf "$work"
@@ -114,6 +115,35 @@ lost)
     grep -q "no status reply for 5 s" "$work/watch.err" || fail "no clear message: $(cat "$work/watch.err")"
     [[ $took -le 7000 ]] || fail "took $took ms after the kill"
     echo "status --watch ended $took ms after the emulator was killed"
+    ;;
+replug)
+    # The emulator's ports vanish and come back: status --watch --reconnect says so at once
+    # and goes on with the device that returned.
+    start_emu
+    "$cli" --api jack status --watch --reconnect >"$work/watch.txt" 2>"$work/watch.err" &
+    cli_pid=$!
+    for _ in $(seq 100); do [[ -s $work/watch.txt ]] && break; sleep 0.05; done
+    [[ -s $work/watch.txt ]] || fail "no status line before the unplug: $(cat "$work/watch.err")"
+    stopped=$(date +%s%N)
+    stop_emu
+    for _ in $(seq 200); do grep -q "ports are gone" "$work/watch.err" && break; sleep 0.05; done
+    grep -q "ports are gone" "$work/watch.err" || fail "the vanished ports went unnoticed: $(cat "$work/watch.err")"
+    gone=$(( ($(date +%s%N) - stopped) / 1000000 ))
+    lines=$(wc -l <"$work/watch.txt")
+    back=$(date +%s%N)
+    start_emu
+    for _ in $(seq 200); do
+        grep -q "reconnected" "$work/watch.err" && (( $(wc -l <"$work/watch.txt") > lines )) && break
+        sleep 0.05
+    done
+    grep -q "reconnected" "$work/watch.err" || fail "no reconnect: $(cat "$work/watch.err")"
+    (( $(wc -l <"$work/watch.txt") > lines )) || fail "no status line after the reconnect"
+    returned=$(( ($(date +%s%N) - back) / 1000000 ))
+    kill -INT "$cli_pid"
+    wait "$cli_pid"
+    rc=$?
+    [[ $rc == 130 ]] || fail "exit code $rc after Ctrl-C, expected 130"
+    echo "ports gone noticed $gone ms after the emulator was told to stop; status again $returned ms after it was started"
     ;;
 flash)
     start_emu --flash "$work/flash.txt"

@@ -163,6 +163,8 @@ void WindowCommandsTest::factoryReset() {
     h.ConnectAndLink();
     h.ClearSent();
     h.m_services.m_bAnswerYes = yes;
+    // The second the window waits lets the reset frame leave before the ports close.
+    h.m_services.m_fnOnPause = [&] { (void)h.Tap().WaitFor(1); };
     h.Click(IDC_FACTORY_RESET);
     QCOMPARE(h.m_services.m_questions, QStringList{"Are you sure?"});
     if (!yes) {

@@ -26,9 +26,11 @@ public:
     }
     void BeginWaitCursor() override { ++m_nWaitDepth, ++m_nWaitCursors; }
     void EndWaitCursor() override { --m_nWaitDepth; }
+    // A pause returns at once; m_fnOnPause stands for what the real time would let happen.
     void Pause(int nMs) override {
         m_pauses.push_back(nMs);
         m_nWaitDepthAtPause = m_nWaitDepth;
+        if (m_fnOnPause) m_fnOnPause();
     }
     int ExecDialog(QDialog& dlg) override {
         ++m_nDialogs;
@@ -46,6 +48,7 @@ public:
     int m_nWaitCursors = 0;
     int m_nWaitDepthAtPause = -1;
     std::vector<int> m_pauses;
+    std::function<void()> m_fnOnPause;
     int m_nDialogs = 0;
     std::function<void(QDialog&)> m_fnOnDialog;
 
