@@ -1,7 +1,9 @@
 // The window over the in-process emulator: Connect to a complete display (the link
-// comes up on the first tick after the first status reply), and a stored status reply
-// to its field updated. Prints figures; asserts nothing.
-//   bench_ui_window [CONNECTS [REPLIES]]     (defaults 10 and 200)
+// comes up on the first tick after the first status reply); the device's ports
+// unplugged to the blanked display and plugged back to a complete display again (the
+// window's own port watch and reconnect); and a stored status reply to its field
+// updated. Prints figures; asserts nothing.
+//   bench_ui_window [CONNECTS [REPLIES]]     (defaults 10 and 200; CONNECTS/2 replugs)
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -48,31 +50,54 @@ int main(int argc, char** argv) {
     CLoopbackEmulator emulator(driver);
     emulator.Start();
 
-    std::vector<double> connects;
+    std::vector<double> connects, unplugs, replugs;
     {
         CUtilQZ81KTDlg w(&driver);  // its own 100 ms timer runs
         w.show();
         auto text = [&](int nId) { return FindControl<QLineEdit>(&w, nId)->text(); };
+        auto linkLamp = [&] { return FindControl<CBmpButton>(&w, IDC_LINK_LED)->State(); };
+        auto complete = [&] {
+            return w.Image().m_bLinkUp.load() && text(IDC_IDENTITY).startsWith("ver:") &&
+                   text(IDC_TIMECODE) != " -" && text(IDC_1394_FORMAT) != " -" &&
+                   FindControl<QAbstractButton>(&w, IDC_PRESET7)->text() != "7: -" &&
+                   linkLamp() == CUtilQZ81KTDlg::kLampLink;
+        };
         for (int i = 0; i < nConnects; ++i) {
             QElapsedTimer t;
             t.start();
             QTest::mouseClick(FindControl(&w, IDOK), Qt::LeftButton);
-            bool bDone = SpinUntil([&] {
-                return w.Image().m_bLinkUp.load() && text(IDC_IDENTITY).startsWith("ver:") &&
-                       text(IDC_TIMECODE) != " -" && text(IDC_1394_FORMAT) != " -" &&
-                       FindControl<QAbstractButton>(&w, IDC_PRESET7)->text() != "7: -" &&
-                       FindControl<CBmpButton>(&w, IDC_LINK_LED)->State() == CUtilQZ81KTDlg::kLampLink;
-            });
-            if (!bDone) {
+            if (!SpinUntil(complete)) {
                 std::printf("Connect did not complete the display\n");
                 return 1;
             }
             connects.push_back(t.nsecsElapsed() / 1e6);
         }
+        for (int i = 0; i < std::max(1, nConnects / 2); ++i) {
+            QElapsedTimer t;
+            t.start();
+            driver.SetPresent(emulator.Port(), false);
+            if (!SpinUntil([&] { return text(IDC_TIMECODE) == " -" && linkLamp() == 0; })) {
+                std::printf("the unplugged device was not shown\n");
+                return 1;
+            }
+            unplugs.push_back(t.nsecsElapsed() / 1e6);
+            t.start();
+            driver.SetPresent(emulator.Port(), true);
+            if (!SpinUntil(complete)) {
+                std::printf("the device that came back was not shown whole\n");
+                return 1;
+            }
+            replugs.push_back(t.nsecsElapsed() / 1e6);
+        }
     }
     CStats c = Stats(connects);
     std::printf("Connect to complete display (%d runs, 100 ms timer): median %.1f ms, p90 %.1f ms, max %.1f ms "
                 "(goal <= one tick + 10 ms = 110 ms)\n", nConnects, c.median, c.p90, c.max);
+    CStats u = Stats(unplugs), b = Stats(replugs);
+    std::printf("ports unplugged -> display blanked (%zu runs): median %.1f ms, max %.1f ms (goal <= 1500 ms)\n",
+                unplugs.size(), u.median, u.max);
+    std::printf("ports back -> complete display (%zu runs): median %.1f ms, max %.1f ms (goal <= 1500 ms)\n",
+                replugs.size(), b.median, b.max);
 
     std::vector<double> replies;
     {
