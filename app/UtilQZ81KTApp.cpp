@@ -3,6 +3,7 @@
 #include "app/AboutDlg.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/CompositeMidiDriver.h"
+#include "midi/platform/JackPortEvents.h"
 #include "midi/platform/LoopbackDriver.h"
 #include "ui/main/UiServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
@@ -55,6 +56,7 @@ CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options) : m_options(options) {
     CUtilQZ81KTDlg::COptions window;
     window.m_bServiceMode = options.m_bServiceMode;
     m_pWindow = std::make_unique<CUtilQZ81KTDlg>(pDriver, window);
+    FollowJackPortEvents(m_pWindow->PortWatch(), *m_pRtMidi);
     QObject::connect(m_pWindow.get(), &CUtilQZ81KTDlg::AboutRequested, m_pWindow.get(),
                      [this](const QString& strText) {
                          CAboutDlg about(strText, m_pWindow.get());

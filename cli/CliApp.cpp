@@ -19,6 +19,7 @@
 #include "midi/PortWatch.h"
 #include "midi/PortSelection.h"
 #include "midi/platform/CompositeMidiDriver.h"
+#include "midi/platform/JackPortEvents.h"
 #include "midi/platform/LoopbackDriver.h"
 #include "midi/platform/RtMidiDriver.h"
 #include "protocol/DeviceFrames.h"
@@ -323,6 +324,7 @@ private:
         std::unique_ptr<CPortWatch> pWatch;
         if (m_options.m_bReconnect) {
             pWatch = std::make_unique<CPortWatch>(m_pDriver);
+            if (m_pRtMidi) FollowJackPortEvents(*pWatch, *m_pRtMidi);
             pWatch->Start();
         }
         uint32_t nPortGeneration = 0;

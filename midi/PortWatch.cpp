@@ -5,7 +5,26 @@
 CPortWatch::CPortWatch(CMidiDriver* pDriver, uint32_t nIntervalMs)
     : m_pDriver(pDriver ? pDriver : &DefaultMidiDriver()), m_nIntervalMs(nIntervalMs ? nIntervalMs : 1) {}
 
-CPortWatch::~CPortWatch() { Stop(); }
+CPortWatch::~CPortWatch() {
+    Stop();
+    SetChangeSource(nullptr);  // no notice may reach the events once they are gone
+}
+
+void CPortWatch::SetChangeSource(std::unique_ptr<CPortChangeSource> pSource) {
+    std::unique_ptr<CPortChangeSource> pOld;
+    {
+        std::lock_guard<std::mutex> lock(m_sourceMutex);
+        pOld = std::move(m_pSource);
+        m_pSource = std::move(pSource);
+    }
+    pOld.reset();  // outside the lock: closing a source may wait for its last notice
+    m_changed.Set();  // the worker picks its new interval
+}
+
+bool CPortWatch::HasLiveSource() const {
+    std::lock_guard<std::mutex> lock(m_sourceMutex);
+    return m_pSource && m_pSource->IsAlive();
+}
 
 void CPortWatch::Start() {
     if (m_thread.joinable()) return;
@@ -20,9 +39,14 @@ void CPortWatch::Stop() {
 }
 
 void CPortWatch::WorkerMain() {
-    do {
+    CheckNow();
+    for (;;) {
+        const uint32_t nWaitMs = HasLiveSource() ? kFallbackIntervalMs : m_nIntervalMs;
+        const int nWoken = CEvent::WaitAny(m_stop, m_changed, nWaitMs);
+        if (nWoken == 0) return;
+        if (nWoken == 1 && m_stop.Wait(kSettleMs)) return;
         CheckNow();
-    } while (!m_stop.Wait(m_nIntervalMs));
+    }
 }
 
 bool CPortWatch::CheckNow() {

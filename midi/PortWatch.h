@@ -15,9 +15,22 @@
 #include "midi/platform/Event.h"
 #include "midi/platform/MidiDriver.h"
 
+// Something that tells the watch when the lists may have changed (JACK's port
+// registrations), so that it lists then rather than on a short interval.
+class CPortChangeSource {
+public:
+    virtual ~CPortChangeSource() = default;
+    // False once it can tell no more (its server went away): the interval takes over.
+    virtual bool IsAlive() const = 0;
+};
+
 class CPortWatch {
 public:
     static constexpr uint32_t kDefaultIntervalMs = 500;  // a change shows within 1 s with a 100 ms reader
+    // With a live change source the lists are still read this often, in case a notice is missed.
+    static constexpr uint32_t kFallbackIntervalMs = 5000;
+    // A program registers its ports one by one: the listing waits for the rest.
+    static constexpr uint32_t kSettleMs = 50;
 
     explicit CPortWatch(CMidiDriver* pDriver = nullptr, uint32_t nIntervalMs = kDefaultIntervalMs);
     ~CPortWatch();
@@ -38,8 +51,14 @@ public:
     std::vector<std::string> Outputs() const;
     uint64_t Listings() const { return m_nListings.load(std::memory_order_relaxed); }
 
+    // Takes a change source (any time, from any thread); it calls NotifyChange.
+    void SetChangeSource(std::unique_ptr<CPortChangeSource> pSource);
+    // The lists may have changed: the worker lists after kSettleMs. Any thread.
+    void NotifyChange() { m_changed.Set(); }
+
 private:
     void WorkerMain();
+    bool HasLiveSource() const;
 
     CMidiDriver* m_pDriver;
     uint32_t m_nIntervalMs;
@@ -50,5 +69,8 @@ private:
     std::atomic<uint32_t> m_nGeneration{0};
     std::atomic<uint64_t> m_nListings{0};
     CEvent m_stop{true, false};
+    CEvent m_changed{false, false, m_stop};
+    mutable std::mutex m_sourceMutex;
+    std::unique_ptr<CPortChangeSource> m_pSource;
     std::thread m_thread;
 };

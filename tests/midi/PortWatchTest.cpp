@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "midi/PortWatch.h"
@@ -47,6 +49,42 @@ TEST(PortWatch, WorkerNoticesAPortWithinItsInterval) {
     EXPECT_EQ(watch.Inputs(), Names{"QZ-81KT Emulator"});
     watch.Stop();
     EXPECT_FALSE(watch.IsRunning());
+}
+
+// A notice makes the worker list at once, although its interval is a minute; once the
+// source is dead, the interval takes over again.
+TEST(PortWatch, ANoticeFromALiveSourceListsAtOnceAndADeadSourceGivesBackTheInterval) {
+    struct CFakeSource : CPortChangeSource {
+        std::atomic<bool>* pAlive;
+        bool IsAlive() const override { return pAlive->load(); }
+    };
+    std::atomic<bool> bAlive{true};
+    CLoopbackDriver driver;
+    CPortWatch watch(&driver, 60000);
+    auto pSource = std::make_unique<CFakeSource>();
+    pSource->pAlive = &bAlive;
+    watch.SetChangeSource(std::move(pSource));
+    watch.Start();
+    auto waitListings = [&](uint64_t n) {
+        for (int i = 0; i < 400 && watch.Listings() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return watch.Listings() >= n;
+    };
+    ASSERT_TRUE(waitListings(1));
+    driver.AddPortPair("QZ-81KT Emulator", nullptr);
+    watch.NotifyChange();
+    ASSERT_TRUE(waitListings(2));
+    EXPECT_EQ(watch.Inputs(), Names{"QZ-81KT Emulator"});
+    EXPECT_EQ(watch.Generation(), 2u);
+    watch.Stop();
+
+    CPortWatch polled(&driver, 20);
+    auto pDead = std::make_unique<CFakeSource>();
+    pDead->pAlive = &bAlive;
+    bAlive = false;
+    polled.SetChangeSource(std::move(pDead));
+    polled.Start();
+    for (int i = 0; i < 400 && polled.Listings() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_GE(polled.Listings(), 3u);  // without notices it lists on its 20 ms interval
 }
 
 }  // namespace

@@ -67,6 +67,9 @@ public:
     void UpdatePresetLine(int nPreset) override;
     void UpdateControlEnable() override;
 
+    // The watch behind the port lists, for whoever can give it a change source.
+    CPortWatch& PortWatch() { return m_portWatch; }
+
     // The service dialog's "Go": fixed update mode frame, link dropped, display blanked.
     void EnterUpdateMode();
     void ClearPresetLines();
