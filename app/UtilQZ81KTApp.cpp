@@ -2,6 +2,7 @@
 
 #include "app/AboutDlg.h"
 #include "emulator/LoopbackEmulator.h"
+#include "midi/MidiApi.h"
 #include "midi/platform/CompositeMidiDriver.h"
 #include "midi/platform/JackPortEvents.h"
 #include "midi/platform/LoopbackDriver.h"
@@ -20,11 +21,7 @@ bool CUtilQZ81KTApp::ParseArguments(QStringList args, COptions& options, QString
             options.m_bEmulate = true;
         } else if (a == QLatin1String("--api")) {
             QString v = i + 1 < args.size() ? args[++i] : QString();
-            if (v == QLatin1String("alsa"))
-                options.m_eApi = CRtMidiDriver::EApi::Alsa;
-            else if (v == QLatin1String("jack"))
-                options.m_eApi = CRtMidiDriver::EApi::Jack;
-            else {
+            if (!ParseMidiApi(v.toStdString(), options.m_eApi)) {
                 strError = QStringLiteral("--api takes alsa or jack");
                 return false;
             }

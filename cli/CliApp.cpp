@@ -15,6 +15,7 @@
 #include "cli/JsonReport.h"
 #include "cli/MonitorCommand.h"
 #include "emulator/LoopbackEmulator.h"
+#include "midi/MidiApi.h"
 #include "midi/MidiDevList.h"
 #include "midi/PortWatch.h"
 #include "midi/PortSelection.h"
@@ -150,9 +151,7 @@ private:
         CMidiDriver* pReal = pInjected;
         if (!pReal) {
             CRtMidiDriver::COptions o;
-            o.m_eApi = m_options.m_strApi == "alsa"   ? CRtMidiDriver::EApi::Alsa
-                       : m_options.m_strApi == "jack" ? CRtMidiDriver::EApi::Jack
-                                                      : CRtMidiDriver::EApi::Auto;
+            ParseMidiApi(m_options.m_strApi, o.m_eApi);  // left Auto when empty
             o.m_strClientName = "qz81kt-cli";
             m_pRtMidi = std::make_unique<CRtMidiDriver>(o);
             if (m_pRtMidi->IsAvailable()) {

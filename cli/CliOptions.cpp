@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "cli/MonitorCommand.h"
+#include "midi/MidiApi.h"
 
 using E = CCliOptions::ECommand;
 
@@ -198,7 +199,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
         if (name == "--in") options.m_strIn = v;
         else if (name == "--out") options.m_strOut = v;
         else if (name == "--api") {
-            if (v != "alsa" && v != "jack") {
+            EMidiApi eApi;
+            if (!ParseMidiApi(v, eApi)) {
                 strError = "--api must be alsa or jack";
                 return false;
             }

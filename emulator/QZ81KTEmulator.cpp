@@ -4,6 +4,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "midi/MidiMessageLength.h"
 #include "protocol/DeviceFrames.h"
 
 namespace {
@@ -15,13 +16,6 @@ constexpr uint32_t kIdleWaitMs = 20;  // fault switches changed while idle take 
 constexpr uint8_t kXGSystemOn[] = {0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
 constexpr uint8_t kGMSystemOn[] = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
 
-// Length of a short message by its status byte (data bytes alone count as one).
-size_t ShortLength(uint8_t byStatus) {
-    if (byStatus < 0x80) return 1;
-    if (byStatus < 0xC0 || (byStatus >= 0xE0 && byStatus < 0xF0) || byStatus == 0xF2) return 3;
-    if (byStatus < 0xE0 || byStatus == 0xF1 || byStatus == 0xF3) return 2;
-    return 1;
-}
 
 }  // namespace
 
@@ -201,21 +195,18 @@ void CQZ81KTEmulator::Receive(const uint8_t* pData, size_t nLength) {
 void CQZ81KTEmulator::ReceiveShort(uint32_t dwMsg) {
     const uint8_t bytes[3] = {static_cast<uint8_t>(dwMsg), static_cast<uint8_t>(dwMsg >> 8),
                               static_cast<uint8_t>(dwMsg >> 16)};
-    PushInbox(bytes, ShortLength(bytes[0]));
+    // A byte that starts no short message goes in alone, for the framer to judge.
+    PushInbox(bytes, std::max<size_t>(MidiMessageLength(bytes[0]), 1));
 }
 
 void CQZ81KTEmulator::PushInbox(const uint8_t* pData, size_t nLength) {
     {
         std::lock_guard<std::mutex> lock(m_inboxMutex);
-        if (nLength > kInboxBytes - m_nInCount) {
+        if (nLength > m_inbox.Free()) {  // whole messages only
             m_nInboxDrops.fetch_add(1, std::memory_order_acq_rel);
             return;
         }
-        size_t nTail = (m_nInHead + m_nInCount) % kInboxBytes;
-        size_t nFirst = std::min(nLength, kInboxBytes - nTail);
-        std::memcpy(m_inbox + nTail, pData, nFirst);
-        std::memcpy(m_inbox, pData + nFirst, nLength - nFirst);
-        m_nInCount += nLength;
+        m_inbox.Write(pData, nLength);
     }
     m_wake.Set();
 }
@@ -225,10 +216,10 @@ void CQZ81KTEmulator::DrainInbox() {
         size_t n;
         {
             std::lock_guard<std::mutex> lock(m_inboxMutex);
-            n = std::min({m_nInCount, sizeof(m_chunk), kInboxBytes - m_nInHead});
-            std::memcpy(m_chunk, m_inbox + m_nInHead, n);
-            m_nInHead = (m_nInHead + n) % kInboxBytes;
-            m_nInCount -= n;
+            const uint8_t* p;
+            n = std::min(m_inbox.Peek(p), sizeof(m_chunk));
+            std::memcpy(m_chunk, p, n);
+            m_inbox.Consume(n);
         }
         if (n == 0) return;
         const uint32_t nGen = m_nPowerGen.load(std::memory_order_acquire);

@@ -16,6 +16,7 @@
 #include "emulator/EmulatorFaults.h"
 #include "emulator/EmulatorOutput.h"
 #include "emulator/EmulatorState.h"
+#include "midi/FixedRing.h"
 #include "midi/platform/Event.h"
 
 // A snapshot of the emulator's counters.
@@ -145,10 +146,9 @@ private:
     std::atomic<uint32_t> m_nRebootMs{kDefaultRebootMs};
     std::atomic<uint32_t> m_nPowerGen{0};  // bumped by every power change: the framer starts afresh
 
-    // Inbox: a byte ring filled by Receive, emptied by the worker.
+    // Inbox: a byte ring filled by Receive (from any thread, hence the lock), emptied by the worker.
     std::mutex m_inboxMutex;
-    uint8_t m_inbox[kInboxBytes] = {};
-    size_t m_nInHead = 0, m_nInCount = 0;
+    CFixedRing<uint8_t, kInboxBytes> m_inbox;
 
     CEvent m_stop{true, false};
     CEvent m_wake{false, false, m_stop};

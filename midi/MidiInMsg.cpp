@@ -3,12 +3,12 @@
 #include <chrono>
 #include <cstring>
 
+#include "midi/MidiMessageLength.h"
+
 namespace {
 
-// Total length (status byte included) of a channel message, by status bits 4-6.
-constexpr int32_t kChannelLen[8] = {3, 3, 3, 3, 2, 2, 3, 0};
-
-constexpr int32_t ChannelLen(uint8_t byStatus) { return kChannelLen[(byStatus >> 4) & 7]; }
+// Total length (status byte included) of a message by its status byte.
+constexpr int32_t MessageLen(uint8_t byStatus) { return static_cast<int32_t>(MidiMessageLength(byStatus)); }
 
 // First byte in [p, pEnd) with its top bit set (a status byte), or pEnd. Eight bytes
 // at a time: System Exclusive data are long runs of 7-bit bytes.
@@ -132,14 +132,12 @@ void CMidiInMsg::LongSystemStatus(uint8_t b) {
         OpenMessage(b, 0xF0, -1);
         break;
     case 0xF1:
-    case 0xF3:
-        OpenMessage(b, b, 2);
-        break;
     case 0xF2:
-        OpenMessage(b, b, 3);
+    case 0xF3:
+        OpenMessage(b, b, MessageLen(b));
         break;
     case 0xF6:
-        OpenMessage(b, b, 1);
+        OpenMessage(b, b, MessageLen(b));
         CompleteMessage();
         break;
     default:  // 0xF4, 0xF5: undefined, dropped with whatever was in progress
@@ -171,7 +169,7 @@ void CMidiInMsg::OnLongData(const uint8_t* pData, uint32_t nBytes) {
                 AppendData(b);
             } else if (m_nRunning != 0) {
                 const auto byRunning = static_cast<uint8_t>(m_nRunning);
-                OpenMessage(byRunning, byRunning & 0xF0, ChannelLen(byRunning));
+                OpenMessage(byRunning, byRunning & 0xF0, MessageLen(byRunning));
                 AppendData(b);
             }
         } else if (b >= 0xF8) {
@@ -182,7 +180,7 @@ void CMidiInMsg::OnLongData(const uint8_t* pData, uint32_t nBytes) {
         } else if (b >= 0xF0) {
             LongSystemStatus(b);
         } else {
-            OpenMessage(b, b & 0xF0, ChannelLen(b));
+            OpenMessage(b, b & 0xF0, MessageLen(b));
         }
     }
 }
@@ -210,20 +208,17 @@ void CMidiInMsg::OnData(const uint32_t* pdwMsg) {
             DropMessage();
             return;
         case 0xF6:
-            OpenMessage(b, b, 1);
+            OpenMessage(b, b, MessageLen(b));
             CompleteMessage();
             return;
         case 0xF1:
+        case 0xF2:
         case 0xF3:
             m_nRunning = 0;
-            OpenMessage(b, b, 2);
-            break;
-        case 0xF2:
-            m_nRunning = 0;
-            OpenMessage(b, b, 3);
+            OpenMessage(b, b, MessageLen(b));
             break;
         default:
-            OpenMessage(b, b & 0xF0, ChannelLen(b));
+            OpenMessage(b, b & 0xF0, MessageLen(b));
             break;
         }
     }

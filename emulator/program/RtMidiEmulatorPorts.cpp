@@ -7,18 +7,13 @@
 #include <cstring>
 
 #include "emulator/QZ81KTEmulator.h"
+#include "midi/MidiMessageLength.h"
 
 namespace {
 // Keeps RtMidi's complaints off stderr and remembers the last real error.
 void RecordError(RtMidiError::Type eType, const std::string& strText, void* pUser) {
     if (eType == RtMidiError::WARNING || eType == RtMidiError::DEBUG_WARNING || !pUser) return;
     *static_cast<std::string*>(pUser) = strText;
-}
-
-int ShortLength(uint8_t status) {
-    if (status >= 0xF8 || status == 0xF6) return 1;
-    if (status == 0xF1 || status == 0xF3 || (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0) return 2;
-    return 3;
 }
 }  // namespace
 
@@ -30,11 +25,7 @@ bool CRtMidiEmulatorPorts::Open(EApi eApi, const std::string& strClientName, CQZ
                                 std::string& strWhy) {
     Close();
     m_pEmulator = &emulator;
-    if (eApi == EApi::Auto) {
-        const char* env = std::getenv("QZ81KT_MIDI_API");
-        eApi = env && std::strcmp(env, "jack") == 0 ? EApi::Jack : env && std::strcmp(env, "alsa") == 0 ? EApi::Alsa
-                                                                                                        : EApi::Auto;
-    }
+    if (eApi == EApi::Auto) eApi = MidiApiFromEnvironment();
     // ALSA first unless told otherwise; JACK when ALSA cannot start.
     const RtMidi::Api order[] = {eApi == EApi::Jack ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA,
                                  eApi == EApi::Auto ? RtMidi::UNIX_JACK : RtMidi::UNSPECIFIED};
@@ -110,7 +101,9 @@ bool CRtMidiEmulatorPorts::SendShort(uint32_t dwMsg) {
     if (!m_pOut) return false;
     uint8_t b[3] = {static_cast<uint8_t>(dwMsg), static_cast<uint8_t>(dwMsg >> 8), static_cast<uint8_t>(dwMsg >> 16)};
     try {
-        m_pOut->sendMessage(b, static_cast<size_t>(ShortLength(b[0])));
+        // A word without a short message's status goes out whole, as three bytes.
+        const uint32_t nLength = MidiMessageLength(b[0]);
+        m_pOut->sendMessage(b, nLength != 0 ? nLength : 3);
         return true;
     } catch (const RtMidiError&) {
         return false;

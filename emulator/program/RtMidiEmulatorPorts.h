@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "emulator/EmulatorOutput.h"
+#include "midi/MidiApi.h"
 
 class RtMidiIn;
 class RtMidiOut;
@@ -15,7 +16,7 @@ class CQZ81KTEmulator;
 
 class CRtMidiEmulatorPorts : public CEmulatorOutput {
 public:
-    enum class EApi { Auto, Alsa, Jack };
+    using EApi = EMidiApi;
 
     CRtMidiEmulatorPorts();
     ~CRtMidiEmulatorPorts() override;

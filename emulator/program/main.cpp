@@ -12,6 +12,7 @@
 #include "emulator/QZ81KTEmulator.h"
 #include "emulator/program/JackMessages.h"
 #include "emulator/program/RtMidiEmulatorPorts.h"
+#include "midi/MidiApi.h"
 
 namespace {
 
@@ -70,8 +71,7 @@ int main(int argc, char** argv) {
             ++i;
             return n;
         };
-        if (a == "--api" && v && (std::strcmp(v, "alsa") == 0 || std::strcmp(v, "jack") == 0)) {
-            eApi = std::strcmp(v, "jack") == 0 ? CRtMidiEmulatorPorts::EApi::Jack : CRtMidiEmulatorPorts::EApi::Alsa;
+        if (a == "--api" && v && ParseMidiApi(v, eApi)) {
             ++i;
         } else if (a == "--name" && v) {
             strName = v;

@@ -4,42 +4,15 @@
 #include <pthread.h>
 #include <sched.h>
 
-#include <RtMidi.h>
-
 #include <array>
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <cstring>
 #include <iostream>
-#include <thread>
+
+#include "midi/MidiApi.h"
+#include "midi/MidiMessageLength.h"
+#include "midi/platform/RtMidiPort.h"
 
 namespace {
-
-constexpr const char* kInPortName = "in";
-constexpr const char* kOutPortName = "out";
-
-// Bytes of a short message by its status byte; 0 for bytes that cannot start one.
-uint32_t ShortLength(uint8_t byStatus) {
-    if (byStatus < 0x80) return 0;
-    if (byStatus < 0xC0 || (byStatus >= 0xE0 && byStatus < 0xF0)) return 3;
-    if (byStatus < 0xE0) return 2;
-    switch (byStatus) {
-        case 0xF1:
-        case 0xF3: return 2;
-        case 0xF2: return 3;
-        case 0xF6:
-        case 0xF8:
-        case 0xF9:
-        case 0xFA:
-        case 0xFB:
-        case 0xFC:
-        case 0xFD:
-        case 0xFE:
-        case 0xFF: return 1;
-        default: return 0;  // F0, F7 and the undefined F4, F5
-    }
-}
 
 // Ports that stopped answering are parked here for the rest of the process: their
 // RtMidi object may be stuck inside a call and must be neither destroyed nor used.
@@ -71,7 +44,13 @@ void QuietLibraries() {
 }
 
 // RtMidi prints to std::cerr while it is constructed, before an error callback can
-// be installed. Constructions are rare, so std::cerr is muted around them.
+// be installed (afterwards it reports only through that callback). There is no other
+// way to keep it quiet, so std::cerr is muted around each construction, by the thread
+// that asked for it and waits for it, for one bounded call. That is harmless: the
+// mutex serialises the mutes, our own diagnostics go through stdio (which std::cerr's
+// buffer does not carry), and the command line, the one user of std::cerr, writes it
+// only from the thread that is waiting here. A construction that hangs cannot leave
+// std::cerr muted or the mutex held beyond the call timeout.
 class CMuteCerr {
 public:
     explicit CMuteCerr(bool bMute) : m_bMute(bMute) {
@@ -100,493 +79,7 @@ private:
     std::streambuf* m_pOld = nullptr;
 };
 
-// A fixed ring: nothing is allocated per message.
-template <typename T, size_t N>
-struct CFixedRing {
-    std::array<T, N> m_items{};
-    size_t m_nHead = 0, m_nCount = 0;
-    bool Push(const T& v) {
-        if (m_nCount == N) return false;
-        m_items[(m_nHead + m_nCount) % N] = v;
-        ++m_nCount;
-        return true;
-    }
-    bool Pop(T& v) {
-        if (m_nCount == 0) return false;
-        v = m_items[m_nHead];
-        m_nHead = (m_nHead + 1) % N;
-        --m_nCount;
-        return true;
-    }
-    bool Full() const { return m_nCount == N; }
-};
-
-void MarkDone(MIDIHDR* pHdr) {
-    pHdr->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
-    pHdr->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------------
-// Port: one RtMidi object, used only on its own worker thread (besides RtMidi's
-// input callback). Callers post one command at a time and wait a bounded time.
-
-struct CRtMidiDriver::Port {
-    enum class ECmd { None, Create, List, Open, Close, Destroy };
-    struct OutEntry {
-        MIDIHDR* m_pHdr = nullptr;  // long message, or null for the short message below
-        uint32_t m_dwMsg = 0;
-    };
-
-    Port(EKind eKind, int nApi, const COptions& options, std::shared_ptr<Counters> pCounters)
-        : m_eKind(eKind),
-          m_nApi(nApi),
-          // Listing clients own no ports and never show in a list; leaving them the
-          // plain name gives it to the clients whose ports do show.
-          m_strClientName(eKind == EKind::EnumIn || eKind == EKind::EnumOut ? options.m_strClientName + "-list"
-                                                                           : options.m_strClientName),
-          m_bQuiet(options.m_bQuiet),
-          m_pCounters(std::move(pCounters)) {}
-
-    bool IsInput() const { return m_eKind == EKind::In || m_eKind == EKind::EnumIn; }
-    HMIDIPORT Handle() { return reinterpret_cast<HMIDIPORT>(this); }
-
-    // ---- commands ----
-
-    // Runs a command on the worker; false when it did not finish within the timeout
-    // (the caller then abandons the port). Results are left in the members.
-    bool Call(ECmd eCmd, uint32_t nTimeoutMs) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (m_bAbandoned || m_bQuit) return false;
-        m_eCmd = eCmd;
-        uint64_t nTicket = ++m_nPosted;
-        m_cv.notify_all();
-        return m_cv.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] { return m_nDone >= nTicket; });
-    }
-
-    void Run() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        for (;;) {
-            m_cv.wait(lock, [&] { return m_bAbandoned || m_eCmd != ECmd::None || m_out.m_nCount > 0; });
-            if (m_bAbandoned) return;
-            if (m_eCmd != ECmd::None) {
-                ECmd eCmd = m_eCmd;
-                lock.unlock();
-                MMRESULT mmr = Execute(eCmd);
-                lock.lock();
-                if (m_bAbandoned) return;
-                m_mmrCmd = mmr;
-                m_eCmd = ECmd::None;
-                ++m_nDone;
-                m_cv.notify_all();
-                if (eCmd == ECmd::Destroy) {
-                    m_bQuit = true;
-                    return;
-                }
-                continue;
-            }
-            OutEntry entry;
-            m_out.Pop(entry);
-            // RtMidi gets our own copy: if the send hangs and the port is abandoned,
-            // the owner may free its buffer while RtMidi still holds on to the bytes.
-            uint32_t nBytes = Stage(entry);
-            m_bSending = true;
-            lock.unlock();
-            bool bSent = nBytes > 0 && Send(nBytes);
-            lock.lock();
-            m_bSending = false;
-            // Given up while stuck in the send: touch nothing, report nothing.
-            if (m_bAbandoned) return;
-            if (!bSent) m_pCounters->m_nFailedSends.fetch_add(1, std::memory_order_relaxed);
-            if (entry.m_pHdr) {
-                MidiCallback pfn = m_pfn;
-                void* pInstance = m_pInstance;
-                ++m_nCompleting;
-                lock.unlock();
-                MarkDone(entry.m_pHdr);
-                if (pfn) pfn(Handle(), MOM_DONE, pInstance, reinterpret_cast<uintptr_t>(entry.m_pHdr), 0);
-                lock.lock();
-                --m_nCompleting;
-            }
-            m_cv.notify_all();
-        }
-    }
-
-    // Worker thread only.
-    MMRESULT Execute(ECmd eCmd) {
-        try {
-            switch (eCmd) {
-                case ECmd::Create: return Create();
-                case ECmd::List: return List();
-                case ECmd::Open: return Open();
-                case ECmd::Close:
-                    if (m_pIn) m_pIn->closePort();
-                    if (m_pOut) m_pOut->closePort();
-                    return MMSYSERR_NOERROR;
-                case ECmd::Destroy:
-                    m_pIn.reset();
-                    m_pOut.reset();
-                    return MMSYSERR_NOERROR;
-                case ECmd::None: break;
-            }
-        } catch (const RtMidiError& e) {
-            NoteError(e.getType(), e.getMessage());
-        } catch (const std::exception& e) {
-            NoteError(RtMidiError::UNSPECIFIED, e.what());
-        } catch (...) {
-            NoteError(RtMidiError::UNSPECIFIED, "unknown exception");
-        }
-        return MMSYSERR_ERROR;
-    }
-
-    MMRESULT Create() {
-        auto api = static_cast<RtMidi::Api>(m_nApi);
-        CMuteCerr mute(m_bQuiet);
-        RtMidi* pMidi;
-        if (IsInput()) {
-            m_pIn = std::make_unique<RtMidiIn>(api, m_strClientName, 100);
-            pMidi = m_pIn.get();
-        } else {
-            m_pOut = std::make_unique<RtMidiOut>(api, m_strClientName);
-            pMidi = m_pOut.get();
-            if (m_eKind == EKind::Out) m_abySend.resize(kJackMaxMessage);
-        }
-        pMidi->setErrorCallback(&Port::OnRtError, this);
-        if (m_eKind == EKind::In) {
-            // SysEx is off by default; time code, clock and active sensing go to the
-            // parser as short messages like any other arrival.
-            m_pIn->ignoreTypes(false, false, false);
-            m_pIn->setCallback(&Port::OnRtMessage, this);
-        }
-        return MMSYSERR_NOERROR;
-    }
-
-    RtMidi& Midi() { return m_pIn ? static_cast<RtMidi&>(*m_pIn) : static_cast<RtMidi&>(*m_pOut); }
-
-    MMRESULT List() {
-        uint32_t nNoServer = m_nNoServer.load(std::memory_order_relaxed);
-        std::vector<std::string> astrNames;
-        std::vector<bool> abReadable;
-        if (m_pIn || m_pOut) {
-            RtMidi& midi = Midi();
-            unsigned n = midi.getPortCount();
-            for (unsigned i = 0; i < n; ++i) {
-                uint32_t nWarn = m_nWarnings.load(std::memory_order_relaxed);
-                std::string strName;
-                bool bOk = true;
-                try {
-                    strName = midi.getPortName(i);
-                } catch (...) {
-                    bOk = false;
-                }
-                // A port that went away between the count and the name reads as "".
-                bOk = bOk && !strName.empty() && nWarn == m_nWarnings.load(std::memory_order_relaxed);
-                astrNames.push_back(bOk ? strName : std::string());
-                abReadable.push_back(bOk);
-            }
-        }
-        bool bServer = m_nApi != RtMidi::UNIX_JACK || nNoServer == m_nNoServer.load(std::memory_order_relaxed);
-        m_pCounters->m_bServerSeen.store(bServer, std::memory_order_relaxed);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_list.m_astrNames = std::move(astrNames);
-        m_list.m_abReadable = std::move(abReadable);
-        return bServer ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
-    }
-
-    // Opens the port whose name is m_strTarget (or, when that is empty, index
-    // m_uTargetIndex). The index is looked up again right before opening, because JACK
-    // reuses list positions and RtMidi resolves the index to a name inside openPort.
-    MMRESULT Open() {
-        std::string strTarget;
-        uint32_t uIndex;
-        bool bVirtual;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            strTarget = m_strTarget;
-            uIndex = m_uTargetIndex;
-            bVirtual = m_bVirtual;
-        }
-        RtMidi& midi = Midi();
-        if (bVirtual) {
-            uint32_t nErr = m_nErrors.load(std::memory_order_relaxed);
-            midi.openVirtualPort(strTarget);
-            if (nErr == m_nErrors.load(std::memory_order_relaxed)) return MMSYSERR_NOERROR;
-            midi.closePort();
-            return MMSYSERR_ERROR;
-        }
-        unsigned n = midi.getPortCount();
-        if (!strTarget.empty()) {
-            uIndex = n;
-            for (unsigned i = 0; i < n; ++i) {
-                if (midi.getPortName(i) == strTarget) {
-                    uIndex = i;
-                    break;
-                }
-            }
-        } else {
-            strTarget = uIndex < n ? midi.getPortName(uIndex) : std::string();
-        }
-        if (uIndex >= n || strTarget.empty()) return MMSYSERR_BADDEVICEID;
-        uint32_t nErr = m_nErrors.load(std::memory_order_relaxed);
-        uint32_t nWarn = m_nWarnings.load(std::memory_order_relaxed);
-        midi.openPort(uIndex, IsInput() ? kInPortName : kOutPortName);
-        // JACK only warns when the port is gone and still reports the port open:
-        // check that nothing complained and that the name did not move meanwhile.
-        bool bOk = midi.isPortOpen() && nErr == m_nErrors.load(std::memory_order_relaxed) &&
-                   nWarn == m_nWarnings.load(std::memory_order_relaxed) && midi.getPortName(uIndex) == strTarget;
-        if (!bOk) {
-            midi.closePort();
-            return MMSYSERR_ERROR;
-        }
-        return MMSYSERR_NOERROR;
-    }
-
-    // Copies the message into m_abySend (grown only for an unusually long message).
-    uint32_t Stage(const OutEntry& entry) {
-        try {
-            if (entry.m_pHdr) {
-                uint32_t n = entry.m_pHdr->dwBufferLength;
-                if (m_abySend.size() < n) m_abySend.resize(n);
-                std::memcpy(m_abySend.data(), entry.m_pHdr->lpData, n);
-                return n;
-            }
-            uint32_t n = ShortLength(static_cast<uint8_t>(entry.m_dwMsg));
-            if (m_abySend.size() < 3) m_abySend.resize(3);
-            for (uint32_t i = 0; i < n; ++i) m_abySend[i] = static_cast<uint8_t>(entry.m_dwMsg >> (8 * i));
-            return n;
-        } catch (...) {
-            return 0;
-        }
-    }
-
-    bool Send(uint32_t nBytes) {
-        if (!m_pOut) return false;
-        uint32_t nErr = m_nErrors.load(std::memory_order_relaxed);
-        uint32_t nWarn = m_nWarnings.load(std::memory_order_relaxed);
-        try {
-            m_pOut->sendMessage(m_abySend.data(), nBytes);
-        } catch (...) {
-            return false;
-        }
-        return nErr == m_nErrors.load(std::memory_order_relaxed) && nWarn == m_nWarnings.load(std::memory_order_relaxed);
-    }
-
-    // ---- RtMidi callbacks ----
-
-    static void OnRtError(RtMidiError::Type eType, const std::string& strText, void* pUser) {
-        auto* p = static_cast<Port*>(pUser);
-        if (eType == RtMidiError::WARNING || eType == RtMidiError::DEBUG_WARNING) {
-            // RtMidi's only way of saying that no JACK server answered.
-            if (strText.find("server not running") != std::string::npos)
-                p->m_nNoServer.fetch_add(1, std::memory_order_relaxed);
-            p->m_nWarnings.fetch_add(1, std::memory_order_relaxed);
-        } else {
-            p->NoteError(eType, strText);
-        }
-    }
-
-    void NoteError(int /*eType*/, const std::string& strText) {
-        m_nErrors.fetch_add(1, std::memory_order_relaxed);
-        std::lock_guard<std::mutex> lock(m_errorMutex);
-        m_strLastError = strText;
-    }
-
-    static void OnRtMessage(double, std::vector<unsigned char>* pMessage, void* pUser) {
-        if (!pMessage) return;
-        try {
-            static_cast<Port*>(pUser)->Deliver(pMessage->data(), pMessage->size());
-        } catch (...) {
-            // A port callback that throws must not unwind into RtMidi's thread.
-        }
-    }
-
-    // ---- input delivery (RtMidi's thread) ----
-
-    void Deliver(const uint8_t* pData, size_t nLength) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (!m_bStarted || m_bAbandoned) return;
-            ++m_nDelivering;
-            m_pfnDeliver = m_pfn;
-            m_pDeliverInstance = m_pInstance;
-        }
-        size_t i = 0;
-        for (; i < nLength; ++i) {
-            if (!m_abStarted.load(std::memory_order_acquire)) break;
-            Feed(pData[i]);
-        }
-        if (i < nLength) {
-            m_pCounters->m_nLostBytes.fetch_add(nLength - i, std::memory_order_relaxed);
-            m_bDiscard = m_bSysEx;
-        }
-        ReturnFill();  // the partly filled buffer goes back at the end of each arrival
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            --m_nDelivering;
-        }
-        m_cv.notify_all();
-    }
-
-    // Frames by bytes, not by RtMidi's message boundaries: an unterminated SysEx and
-    // the message after it can arrive together.
-    void Feed(uint8_t by) {
-        if (by >= 0xF8) {  // real time: may appear anywhere, even inside a SysEx
-            EmitShort(by);
-            return;
-        }
-        if (by == 0xF0) {
-            if (m_bSysEx) EndSysEx();
-            m_bSysEx = true;
-            m_bDiscard = false;
-            m_byRunning = 0;
-            m_nShort = 0;
-            AppendLong(by);
-            return;
-        }
-        if (by == 0xF7) {
-            if (m_bSysEx) {
-                AppendLong(by);
-                EndSysEx();
-            }
-            return;
-        }
-        if (by >= 0x80) {
-            if (m_bSysEx) EndSysEx();
-            m_nShortNeed = ShortLength(by);
-            m_byRunning = by < 0xF0 ? by : 0;
-            m_nShort = 0;
-            if (m_nShortNeed == 0) return;  // undefined status
-            m_abyShort[m_nShort++] = by;
-            if (m_nShort == m_nShortNeed) FlushShort();
-            return;
-        }
-        // Data byte.
-        if (m_bSysEx) {
-            AppendLong(by);
-            return;
-        }
-        if (m_nShort == 0) {
-            if (!m_byRunning) return;  // stray data byte
-            m_nShortNeed = ShortLength(m_byRunning);
-            m_abyShort[m_nShort++] = m_byRunning;
-        }
-        m_abyShort[m_nShort++] = by;
-        if (m_nShort == m_nShortNeed) FlushShort();
-    }
-
-    void FlushShort() {
-        uint32_t dw = m_abyShort[0];
-        if (m_nShort > 1) dw |= uint32_t(m_abyShort[1]) << 8;
-        if (m_nShort > 2) dw |= uint32_t(m_abyShort[2]) << 16;
-        m_nShort = 0;
-        EmitShort(dw);
-    }
-
-    void EmitShort(uint32_t dw) {
-        if (m_pfnDeliver) m_pfnDeliver(Handle(), MIM_DATA, m_pDeliverInstance, dw, 0);
-    }
-
-    void AppendLong(uint8_t by) {
-        if (m_bDiscard) {
-            m_pCounters->m_nLostBytes.fetch_add(1, std::memory_order_relaxed);
-            return;
-        }
-        if (!m_pFill) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_in.Pop(m_pFill);
-        }
-        if (!m_pFill) {
-            // No buffer queued: the rest of this SysEx is lost, never spliced later.
-            m_bDiscard = true;
-            m_pCounters->m_nLostMessages.fetch_add(1, std::memory_order_relaxed);
-            m_pCounters->m_nLostBytes.fetch_add(1, std::memory_order_relaxed);
-            return;
-        }
-        m_pFill->lpData[m_pFill->dwBytesRecorded++] = by;
-        if (m_pFill->dwBytesRecorded >= m_pFill->dwBufferLength) ReturnFill();
-    }
-
-    void EndSysEx() {
-        ReturnFill();
-        m_bSysEx = false;
-        m_bDiscard = false;
-    }
-
-    // A buffer once taken from the queue always goes back through the callback, even
-    // when the port is being stopped (InStop waits for this delivery to end).
-    void ReturnFill() {
-        MIDIHDR* p = m_pFill;
-        if (!p) return;
-        m_pFill = nullptr;
-        MarkDone(p);
-        if (m_pfnDeliver) m_pfnDeliver(Handle(), MIM_LONGDATA, m_pDeliverInstance, reinterpret_cast<uintptr_t>(p), 0);
-    }
-
-    void ResetFramer() {
-        m_bSysEx = m_bDiscard = false;
-        m_byRunning = 0;
-        m_nShort = m_nShortNeed = 0;
-        m_pFill = nullptr;
-    }
-
-    // ---- state ----
-    const EKind m_eKind;
-    const int m_nApi;
-    const std::string m_strClientName;
-    const bool m_bQuiet;
-    const std::shared_ptr<Counters> m_pCounters;
-
-    std::mutex m_mutex;  // guards everything down to the framer
-    std::condition_variable m_cv;
-    std::thread m_worker;
-    ECmd m_eCmd = ECmd::None;
-    uint64_t m_nPosted = 0, m_nDone = 0;
-    MMRESULT m_mmrCmd = MMSYSERR_NOERROR;
-    bool m_bQuit = false;       // the worker has ended after Destroy
-    bool m_bAbandoned = false;  // given up: nothing may use this port again
-    bool m_bInUse = false;      // handed out by an open (guarded by the driver's list mutex)
-    std::string m_strTarget;    // Open: port name to connect to, or to publish
-    bool m_bVirtual = false;
-    uint32_t m_uTargetIndex = 0;
-    Snapshot m_list;            // List: result
-
-    // Both directions.
-    bool m_bOpen = false;
-    MidiCallback m_pfn = nullptr;
-    void* m_pInstance = nullptr;
-
-    // Input.
-    bool m_bStarted = false;
-    std::atomic<bool> m_abStarted{false};  // the same, read per byte without the lock
-    int m_nDelivering = 0;
-    CFixedRing<MIDIHDR*, kMaxQueuedIn> m_in;
-
-    // Output.
-    bool m_bClosing = false;
-    bool m_bSending = false;
-    int m_nCompleting = 0;
-    CFixedRing<OutEntry, kMaxQueuedOut> m_out;
-    std::vector<uint8_t> m_abySend;  // the message being sent (worker only)
-
-    // Framer: touched only by the delivering thread, and by InStart while none runs.
-    MidiCallback m_pfnDeliver = nullptr;
-    void* m_pDeliverInstance = nullptr;
-    MIDIHDR* m_pFill = nullptr;
-    bool m_bSysEx = false, m_bDiscard = false;
-    uint8_t m_byRunning = 0;
-    uint8_t m_abyShort[3] = {};
-    uint32_t m_nShort = 0, m_nShortNeed = 0;
-
-    // RtMidi's reports.
-    std::atomic<uint32_t> m_nErrors{0}, m_nWarnings{0}, m_nNoServer{0};
-    std::mutex m_errorMutex;
-    std::string m_strLastError;
-
-    // Destroyed first: RtMidi's threads stop before the state they call into goes.
-    std::unique_ptr<RtMidiIn> m_pIn;
-    std::unique_ptr<RtMidiOut> m_pOut;
-};
 
 // ---------------------------------------------------------------------------------
 
@@ -598,7 +91,7 @@ CRtMidiDriver::CRtMidiDriver(EApi eApi, const std::string& strClientName)
 CRtMidiDriver::CRtMidiDriver(const COptions& options)
     : m_options(options), m_pCounters(std::make_shared<Counters>()) {
     if (m_options.m_bQuiet) QuietLibraries();
-    EApi eApi = m_options.m_eApi == EApi::Auto ? ApiFromEnvironment() : m_options.m_eApi;
+    EApi eApi = m_options.m_eApi == EApi::Auto ? MidiApiFromEnvironment() : m_options.m_eApi;
     StartBackend(eApi);
 }
 
@@ -631,15 +124,7 @@ CRtMidiDriver::~CRtMidiDriver() {
     if (m_pEnumOut) DestroyPort(m_pEnumOut);
 }
 
-CRtMidiDriver::EApi CRtMidiDriver::ApiFromEnvironment() {
-    const char* psz = std::getenv("QZ81KT_MIDI_API");
-    if (!psz) return EApi::Auto;
-    std::string str(psz);
-    for (auto& c : str) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (str == "alsa") return EApi::Alsa;
-    if (str == "jack") return EApi::Jack;
-    return EApi::Auto;
-}
+CRtMidiDriver::EApi CRtMidiDriver::ApiFromEnvironment() { return MidiApiFromEnvironment(); }
 
 void CRtMidiDriver::StartBackend(EApi eApi) {
     std::string strWhy;
@@ -679,7 +164,12 @@ std::shared_ptr<CRtMidiDriver::Port> CRtMidiDriver::CreatePort(EKind eKind, std:
         strWhy = e.what();
         return nullptr;
     }
-    if (!p->Call(Port::ECmd::Create, m_options.m_nCallTimeoutMs)) {
+    bool bAnswered;
+    {
+        CMuteCerr mute(m_options.m_bQuiet);
+        bAnswered = p->Call(Port::ECmd::Create, m_options.m_nCallTimeoutMs);
+    }
+    if (!bAnswered) {
         strWhy = "no answer";
         Abandon(p);
         return nullptr;
@@ -714,10 +204,10 @@ void CRtMidiDriver::Abandon(const std::shared_ptr<Port>& p) {
         p->m_bAbandoned = true;
         p->m_bOpen = false;
         p->m_bStarted = false;
-        p->m_abStarted.store(false, std::memory_order_release);
+        p->m_abStarted.store(false);
         p->m_pfn = nullptr;
     }
-    p->m_cv.notify_all();
+    p->Notify();
     if (p->m_worker.joinable()) {
         // A worker stuck in JACK's sendMessage spins on sched_yield for ever: let it
         // spin only when nothing else wants the CPU.
@@ -908,9 +398,9 @@ MMRESULT CRtMidiDriver::OpenOn(EKind eKind, HMIDIPORT* phPort, const std::string
             p->m_bOpen = true;
             p->m_bClosing = false;
             p->m_bStarted = false;
-            p->m_abStarted.store(false, std::memory_order_release);
-            p->m_in = {};
-            p->m_out = {};
+            p->m_abStarted.store(false);
+            p->m_in.Clear();
+            p->m_out.Clear();
         } else {
             p->m_pfn = nullptr;
             p->m_pInstance = nullptr;
@@ -960,12 +450,7 @@ MMRESULT CRtMidiDriver::InStart(HMIDIPORT hPort) {
     if (!p) return MMSYSERR_INVALHANDLE;
     std::unique_lock<std::mutex> lock(p->m_mutex);
     if (!p->m_bOpen) return MMSYSERR_INVALHANDLE;
-    if (!p->m_bStarted) {
-        p->m_cv.wait(lock, [&] { return p->m_nDelivering == 0; });
-        p->ResetFramer();
-        p->m_bStarted = true;
-        p->m_abStarted.store(true, std::memory_order_release);
-    }
+    p->StartInput(lock);
     return MMSYSERR_NOERROR;
 }
 
@@ -973,10 +458,7 @@ MMRESULT CRtMidiDriver::InStop(HMIDIPORT hPort) {
     auto p = Find(hPort, EKind::In);
     if (!p) return MMSYSERR_INVALHANDLE;
     std::unique_lock<std::mutex> lock(p->m_mutex);
-    p->m_bStarted = false;
-    p->m_abStarted.store(false, std::memory_order_release);
-    // No callback may run once this returns.
-    p->m_cv.wait(lock, [&] { return p->m_nDelivering == 0; });
+    p->StopInput(lock);
     return MMSYSERR_NOERROR;
 }
 
@@ -989,9 +471,7 @@ MMRESULT CRtMidiDriver::InReset(HMIDIPORT hPort) {
     void* pInstance;
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->m_bStarted = false;
-        p->m_abStarted.store(false, std::memory_order_release);
-        p->m_cv.wait(lock, [&] { return p->m_nDelivering == 0; });
+        p->StopInput(lock);
         while (n < apReturned.size() && p->m_in.Pop(apReturned[n])) ++n;
         pfn = p->m_pfn;
         pInstance = p->m_pInstance;
@@ -999,7 +479,7 @@ MMRESULT CRtMidiDriver::InReset(HMIDIPORT hPort) {
     // Outside the lock: the callback may queue buffers again.
     for (size_t i = 0; i < n; ++i) {
         apReturned[i]->dwBytesRecorded = 0;
-        MarkDone(apReturned[i]);
+        MarkMidiHdrDone(apReturned[i]);
         if (pfn) pfn(hPort, MIM_LONGDATA, pInstance, reinterpret_cast<uintptr_t>(apReturned[i]), 0);
     }
     return MMSYSERR_NOERROR;
@@ -1010,9 +490,7 @@ MMRESULT CRtMidiDriver::InClose(HMIDIPORT hPort) {
     if (!p) return MMSYSERR_INVALHANDLE;
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->m_bStarted = false;
-        p->m_abStarted.store(false, std::memory_order_release);
-        p->m_cv.wait(lock, [&] { return p->m_nDelivering == 0; });
+        p->StopInput(lock);
         // Buffers still queued are forgotten: the owner frees them after closing.
         MIDIHDR* pHdr;
         while (p->m_in.Pop(pHdr)) pHdr->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
@@ -1044,21 +522,21 @@ MMRESULT CRtMidiDriver::OutLongMsg(HMIDIPORT hPort, MIDIHDR* pHdr) {
         pHdr->dwFlags.fetch_or(MHDR_INQUEUE, std::memory_order_acq_rel);
         p->m_out.Push(Port::OutEntry{pHdr, 0});
     }
-    p->m_cv.notify_all();
+    p->Notify();
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT CRtMidiDriver::OutShortMsg(HMIDIPORT hPort, uint32_t dwMsg) {
     auto p = Find(hPort, EKind::Out);
     if (!p) return MMSYSERR_INVALHANDLE;
-    if (ShortLength(static_cast<uint8_t>(dwMsg)) == 0) return MMSYSERR_INVALPARAM;
+    if (MidiMessageLength(static_cast<uint8_t>(dwMsg)) == 0) return MMSYSERR_INVALPARAM;
     {
         std::lock_guard<std::mutex> lock(p->m_mutex);
         if (!p->m_bOpen || p->m_bClosing) return MMSYSERR_INVALHANDLE;
         if (p->m_out.Full()) return MIDIERR_NOTREADY;
         p->m_out.Push(Port::OutEntry{nullptr, dwMsg});
     }
-    p->m_cv.notify_all();
+    p->Notify();
     return MMSYSERR_NOERROR;
 }
 
@@ -1091,3 +569,4 @@ MMRESULT CRtMidiDriver::OutClose(HMIDIPORT hPort) {
     Release(p);
     return MMSYSERR_NOERROR;
 }
+

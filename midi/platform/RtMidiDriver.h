@@ -5,8 +5,8 @@
 // only a bounded time: JACK's sendMessage spins for ever once the server has died,
 // and a port whose worker does not answer in time is abandoned (its RtMidi object and
 // thread are kept, never destroyed, so nothing can crash or block in them later).
-// Input is delivered on RtMidi's own thread straight into the queued buffers;
-// output leaves from the port's worker, which completes each long message after
+// Input is framed on the port's worker, which RtMidi's callback hands the bytes to
+// without a lock, and goes into the queued buffers; output leaves from the port's worker, which completes each long message after
 // sending it. Port objects (and so the RtMidi clients) are kept and reused for the
 // life of the driver rather than destroyed at every close.
 #include <atomic>
@@ -16,11 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "midi/MidiApi.h"
 #include "midi/platform/MidiDriver.h"
 
 class CRtMidiDriver : public CMidiDriver {
 public:
-    enum class EApi { Auto, Alsa, Jack };
+    using EApi = EMidiApi;
 
     struct COptions {
         EApi m_eApi = EApi::Auto;  // Auto: QZ81KT_MIDI_API=alsa|jack, else ALSA and JACK when ALSA fails
@@ -87,7 +88,7 @@ public:
     MMRESULT OutShortMsg(HMIDIPORT hPort, uint32_t dwMsg) override;
     MMRESULT OutClose(HMIDIPORT hPort) override;
 
-    // One RtMidi object with its worker thread; defined in the .cpp.
+    // One RtMidi object with its worker thread; defined in RtMidiPort.h.
     struct Port;
     // Counters shared with the ports, which may outlive the driver once abandoned.
     struct Counters {

@@ -13,6 +13,7 @@
 #include "midi/MidiInMsg.h"
 #include "midi/MidiInPort.h"
 #include "midi/platform/LoopbackDriver.h"
+#include "support/HexText.h"
 
 namespace {
 
@@ -25,16 +26,6 @@ Bytes Hex(const std::string& str) {
     std::string tok;
     while (in >> tok) v.push_back(static_cast<uint8_t>(std::stoul(tok, nullptr, 16)));
     return v;
-}
-
-std::string HexText(const uint8_t* p, int n) {
-    std::string s;
-    char sz[4];
-    for (int i = 0; i < n; ++i) {
-        std::snprintf(sz, sizeof sz, i ? " %02X" : "%02X", p[i]);
-        s += sz;
-    }
-    return s;
 }
 
 Bytes Concat(std::initializer_list<Bytes> parts) {

@@ -65,10 +65,11 @@ protected:
     // Opens and starts our input on the peer's output, and waits until a message
     // gets through: a JACK client's first cycles may overrun (under a sanitizer
     // above all) and lose what is sent meanwhile.
-    void OpenOurInput(CPortRecorder& rec) {
+    void OpenOurInput(CPortRecorder& rec, MidiCallback pfn = &CPortRecorder::Callback, void* pInstance = nullptr) {
         int n = FindPort(*m_pOurs, true, "qz81kt-peer", "out");
         ASSERT_GE(n, 0) << "the peer's output is not listed";
-        ASSERT_EQ(m_pOurs->InOpen(&m_hIn, static_cast<uint32_t>(n), &CPortRecorder::Callback, &rec), MMSYSERR_NOERROR);
+        ASSERT_EQ(m_pOurs->InOpen(&m_hIn, static_cast<uint32_t>(n), pfn, pInstance ? pInstance : &rec),
+                  MMSYSERR_NOERROR);
         ASSERT_EQ(m_pOurs->InStart(m_hIn), MMSYSERR_NOERROR);
         bool bThrough = false;
         for (int i = 0; i < 20 && !bThrough; ++i) {
@@ -251,6 +252,45 @@ TEST_F(RtMidiJackTest, SysExWithNoBufferQueuedIsLostAndCounted) {
     ASSERT_TRUE(rec.WaitCount(MIM_LONGDATA, 1));
     EXPECT_EQ(rec.Events(MIM_LONGDATA)[0].m_aby, msg);
     EXPECT_EQ(m_pOurs->LostInputMessages(), 1u);
+}
+
+// RtMidi's callback runs on JACK's process thread and never waits for our side: while
+// our callback is held, what does not fit in the hand-over ring is dropped and counted.
+TEST_F(RtMidiJackTest, InputThatOutrunsOurSideIsCountedAsLostWithoutStallingJack) {
+    struct CGate {
+        CPortRecorder* m_pRec;
+        std::atomic<bool> m_bHold{false}, m_bHeld{false};
+        static void Callback(HMIDIPORT h, uint32_t uMsg, void* pInstance, uintptr_t p1, uintptr_t p2) {
+            auto* g = static_cast<CGate*>(pInstance);
+            if (uMsg == MIM_DATA && g->m_bHold.load()) {
+                g->m_bHeld = true;
+                Eventually([&] { return !g->m_bHold.load(); });
+            }
+            CPortRecorder::Callback(h, uMsg, g->m_pRec, p1, p2);
+        }
+    } gate{&m_rec};
+    OpenOurInput(m_rec, &CGate::Callback, &gate);
+    gate.m_bHold = true;
+    ASSERT_EQ(m_pPeer->OutShortMsg(m_hPeerOut, 0x7F4090), MMSYSERR_NOERROR);
+    ASSERT_TRUE(Eventually([&] { return gate.m_bHeld.load(); }));
+
+    // Five messages of 16,000 bytes: four fill the 64 KiB ring, the fifth does not fit.
+    constexpr uint64_t kSent = 5 * 16000;
+    for (uint8_t i = 0; i < 5; ++i) PeerSendLong(SysEx(16000, i));
+    // Our side is still held, so only the ring can have lost these.
+    ASSERT_TRUE(Eventually([&] { return m_pOurs->LostInputBytes() >= kSent - 65536; }));
+    EXPECT_TRUE(gate.m_bHold.load());
+
+    // No buffer is queued, so the rest goes for want of one, and what the ring cut
+    // is one of those five messages, not a sixth.
+    gate.m_bHold = false;
+    ASSERT_TRUE(Eventually([&] { return m_pOurs->LostInputBytes() == kSent; }));
+    EXPECT_EQ(m_pOurs->LostInputMessages(), 5u);
+    ASSERT_EQ(m_pPeer->OutShortMsg(m_hPeerOut, 0x004080), MMSYSERR_NOERROR);
+    ASSERT_TRUE(m_rec.WaitCount(MIM_DATA, 2));
+    auto shorts = m_rec.Events(MIM_DATA);
+    EXPECT_EQ(shorts.front().m_dwShort, 0x7F4090u);
+    EXPECT_EQ(shorts.back().m_dwShort, 0x004080u);
 }
 
 TEST_F(RtMidiJackTest, LongMessagesCompleteOnceEachInSubmissionOrderAndArriveInOrder) {
