@@ -1,7 +1,8 @@
 #pragma once
 // Follows the MIDI system's port lists. The platforms' port APIs (RtMidi among them)
 // send no notice when a port comes or goes, so a worker thread lists both directions
-// every interval and counts each change; whoever shows the lists compares the count
+// every interval, or when a change source (JACK's registrations) says so, and counts
+// each change; whoever shows the lists compares the count
 // with the one it last acted on, which costs one atomic load. Listing never runs on
 // the caller's thread, so a slow MIDI system cannot stall an interface.
 #include <atomic>
