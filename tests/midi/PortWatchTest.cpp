@@ -12,6 +12,13 @@ namespace {
 
 using Names = std::vector<std::string>;
 
+// Polls for up to 2 s: the watch works on its own thread.
+template <class Pred>
+bool WaitUntil(Pred pred) {
+    for (int i = 0; i < 400 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return pred();
+}
+
 TEST(PortWatch, CountsEachChangeOfEitherListAndUnpluggedPairsLeaveTheLists) {
     CLoopbackDriver driver;
     driver.AddPortPair("A", nullptr);
@@ -39,10 +46,7 @@ TEST(PortWatch, WorkerNoticesAPortWithinItsInterval) {
     CLoopbackDriver driver;
     CPortWatch watch(&driver, 20);
     watch.Start();
-    auto waitGeneration = [&](uint32_t n) {
-        for (int i = 0; i < 200 && watch.Generation() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return watch.Generation() >= n;
-    };
+    auto waitGeneration = [&](uint32_t n) { return WaitUntil([&] { return watch.Generation() >= n; }); };
     ASSERT_TRUE(waitGeneration(1));
     driver.AddPortPair("QZ-81KT Emulator", nullptr);
     EXPECT_TRUE(waitGeneration(2));
@@ -65,10 +69,7 @@ TEST(PortWatch, ANoticeFromALiveSourceListsAtOnceAndADeadSourceGivesBackTheInter
     pSource->pAlive = &bAlive;
     watch.SetChangeSource(std::move(pSource));
     watch.Start();
-    auto waitListings = [&](uint64_t n) {
-        for (int i = 0; i < 400 && watch.Listings() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return watch.Listings() >= n;
-    };
+    auto waitListings = [&](uint64_t n) { return WaitUntil([&] { return watch.Listings() >= n; }); };
     ASSERT_TRUE(waitListings(1));
     driver.AddPortPair("QZ-81KT Emulator", nullptr);
     watch.NotifyChange();
@@ -83,8 +84,7 @@ TEST(PortWatch, ANoticeFromALiveSourceListsAtOnceAndADeadSourceGivesBackTheInter
     bAlive = false;
     polled.SetChangeSource(std::move(pDead));
     polled.Start();
-    for (int i = 0; i < 400 && polled.Listings() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_GE(polled.Listings(), 3u);  // without notices it lists on its 20 ms interval
+    EXPECT_TRUE(WaitUntil([&] { return polled.Listings() >= 3; }));  // without notices it lists on its 20 ms interval
 }
 
 }  // namespace

@@ -19,5 +19,5 @@ void SetListIndex(QComboBox* pCombo, int nIndex);
 // same label in different groups can be told apart. pszNote becomes the description.
 void NameControl(QWidget* pControl, const char* pszGroup, const char* pszLabel, const char* pszNote = "");
 
-// The message a refused send shows, the main window's own words for it.
+// The message a refused send shows, in the window and in the editors alike.
 QString RefusedSendText();

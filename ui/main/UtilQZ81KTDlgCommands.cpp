@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "protocol/DeviceFrames.h"
+#include "ui/editors/EditorControls.h"
 #include "ui/editors/PresetDlg.h"
 #include "ui/editors/ServiceDlg.h"
 #include "ui/editors/TCDlg.h"
@@ -76,7 +77,7 @@ int CUtilQZ81KTDlg::SendSystemBlock() {
     uint8_t id = m_image.m_byDeviceID.load();
     int nResult = SendDT1(m_midiOut, id, qz::kAddrSystem, sys, sizeof sys);
     if (nResult) nResult = SendRQ1(m_midiOut, id, qz::kAddrSystem, qz::kSystemSize);
-    if (!nResult) ShowMessage(QStringLiteral("Error : Please Connect at first"));
+    if (!nResult) ShowMessage(RefusedSendText());
     return nResult;
 }
 
