@@ -4,7 +4,7 @@
 #include "emulator/LoopbackEmulator.h"
 #include "midi/MidiApi.h"
 #include "midi/platform/CompositeMidiDriver.h"
-#include "midi/platform/JackPortEvents.h"
+#include "midi/platform/SystemMidiDriver.h"
 #include "midi/platform/LoopbackDriver.h"
 #include "ui/main/UiServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
@@ -37,23 +37,20 @@ bool CUtilQZ81KTApp::ParseArguments(QStringList args, COptions& options, QString
 QString CUtilQZ81KTApp::VersionLine() { return QStringLiteral("qz81kt-dxp " QZ81KT_VERSION); }
 
 CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options) : m_options(options) {
-    CRtMidiDriver::COptions rt;
-    rt.m_eApi = options.m_eApi;
-    rt.m_strClientName = "qz81kt-dxp";
-    m_pRtMidi = std::make_unique<CRtMidiDriver>(rt);
-    CMidiDriver* pDriver = m_pRtMidi.get();
+    m_pMidi = OpenSystemMidiDriver(options.m_eApi, "qz81kt-dxp");
+    CMidiDriver* pDriver = m_pMidi.get();
     if (options.m_bEmulate) {
         // The emulator's pair comes after the real ports, so a real device is preselected first.
         m_pLoopback = std::make_unique<CLoopbackDriver>();
         m_pEmulator = std::make_unique<CLoopbackEmulator>(*m_pLoopback);
         m_pEmulator->Start();
-        m_pComposite = std::make_unique<CCompositeMidiDriver>(*m_pRtMidi, *m_pLoopback);
+        m_pComposite = std::make_unique<CCompositeMidiDriver>(*m_pMidi, *m_pLoopback);
         pDriver = m_pComposite.get();
     }
     CUtilQZ81KTDlg::COptions window;
     window.m_bServiceMode = options.m_bServiceMode;
     m_pWindow = std::make_unique<CUtilQZ81KTDlg>(pDriver, window);
-    FollowJackPortEvents(m_pWindow->PortWatch(), *m_pRtMidi);
+    m_pMidi->FollowPortChanges(m_pWindow->PortWatch());
     QObject::connect(m_pWindow.get(), &CUtilQZ81KTDlg::AboutRequested, m_pWindow.get(),
                      [this](const QString& strText) {
                          CAboutDlg about(strText, m_pWindow.get());

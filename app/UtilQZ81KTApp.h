@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "midi/platform/RtMidiDriver.h"
+#include "midi/platform/SystemMidiDriver.h"
 
 class CCompositeMidiDriver;
 class CLoopbackDriver;
@@ -18,7 +18,7 @@ public:
 
     struct COptions {
         bool m_bEmulate = false;
-        CRtMidiDriver::EApi m_eApi = CRtMidiDriver::EApi::Auto;
+        EMidiApi m_eApi = EMidiApi::Auto;
         bool m_bServiceMode = false;
     };
 
@@ -41,7 +41,7 @@ public:
 
 private:
     COptions m_options;
-    std::unique_ptr<CRtMidiDriver> m_pRtMidi;
+    std::unique_ptr<CSystemMidiDriver> m_pMidi;
     std::unique_ptr<CLoopbackDriver> m_pLoopback;
     std::unique_ptr<CLoopbackEmulator> m_pEmulator;
     std::unique_ptr<CCompositeMidiDriver> m_pComposite;

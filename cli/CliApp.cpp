@@ -20,9 +20,8 @@
 #include "midi/PortWatch.h"
 #include "midi/PortSelection.h"
 #include "midi/platform/CompositeMidiDriver.h"
-#include "midi/platform/JackPortEvents.h"
 #include "midi/platform/LoopbackDriver.h"
-#include "midi/platform/RtMidiDriver.h"
+#include "midi/platform/SystemMidiDriver.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/PresetBlock.h"
 #include "protocol/StatusText.h"
@@ -99,7 +98,7 @@ public:
         m_ins->Refresh();
         m_outs->Refresh();
         if (m_options.m_eCommand == CCliOptions::ECommand::Ports) return Ports();
-        if (m_pRtMidi) m_pRtMidi->ReleaseEnumerators();  // the ports are chosen: no more listing
+        if (m_pMidi) m_pMidi->ReleaseEnumerators();  // the ports are chosen: no more listing
 
         int in = ResolvePort(m_options.m_strIn, *m_ins);
         int outPort = ResolvePort(m_options.m_strOut, *m_outs);
@@ -150,17 +149,16 @@ private:
     CMidiDriver* OpenMidiSystem(CMidiDriver* pInjected) {
         CMidiDriver* pReal = pInjected;
         if (!pReal) {
-            CRtMidiDriver::COptions o;
-            ParseMidiApi(m_options.m_strApi, o.m_eApi);  // left Auto when empty
-            o.m_strClientName = "qz81kt-cli";
-            m_pRtMidi = std::make_unique<CRtMidiDriver>(o);
-            if (m_pRtMidi->IsAvailable()) {
-                pReal = m_pRtMidi.get();
+            EMidiApi eApi = EMidiApi::Auto;
+            ParseMidiApi(m_options.m_strApi, eApi);  // left Auto when empty
+            m_pMidi = OpenSystemMidiDriver(eApi, "qz81kt-cli");
+            if (m_pMidi->IsAvailable()) {
+                pReal = m_pMidi.get();
             } else if (!m_options.m_bEmulate) {
-                m_err << "qz81kt: no MIDI system reachable: " << m_pRtMidi->UnavailableReason() << "\n";
+                m_err << "qz81kt: no MIDI system reachable: " << m_pMidi->UnavailableReason() << "\n";
                 return nullptr;
             } else {
-                m_pRtMidi.reset();
+                m_pMidi.reset();
             }
         }
         if (!m_options.m_bEmulate) return pReal;
@@ -323,7 +321,7 @@ private:
         std::unique_ptr<CPortWatch> pWatch;
         if (m_options.m_bReconnect) {
             pWatch = std::make_unique<CPortWatch>(m_pDriver);
-            if (m_pRtMidi) FollowJackPortEvents(*pWatch, *m_pRtMidi);
+            if (m_pMidi) m_pMidi->FollowPortChanges(*pWatch);
             pWatch->Start();
         }
         uint32_t nPortGeneration = 0;
@@ -395,7 +393,7 @@ private:
     CMidiDriver* m_pDriver = nullptr;
     std::string m_strInName, m_strOutName;  // the ports connected to, by name
     // Destroyed from the bottom up: the session closes its ports before any driver goes.
-    std::unique_ptr<CRtMidiDriver> m_pRtMidi;
+    std::unique_ptr<CSystemMidiDriver> m_pMidi;
     std::unique_ptr<CLoopbackDriver> m_pLoopback;
     std::unique_ptr<CLoopbackEmulator> m_pEmulator;
     std::unique_ptr<CCompositeMidiDriver> m_pComposite;

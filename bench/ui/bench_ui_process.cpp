@@ -24,6 +24,7 @@
 #include "app/UtilQZ81KTApp.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
+#include "midi/platform/SystemMidiDriver.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 #include "ui/widgets/ControlId.h"
 
@@ -157,7 +158,11 @@ int main(int argc, char** argv) {
     }
     double m = Median(minimal), w = Median(window), l = Median(loopback);
     auto t0 = std::chrono::steady_clock::now();
-    { CRtMidiDriver probe; probe.InGetNumDevs(); probe.OutGetNumDevs(); }
+    {
+        auto pProbe = OpenSystemMidiDriver(EMidiApi::Auto, "qz81kt-bench");
+        pProbe->InGetNumDevs();
+        pProbe->OutGetNumDevs();
+    }
     double rt = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     std::printf("start-up to window shown (median of %d; goal <= 1.5 x minimal): minimal dialog %.1f ms; "
                 "qz81kt-dxp --emulate %.1f ms (%.2f x); window on in-process ports only %.1f ms (%.2f x); "

@@ -11,6 +11,11 @@ CMidiDriver& BuiltInDriver() {
 }
 }  // namespace
 
+void MarkMidiHdrDone(MIDIHDR* pHdr) {
+    pHdr->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
+    pHdr->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
+}
+
 // Preparing only marks the header: no backend here needs more than that.
 MMRESULT CMidiDriver::InPrepareHeader(HMIDIPORT hPort, MIDIHDR* pHdr) {
     if (!hPort || !pHdr || !pHdr->lpData) return MMSYSERR_INVALPARAM;

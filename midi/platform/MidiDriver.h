@@ -48,6 +48,9 @@ struct MIDIHDR {
     std::atomic<uint32_t> dwFlags{0};
 };
 
+// A header goes back to its owner: out of the queue, done. For backends.
+void MarkMidiHdrDone(MIDIHDR* pHdr);
+
 struct MidiPortTag;
 using HMIDIPORT = MidiPortTag*;  // opaque, owned by the backend that opened it
 

@@ -10,6 +10,7 @@
 
 #include "midi/MidiApi.h"
 #include "midi/MidiMessageLength.h"
+#include "midi/platform/JackPortEvents.h"
 #include "midi/platform/RtMidiPort.h"
 
 namespace {
@@ -263,6 +264,8 @@ std::shared_ptr<CRtMidiDriver::Port> CRtMidiDriver::Find(HMIDIPORT hPort, EKind 
         if (p->Handle() == hPort && p->m_eKind == eKind && p->m_bInUse) return p;
     return nullptr;
 }
+
+bool CRtMidiDriver::FollowPortChanges(CPortWatch& watch) { return FollowJackPortEvents(watch, *this); }
 
 // ---- enumeration ----
 

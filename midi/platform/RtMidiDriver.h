@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "midi/MidiApi.h"
-#include "midi/platform/MidiDriver.h"
+#include "midi/platform/SystemMidiDriver.h"
 
-class CRtMidiDriver : public CMidiDriver {
+class CRtMidiDriver : public CSystemMidiDriver {
 public:
     using EApi = EMidiApi;
 
@@ -34,7 +34,7 @@ public:
 
     static constexpr uint32_t kMaxQueuedIn = 64;    // receive buffers waiting per input port
     static constexpr uint32_t kMaxQueuedOut = 128;  // messages waiting per output port
-    static constexpr uint32_t kJackMaxMessage = 16379;  // JACK drops longer messages silently
+    static constexpr uint32_t kJackMaxMessage = kJackMaxMidiMessage;
 
     CRtMidiDriver();
     explicit CRtMidiDriver(EApi eApi, const std::string& strClientName = "qz81kt-dxp");
@@ -47,22 +47,24 @@ public:
     static EApi ApiFromEnvironment();
 
     // Whether a backend could start; for JACK, whether the last contact found a server.
-    bool IsAvailable() const;
-    std::string ApiName() const;  // "ALSA", "JACK" or "none"
-    std::string UnavailableReason() const;  // one line; empty when available
-    const std::string& ClientName() const { return m_options.m_strClientName; }
+    bool IsAvailable() const override;
+    std::string ApiName() const override;
+    std::string UnavailableReason() const override;
+    const std::string& ClientName() const override { return m_options.m_strClientName; }
 
     // Observations. Lost input: bytes of System Exclusive messages for which no
     // receive buffer was queued (or that arrived while the port was being stopped).
-    uint64_t LostInputBytes() const;
-    uint64_t LostInputMessages() const;
-    uint64_t FailedSends() const;  // sends that RtMidi reported as failed (still completed)
+    uint64_t LostInputBytes() const override;
+    uint64_t LostInputMessages() const override;
+    uint64_t FailedSends() const override;  // sends that RtMidi reported as failed (still completed)
     uint32_t AbandonedPorts() const;  // ports given up because RtMidi did not answer in time
 
     // Closes the two listing clients until the next enumeration. Each one is a JACK
     // client woken every period, so a long-running program that has chosen its ports
     // drops them (the names of the last enumeration stay valid for opening).
-    void ReleaseEnumerators();
+    void ReleaseEnumerators() override;
+    // On JACK, through a libjack client of its own that hears the registrations.
+    bool FollowPortChanges(CPortWatch& watch) override;
 
     // Publishes a port of our own named strPortName for other programs to connect to
     // (the emulator program's ports), instead of connecting to an existing one. The

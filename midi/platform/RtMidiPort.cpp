@@ -10,11 +10,6 @@ constexpr const char* kInPortName = "in";
 constexpr const char* kOutPortName = "out";
 }  // namespace
 
-void MarkMidiHdrDone(MIDIHDR* pHdr) {
-    pHdr->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
-    pHdr->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
-}
-
 CRtMidiDriver::Port::Port(EKind eKind, int nApi, const COptions& options, std::shared_ptr<Counters> pCounters)
     : m_eKind(eKind),
       m_nApi(nApi),

@@ -18,9 +18,6 @@
 #include "midi/MidiFramer.h"
 #include "midi/platform/RtMidiDriver.h"
 
-// Both buffer owners: the worker completes long messages, the driver gives queued ones back.
-void MarkMidiHdrDone(MIDIHDR* pHdr);
-
 struct CRtMidiDriver::Port : CMidiFramer::ISink {
     enum class ECmd { None, Create, List, Open, Close, Destroy };
     struct OutEntry {

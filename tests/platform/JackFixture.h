@@ -1,13 +1,15 @@
 #pragma once
 // Tests on real MIDI ports: each test program starts its own JACK dummy server and
 // skips when jackd is missing. The peer end is a second driver that publishes
-// "in" and "out" ports of its own under the client name "qz81kt-peer".
+// "in" and "out" ports of its own under the client name "qz81kt-peer" (through RtMidi,
+// the backend that can publish ports); our side is either backend.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "midi/platform/JackMidiDriver.h"
 #include "midi/platform/RtMidiDriver.h"
 #include "platform/JackServer.h"
 
@@ -40,8 +42,17 @@ public:
         return std::make_unique<CRtMidiDriver>(options);
     }
 
+    enum class EBackend { RtMidi, Jack };
+    static std::unique_ptr<CSystemMidiDriver> MakeOurs(EBackend eBackend, const std::string& strClient) {
+        if (eBackend == EBackend::Jack) return std::make_unique<CJackMidiDriver>(strClient);
+        return MakeDriver(strClient);
+    }
+    static std::string BackendName(const testing::TestParamInfo<EBackend>& info) {
+        return info.param == EBackend::Jack ? "OurJack" : "RtMidi";
+    }
+
     // Index of the first port whose name holds strClient and ends with ":strPort"; -1 if none.
-    static int FindPort(CRtMidiDriver& driver, bool bInput, const std::string& strClient, const std::string& strPort) {
+    static int FindPort(CMidiDriver& driver, bool bInput, const std::string& strClient, const std::string& strPort) {
         uint32_t n = bInput ? driver.InGetNumDevs() : driver.OutGetNumDevs();
         std::string strSuffix = ":" + strPort;
         for (uint32_t i = 0; i < n; ++i) {

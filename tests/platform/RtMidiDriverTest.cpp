@@ -1,4 +1,4 @@
-// CRtMidiDriver on a private JACK dummy server. Outcomes are awaited with generous
+// Both JACK backends (RtMidi's and our own libjack client) on a private JACK dummy server. Outcomes are awaited with generous
 // timeouts; JACK without realtime priority may be slow, never wrong in order.
 #include <gtest/gtest.h>
 
@@ -12,8 +12,10 @@
 #include <atomic>
 #include <deque>
 #include <future>
+#include <set>
 #include <thread>
 
+#include "midi/PortWatch.h"
 #include "platform/JackFixture.h"
 #include "platform/PortRecorder.h"
 
@@ -39,13 +41,13 @@ std::vector<uint8_t> SysEx(size_t nLength, uint8_t bySeed) {
     return v;
 }
 
-// Two drivers: ours ("qz81kt-dxp") and a peer that publishes its own ports.
-class RtMidiJackTest : public JackFixture {
+// Two drivers: ours ("qz81kt-dxp", either backend) and a peer that publishes its own ports.
+class JackPortsTest : public JackFixture, public testing::WithParamInterface<JackFixture::EBackend> {
 protected:
     void SetUp() override {
         JackFixture::SetUp();
         if (IsSkipped()) return;
-        m_pOurs = MakeDriver("qz81kt-dxp");
+        m_pOurs = MakeOurs(GetParam(), "qz81kt-dxp");
         m_pPeer = MakeDriver("qz81kt-peer");
         ASSERT_TRUE(m_pOurs->IsAvailable()) << m_pOurs->UnavailableReason();
         ASSERT_EQ(m_pPeer->OutOpenVirtual(&m_hPeerOut, "out", &CPortRecorder::Callback, &m_peerOutRec), MMSYSERR_NOERROR);
@@ -109,7 +111,8 @@ protected:
     // Declared before the drivers: what a port delivers into must outlive the port.
     CPortRecorder m_rec;
     CBuffers<8, 256> m_bufs;
-    std::unique_ptr<CRtMidiDriver> m_pOurs, m_pPeer;
+    std::unique_ptr<CSystemMidiDriver> m_pOurs;
+    std::unique_ptr<CRtMidiDriver> m_pPeer;
     HMIDIPORT m_hPeerOut = nullptr, m_hPeerIn = nullptr, m_hIn = nullptr, m_hOut = nullptr;
     CPortRecorder m_peerOutRec, m_peerInRec;
     CBuffers<32, 256> m_peerBufs;
@@ -118,7 +121,7 @@ protected:
     size_t m_nPeerSends = 0;
 };
 
-TEST_F(RtMidiJackTest, EnumerationListsAnotherClientsPortsAndOurOwnUnderOurClientName) {
+TEST_P(JackPortsTest, EnumerationListsAnotherClientsPortsAndNeverOffersOurOwnAsTheDevice) {
     int nOut = FindPort(*m_pOurs, true, "qz81kt-peer", "out");
     int nIn = FindPort(*m_pOurs, false, "qz81kt-peer", "in");
     EXPECT_GE(nOut, 0);
@@ -127,18 +130,35 @@ TEST_F(RtMidiJackTest, EnumerationListsAnotherClientsPortsAndOurOwnUnderOurClien
 
     CPortRecorder& rec = m_rec;
     OpenOurInput(rec);
-    // Our own input now shows among the outputs' destinations, under our name, so
-    // that the device preselection ("QZ-81KT…", "USB…") can never pick it.
-    int nOwn = FindPort(*m_pOurs, false, "qz81kt-dxp", "in");
-    ASSERT_GE(nOwn, 0);
+    OpenOurOutput(rec);
     std::string str;
-    ASSERT_EQ(m_pOurs->OutGetDevName(static_cast<uint32_t>(nOwn), str), MMSYSERR_NOERROR);
-    EXPECT_EQ(str.rfind("qz81kt-dxp", 0), 0u) << str;
-
     EXPECT_EQ(m_pOurs->InGetDevName(m_pOurs->InGetNumDevs(), str), MMSYSERR_BADDEVICEID);
+    // Which clients the peer sees our two ports under.
+    std::set<std::string> clients;
+    for (bool bInput : {true, false}) {
+        const uint32_t n = bInput ? m_pPeer->InGetNumDevs() : m_pPeer->OutGetNumDevs();
+        for (uint32_t i = 0; i < n; ++i)
+            if ((bInput ? m_pPeer->InGetDevName(i, str) : m_pPeer->OutGetDevName(i, str)) == MMSYSERR_NOERROR &&
+                str.rfind("qz81kt-dxp", 0) == 0)
+                clients.insert(str.substr(0, str.find(':')));
+    }
+    if (GetParam() == EBackend::Jack) {
+        // One client for both directions, and our own ports are not offered to us.
+        EXPECT_EQ(clients, std::set<std::string>{"qz81kt-dxp"});
+        EXPECT_LT(FindPort(*m_pOurs, false, "qz81kt-dxp", "in"), 0);
+        EXPECT_LT(FindPort(*m_pOurs, true, "qz81kt-dxp", "out"), 0);
+    } else {
+        // RtMidi: a client per port, and ours are listed under our name, so that the
+        // device preselection ("QZ-81KT…", "USB…") can never pick them.
+        EXPECT_EQ(clients.size(), 2u);
+        int nOwn = FindPort(*m_pOurs, false, "qz81kt-dxp", "in");
+        ASSERT_GE(nOwn, 0);
+        ASSERT_EQ(m_pOurs->OutGetDevName(static_cast<uint32_t>(nOwn), str), MMSYSERR_NOERROR);
+        EXPECT_EQ(str.rfind("qz81kt-dxp", 0), 0u) << str;
+    }
 }
 
-TEST_F(RtMidiJackTest, OpensByTheNameThatWasListedNotByAPositionThatMovedOn) {
+TEST_P(JackPortsTest, OpensByTheNameThatWasListedNotByAPositionThatMovedOn) {
     auto pOther = MakeDriver("qz81kt-other");
     HMIDIPORT hFirst = nullptr;
     ASSERT_EQ(pOther->OutOpenVirtual(&hFirst, "first", nullptr, nullptr), MMSYSERR_NOERROR);
@@ -159,7 +179,7 @@ TEST_F(RtMidiJackTest, OpensByTheNameThatWasListedNotByAPositionThatMovedOn) {
     EXPECT_EQ(m_pOurs->InClose(m_hIn), MMSYSERR_NOERROR);
 }
 
-TEST_F(RtMidiJackTest, SysExLongerThanABufferFillsSeveralBuffersInOrder) {
+TEST_P(JackPortsTest, SysExLongerThanABufferFillsSeveralBuffersInOrder) {
     CPortRecorder& rec = m_rec;
     OpenOurInput(rec);
     auto& bufs = m_bufs;
@@ -195,7 +215,7 @@ TEST_F(RtMidiJackTest, SysExLongerThanABufferFillsSeveralBuffersInOrder) {
     EXPECT_EQ(m_pOurs->InClose(m_hIn), MMSYSERR_NOERROR);
 }
 
-TEST_F(RtMidiJackTest, ShortMessagesArriveAsPackedWordsInOrder) {
+TEST_P(JackPortsTest, ShortMessagesArriveAsPackedWordsInOrder) {
     CPortRecorder& rec = m_rec;
     OpenOurInput(rec);
     const uint32_t adw[] = {0x7F4090, 0x05C3, 0xF8, 0x00407AB2, 0x3FF2};
@@ -209,7 +229,7 @@ TEST_F(RtMidiJackTest, ShortMessagesArriveAsPackedWordsInOrder) {
     EXPECT_EQ(m_pPeer->OutShortMsg(m_hPeerOut, 0x40), MMSYSERR_INVALPARAM);
 }
 
-TEST_F(RtMidiJackTest, AnUnterminatedSysExEndsWhereTheNextMessageBegins) {
+TEST_P(JackPortsTest, AnUnterminatedSysExEndsWhereTheNextMessageBegins) {
     CPortRecorder& rec = m_rec;
     OpenOurInput(rec);
     auto& bufs = m_bufs;
@@ -235,7 +255,7 @@ TEST_F(RtMidiJackTest, AnUnterminatedSysExEndsWhereTheNextMessageBegins) {
     EXPECT_EQ(all[3].m_aby, (std::vector<uint8_t>{0xF0, 0x41, 0x42, 0xF7}));
 }
 
-TEST_F(RtMidiJackTest, SysExWithNoBufferQueuedIsLostAndCounted) {
+TEST_P(JackPortsTest, SysExWithNoBufferQueuedIsLostAndCounted) {
     CPortRecorder& rec = m_rec;
     OpenOurInput(rec);
     PeerSendLong(SysEx(100, 0));
@@ -256,7 +276,7 @@ TEST_F(RtMidiJackTest, SysExWithNoBufferQueuedIsLostAndCounted) {
 
 // RtMidi's callback runs on JACK's process thread and never waits for our side: while
 // our callback is held, what does not fit in the hand-over ring is dropped and counted.
-TEST_F(RtMidiJackTest, InputThatOutrunsOurSideIsCountedAsLostWithoutStallingJack) {
+TEST_P(JackPortsTest, InputThatOutrunsOurSideIsCountedAsLostWithoutStallingJack) {
     struct CGate {
         CPortRecorder* m_pRec;
         std::atomic<bool> m_bHold{false}, m_bHeld{false};
@@ -293,7 +313,7 @@ TEST_F(RtMidiJackTest, InputThatOutrunsOurSideIsCountedAsLostWithoutStallingJack
     EXPECT_EQ(shorts.back().m_dwShort, 0x004080u);
 }
 
-TEST_F(RtMidiJackTest, LongMessagesCompleteOnceEachInSubmissionOrderAndArriveInOrder) {
+TEST_P(JackPortsTest, LongMessagesCompleteOnceEachInSubmissionOrderAndArriveInOrder) {
     CPortRecorder& rec = m_rec;
     OpenOurOutput(rec);
     constexpr int kCount = 20;
@@ -324,10 +344,10 @@ TEST_F(RtMidiJackTest, LongMessagesCompleteOnceEachInSubmissionOrderAndArriveInO
     EXPECT_EQ(rec.Events(MOM_DONE).size(), size_t(kCount));
 }
 
-TEST_F(RtMidiJackTest, RefusesWhatItCannotSend) {
+TEST_P(JackPortsTest, RefusesWhatItCannotSend) {
     CPortRecorder& rec = m_rec;
     OpenOurOutput(rec);
-    std::vector<uint8_t> big(CRtMidiDriver::kJackMaxMessage + 1, 0);
+    std::vector<uint8_t> big(kJackMaxMidiMessage + 1, 0);
     MIDIHDR hdr;
     hdr.lpData = big.data();
     hdr.dwBufferLength = static_cast<uint32_t>(big.size());
@@ -341,7 +361,7 @@ TEST_F(RtMidiJackTest, RefusesWhatItCannotSend) {
     EXPECT_EQ(h, nullptr);
 }
 
-TEST_F(RtMidiJackTest, PortsReopenManyTimesOnTheSameClients) {
+TEST_P(JackPortsTest, PortsReopenManyTimesOnTheSameClients) {
     CPortRecorder& rec = m_rec;
     for (int i = 0; i < 20; ++i) {
         OpenOurInput(rec);
@@ -352,8 +372,34 @@ TEST_F(RtMidiJackTest, PortsReopenManyTimesOnTheSameClients) {
         EXPECT_EQ(rec.Events(MIM_DATA)[0].m_dwShort, dw) << i;
         ASSERT_EQ(m_pOurs->InClose(m_hIn), MMSYSERR_NOERROR);
     }
-    EXPECT_EQ(m_pOurs->AbandonedPorts(), 0u);
+    if (auto* pRt = dynamic_cast<CRtMidiDriver*>(m_pOurs.get())) {
+        EXPECT_EQ(pRt->AbandonedPorts(), 0u);
+    }
 }
+
+// The watch lists on JACK's registration notices: within the test, its 5 s fallback
+// cannot explain a listing.
+TEST_P(JackPortsTest, APortThatComesOrGoesIsListedAtOnceThroughJacksNotices) {
+    CPortWatch watch(m_pOurs.get());
+    ASSERT_TRUE(m_pOurs->FollowPortChanges(watch));
+    watch.Start();
+    ASSERT_TRUE(Eventually([&] { return watch.Generation() >= 1; }));
+    auto listed = [&] {
+        for (const std::string& str : watch.Inputs())
+            if (str.size() > 5 && str.compare(str.size() - 5, 5, ":late") == 0) return true;
+        return false;
+    };
+    HMIDIPORT h = nullptr;
+    ASSERT_EQ(m_pPeer->OutOpenVirtual(&h, "late", nullptr, nullptr), MMSYSERR_NOERROR);
+    EXPECT_TRUE(Eventually(listed, 3s));
+    ASSERT_EQ(m_pPeer->OutClose(h), MMSYSERR_NOERROR);
+    EXPECT_TRUE(Eventually([&] { return !listed(); }, 3s));
+    watch.Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, JackPortsTest,
+                         testing::Values(JackFixture::EBackend::RtMidi, JackFixture::EBackend::Jack),
+                         JackFixture::BackendName);
 
 // ---- API selection ----
 
@@ -437,9 +483,9 @@ TEST_F(RtMidiApiTest, JackWithoutAServerIsUnavailableAndFailsGracefully) {
 
 // ---- a server that dies under open ports ----
 
-using RtMidiDeadServerTest = JackFixture;
+class JackDeadServerTest : public JackFixture, public testing::WithParamInterface<JackFixture::EBackend> {};
 
-TEST_F(RtMidiDeadServerTest, CloseAndDestructionReturnAfterTheServerWasKilled) {
+TEST_P(JackDeadServerTest, CloseAndDestructionReturnAfterTheServerWasKilled) {
     ScopedEnv env("JACK_DEFAULT_SERVER", nullptr);  // back to the suite's server afterwards
     CJackServer server;  // its own server: the suite's one stays alive for the others
     ASSERT_TRUE(server.Start()) << server.Error();
@@ -447,7 +493,11 @@ TEST_F(RtMidiDeadServerTest, CloseAndDestructionReturnAfterTheServerWasKilled) {
     options.m_eApi = CRtMidiDriver::EApi::Jack;
     options.m_nCallTimeoutMs = 500;
     options.m_strClientName = "qz81kt-dxp";
-    auto pOurs = std::make_unique<CRtMidiDriver>(options);
+    std::unique_ptr<CSystemMidiDriver> pOurs;
+    if (GetParam() == EBackend::Jack)
+        pOurs = std::make_unique<CJackMidiDriver>("qz81kt-dxp");
+    else
+        pOurs = std::make_unique<CRtMidiDriver>(options);
     options.m_strClientName = "qz81kt-peer";
     auto pPeer = std::make_unique<CRtMidiDriver>(options);
     ASSERT_TRUE(pOurs->IsAvailable());
@@ -467,6 +517,7 @@ TEST_F(RtMidiDeadServerTest, CloseAndDestructionReturnAfterTheServerWasKilled) {
     server.Kill();
 
     // More than JACK's 16 KB send buffer: with nobody draining it, a send blocks.
+    size_t nAccepted = 0;
     auto payload = std::make_shared<std::vector<uint8_t>>(SysEx(1000, 1));
     auto hdrs = std::make_shared<std::array<MIDIHDR, 40>>();
     for (auto& h : *hdrs) {
@@ -475,6 +526,7 @@ TEST_F(RtMidiDeadServerTest, CloseAndDestructionReturnAfterTheServerWasKilled) {
         pOurs->OutPrepareHeader(hOut, &h);
         MMRESULT mmr = pOurs->OutLongMsg(hOut, &h);
         EXPECT_TRUE(mmr == MMSYSERR_NOERROR || mmr == MIDIERR_NOTREADY) << mmr;
+        nAccepted += mmr == MMSYSERR_NOERROR;
     }
     std::this_thread::sleep_for(200ms);  // lets the sender reach the full buffer
 
@@ -482,16 +534,19 @@ TEST_F(RtMidiDeadServerTest, CloseAndDestructionReturnAfterTheServerWasKilled) {
     // hang fails the test instead of stalling it. The thread owns what it touches.
     auto done = std::make_shared<std::promise<void>>();
     auto future = done->get_future();
-    CRtMidiDriver* pRawOurs = pOurs.release();
+    CSystemMidiDriver* pRawOurs = pOurs.release();
     CRtMidiDriver* pRawPeer = pPeer.release();
     auto nAbandoned = std::make_shared<std::atomic<uint32_t>>(0);
     std::thread closer([=] {
         pRawOurs->OutClose(hOut);
         pRawOurs->InClose(hIn);
         pRawOurs->InGetNumDevs();
-        nAbandoned->store(pRawOurs->AbandonedPorts());
+        if (auto* pRt = dynamic_cast<CRtMidiDriver*>(pRawOurs)) nAbandoned->store(pRt->AbandonedPorts());
         delete pRawOurs;
-        delete pRawPeer;
+        // RtMidi's JACK ports crash in libjack when closed soon after the server died
+        // (the RtMidi peer survives only when our side is slow, as RtMidi's own is): the
+        // peer is test scaffolding, so with our backend it is left behind.
+        if (GetParam() == EBackend::RtMidi) delete pRawPeer;
         (void)rec;
         (void)payload;
         (void)hdrs;
@@ -506,8 +561,16 @@ TEST_F(RtMidiDeadServerTest, CloseAndDestructionReturnAfterTheServerWasKilled) {
         std::_Exit(1);
     }
     closer.join();
+    if (GetParam() == EBackend::Jack) {
+        // Our backend gives every accepted message back, as failed, once the server is gone.
+        EXPECT_EQ(rec->Events(MOM_DONE).size(), nAccepted);
+    }
     // How many RtMidi objects had to be left behind (a figure, not a requirement).
     RecordProperty("abandoned_ports", static_cast<int>(nAbandoned->load()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, JackDeadServerTest,
+                         testing::Values(JackFixture::EBackend::RtMidi, JackFixture::EBackend::Jack),
+                         JackFixture::BackendName);
 
 }  // namespace

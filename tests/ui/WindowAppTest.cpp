@@ -48,7 +48,7 @@ void WindowAppTest::aboutBoxFromF1AndContextMenu() {
     };
     CUtilQZ81KTApp::COptions options;
     options.m_bEmulate = true;
-    options.m_eApi = CRtMidiDriver::EApi::Jack;  // no server here: only the emulator's pair
+    options.m_eApi = EMidiApi::Jack;  // no server here: only the emulator's pair
     CUtilQZ81KTApp app(options);
     CUtilQZ81KTDlg& w = app.MainWindow();
     w.show();

@@ -12,7 +12,7 @@
 #include <memory>
 #include <sys/wait.h>
 
-#include "midi/platform/RtMidiDriver.h"
+#include "midi/platform/JackMidiDriver.h"
 #include "platform/JackServer.h"
 #include "support/TestServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
@@ -48,7 +48,7 @@ void WindowJackTest::connectShowsTheWholeDevice() {
     QVERIFY2(kill(pid, 0) == 0, log().constData());
     {
         CTestServices services;
-        CRtMidiDriver driver(CRtMidiDriver::EApi::Jack, "qz81kt-dxp-test");
+        CJackMidiDriver driver("qz81kt-dxp-test");  // the window's JACK backend
         CUtilQZ81KTDlg w(&driver);  // with its own 100 ms timer
         w.show();
         QVERIFY(FindControl<QComboBox>(&w, IDC_COMBO_MIDIIN)->currentText().startsWith("QZ-81KT"));

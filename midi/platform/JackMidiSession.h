@@ -1,0 +1,143 @@
+#pragma once
+// The inside of CJackMidiDriver: one libjack client (a session) with its ports, its
+// process callback and its worker thread.
+#include <jack/jack.h>
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "midi/FixedRing.h"
+#include "midi/MidiFramer.h"
+#include "midi/platform/JackMidiDriver.h"
+
+struct CJackMidiDriver::WatchLink {
+    std::mutex m_mutex;
+    CPortWatch* m_pWatch = nullptr;   // null once the watch's source has gone
+    std::atomic<bool> m_bAlive{false};  // the current session hears registrations
+    void Notify();
+};
+
+struct CJackMidiDriver::Port : CMidiFramer::ISink {
+    struct OutEntry {
+        MIDIHDR* m_pHdr = nullptr;  // long message, or null for the short message below
+        uint32_t m_dwMsg = 0;
+        bool m_bFailed = false;     // set by whoever sent it, before the sent count moves
+    };
+    static constexpr size_t kInputRingBytes = 65536;  // four messages of JACK's largest size
+
+    Port(Session& session, bool bInput, jack_port_t* pJack);
+    HMIDIPORT Handle() { return reinterpret_cast<HMIDIPORT>(this); }
+
+    // Process thread.
+    void Process(jack_nframes_t nFrames);
+    // Worker: delivers waiting input and completes sent messages.
+    void Service();
+    // Worker, once the server has gone: every queued message counts as sent, and failed.
+    void FailQueued();
+
+    // m_mutex held.
+    void StartInput(std::unique_lock<std::mutex>& lock);
+    void StopInput(std::unique_lock<std::mutex>& lock);  // no byte goes in, none is delivered
+    void ResetForOpen();
+
+    Session& m_session;
+    const bool m_bInput;
+    jack_port_t* const m_pJack;
+
+    std::mutex m_mutex;  // guards what follows, up to the hand-over state
+    std::condition_variable m_cv;
+    bool m_bInUse = false;  // handed out by an open (guarded by the driver's mutex)
+    bool m_bOpen = false;
+    MidiCallback m_pfn = nullptr;
+    void* m_pInstance = nullptr;
+
+    // The process thread touches this port only while it is live: input started, or
+    // output open and not closing.
+    std::atomic<bool> m_abLive{false};
+
+    // Input.
+    bool m_bStarted = false;
+    int m_nDelivering = 0;
+    CFixedRing<MIDIHDR*, kMaxQueuedIn> m_in;
+
+    // Output: entries [done, sent) are sent and await completion, [sent, queued) wait
+    // for the process thread. queued moves under m_mutex, sent on the process thread
+    // (or the worker once the server has gone), done on the worker.
+    std::array<OutEntry, kMaxQueuedOut> m_out{};
+    std::atomic<uint64_t> m_nQueued{0}, m_nSent{0};
+    uint64_t m_nDone = 0;
+    bool m_bClosing = false;
+    int m_nCompleting = 0;
+
+private:
+    void Receive(const uint8_t* pData, size_t nLength);  // process thread
+    void SendQueued(void* pJackBuffer);                  // process thread
+    void DeliverInput(std::unique_lock<std::mutex>& lock);
+    void CompleteSent(std::unique_lock<std::mutex>& lock);
+    bool InputWaiting() const;
+    // CMidiFramer::ISink
+    void OnShortMessage(uint32_t dwMsg) override;
+    uint8_t* TakeSysExBuffer(uint32_t& nCapacity) override;
+    void ReturnSysExBuffer(uint32_t nBytes) override;
+    void OnSysExLost(uint32_t nBytes, bool bNewMessage) override;
+
+    // Input hand-over: the process thread writes, the worker reads.
+    CFixedRing<uint8_t, kInputRingBytes> m_inBytes;
+    std::atomic<bool> m_abOverflow{false};  // nothing more goes in until the ring is empty
+    // Framer: touched only by the delivering worker, and under m_mutex while none runs.
+    CMidiFramer m_framer{*this};
+    MidiCallback m_pfnDeliver = nullptr;
+    void* m_pDeliverInstance = nullptr;
+    MIDIHDR* m_pFill = nullptr;
+};
+
+struct CJackMidiDriver::Session {
+    static constexpr uint32_t kMaxPorts = 2 * kMaxPortsPerDirection;
+
+    // Opens and activates a client; null (with a reason) when no server answers.
+    static std::unique_ptr<Session> Open(const std::string& strName, Counters& counters,
+                                         std::shared_ptr<WatchLink> pWatchLink, std::string& strWhy);
+    ~Session();  // closes the client: no callback runs afterwards
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    bool IsAlive() const { return m_bAlive.load(std::memory_order_acquire); }
+    // A free port of that direction, registered on first need; null when all are taken.
+    Port* TakePort(bool bInput);
+    bool HasPortInUse() const;  // driver's mutex held
+    void CollectOpen(std::vector<std::pair<HMIDIPORT, bool>>& open);  // (handle, input), driver's mutex held
+    Port* Find(HMIDIPORT hPort, bool bInput);
+    void WakeWorker();  // lock-free: safe on the process thread
+    // Returns once the process callback is not running (it may start again, and then
+    // sees the live flags as they are now).
+    void WaitProcessIdle() const;
+
+    jack_client_t* const m_pClient;
+    const std::string m_strName;  // the name JACK gave the client
+    Counters& m_counters;
+
+private:
+    Session(jack_client_t* pClient, Counters& counters, std::shared_ptr<WatchLink> pWatchLink);
+    static int OnProcess(jack_nframes_t nFrames, void* pArg);
+    static void OnShutdown(void* pArg);
+    static void OnPortRegistration(jack_port_id_t, int, void* pArg);
+    static void OnPortRename(jack_port_id_t, const char*, const char*, void* pArg);
+    void WorkerMain();
+
+    const std::shared_ptr<WatchLink> m_pWatchLink;
+    std::atomic<bool> m_bAlive{true};
+    std::atomic<int> m_nInProcess{0};
+    std::array<std::unique_ptr<Port>, kMaxPorts> m_ports;
+    std::atomic<uint32_t> m_nPorts{0};  // published after the port is in place
+    uint32_t m_anPerDirection[2] = {0, 0};
+    std::atomic<uint32_t> m_aWake{0};
+    std::atomic<bool> m_bQuit{false};
+    std::thread m_worker;
+};
