@@ -2,7 +2,8 @@
 # Benchmarks over a real MIDI server: a private JACK dummy server (48 kHz, period 256,
 # i.e. 5.3 ms), qz81kt-emu, then
 #   1. the dump time (request-all sent -> complete image), median and 99th percentile;
-#   2. the idle CPU of "qz81kt status --watch" over 30 s, without and with --reconnect.
+#   2. the CPU of a linked, idle session on RtMidi's JACK backend against ours;
+#   3. the idle CPU of "qz81kt status --watch" over 30 s, without and with --reconnect.
 # usage: bench/jack-bench.sh [BUILD_DIR] [WATCH_SECONDS]
 set -u
 build=${1:-build}
@@ -17,6 +18,7 @@ trap 'kill -INT $emu 2>/dev/null; wait $emu 2>/dev/null; bash "$server_script" s
 sleep 0.5
 
 "$build/bench/bench_jack_dump" 200
+"$build/bench/bench_jack_idle" 5 5
 
 # CPU time in nanoseconds over all threads (schedstat is exact where clock ticks are not).
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%d", s }'; }

@@ -366,7 +366,10 @@ private:
                     if (!s.Received(qz::EBlock::ControlMode)) RequestControlMode();
                 }
             }
-            uint32_t codes = s.WaitNotify(std::max<uint32_t>(1, std::min(MsUntil(nextTick), kStopPollMs)));
+            // A watch sleeps until the next tick or reply: waking every 10 ms for Ctrl-C
+            // cost it more than its JACK client; an interrupt is now seen within a tick.
+            const uint32_t nSliceMs = m_options.m_bWatch ? CCliSession::kTickMs : kStopPollMs;
+            uint32_t codes = s.WaitNotify(std::max<uint32_t>(1, std::min(MsUntil(nextTick), nSliceMs)));
             if (!m_options.m_bWatch) {
                 if (!s.Received(qz::EBlock::Status)) continue;
                 // One reading; the control mode asked for at the start comes with it.
