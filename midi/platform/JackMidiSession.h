@@ -24,7 +24,7 @@ struct CJackMidiDriver::WatchLink {
     void Notify();
 };
 
-struct CJackMidiDriver::Port : CMidiFramer::ISink {
+struct CJackMidiDriver::Port final : CMidiFramer::ISink {
     struct OutEntry {
         MIDIHDR* m_pHdr = nullptr;  // long message, or null for the short message below
         uint32_t m_dwMsg = 0;

@@ -18,7 +18,7 @@
 #include "midi/MidiFramer.h"
 #include "midi/platform/RtMidiDriver.h"
 
-struct CRtMidiDriver::Port : CMidiFramer::ISink {
+struct CRtMidiDriver::Port final : CMidiFramer::ISink {
     enum class ECmd { None, Create, List, Open, Close, Destroy };
     struct OutEntry {
         MIDIHDR* m_pHdr = nullptr;  // long message, or null for the short message below
