@@ -21,7 +21,6 @@
 class CJackMidiDriver : public CSystemMidiDriver {
 public:
     static constexpr uint32_t kMaxPortsPerDirection = 8;
-    static constexpr uint32_t kMaxQueuedIn = 64;    // receive buffers waiting per input port
     static constexpr uint32_t kMaxQueuedOut = 128;  // messages waiting per output port
 
     // Opens the client (a server is never started); the driver is unavailable when

@@ -58,9 +58,16 @@ CJackMidiDriver::Session::~Session() {
     m_bQuit.store(true);
     WakeWorker();
     if (m_worker.joinable()) m_worker.join();
+    if (!m_pClient) return;
     // A client whose server died is closed too: libjack then frees it without asking.
     if (IsAlive()) jack_deactivate(m_pClient);
     jack_client_close(m_pClient);
+}
+
+void CJackMidiDriver::Session::CloseDeadClient() {
+    if (IsAlive() || !m_pClient) return;
+    jack_client_close(m_pClient);
+    m_pClient = nullptr;
 }
 
 // Every port is registered before it is published, and stays until the client closes.
@@ -171,7 +178,10 @@ void CJackMidiDriver::Session::WorkerMain() {
 // ---- port: process thread ----
 
 CJackMidiDriver::Port::Port(Session& session, bool bInput, jack_port_t* pJack)
-    : m_session(session), m_bInput(bInput), m_pJack(pJack) {}
+    : m_session(session),
+      m_bInput(bInput),
+      m_pJack(pJack),
+      m_input(m_mutex, session.m_counters.m_nLostBytes, session.m_counters.m_nLostMessages) {}
 
 void CJackMidiDriver::Port::Process(jack_nframes_t nFrames) {
     void* pBuffer = jack_port_get_buffer(m_pJack, nFrames);
@@ -185,20 +195,9 @@ void CJackMidiDriver::Port::Process(jack_nframes_t nFrames) {
     const uint32_t nEvents = jack_midi_get_event_count(pBuffer);
     for (uint32_t i = 0; i < nEvents; ++i) {
         jack_midi_event_t event;
-        if (jack_midi_event_get(&event, pBuffer, i) == 0) Receive(event.buffer, event.size);
+        if (jack_midi_event_get(&event, pBuffer, i) == 0) m_input.Receive(event.buffer, event.size);
     }
     if (nEvents > 0) m_session.WakeWorker();
-}
-
-void CJackMidiDriver::Port::Receive(const uint8_t* pData, size_t nLength) {
-    size_t nTaken = 0;
-    if (!m_abOverflow.load(std::memory_order_acquire)) nTaken = m_inBytes.Write(pData, nLength);
-    if (nTaken < nLength) {
-        // The worker learns of the gap once it has read up to it, and keeps an open
-        // SysEx from being spliced across it.
-        m_session.m_counters.m_nLostBytes.fetch_add(nLength - nTaken, std::memory_order_relaxed);
-        m_abOverflow.store(true, std::memory_order_release);
-    }
 }
 
 // Reads the owner's buffer directly: it stays the owner's only after completion, and
@@ -247,7 +246,7 @@ void CJackMidiDriver::Port::FailQueued() {
 void CJackMidiDriver::Port::Service() {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_bInput) {
-        if (m_bStarted && InputWaiting()) DeliverInput(lock);
+        if (m_bStarted && m_input.Waiting()) DeliverInput(lock);
     } else {
         CompleteSent(lock);
     }
@@ -273,35 +272,12 @@ void CJackMidiDriver::Port::CompleteSent(std::unique_lock<std::mutex>& lock) {
     if (bAny) m_cv.notify_all();
 }
 
-bool CJackMidiDriver::Port::InputWaiting() const {
-    return !m_inBytes.Empty() || m_abOverflow.load(std::memory_order_acquire);
-}
-
 void CJackMidiDriver::Port::DeliverInput(std::unique_lock<std::mutex>& lock) {
     ++m_nDelivering;
-    m_pfnDeliver = m_pfn;
-    m_pDeliverInstance = m_pInstance;
+    MidiCallback pfn = m_pfn;
+    void* pInstance = m_pInstance;
     lock.unlock();
-    for (bool bStopped = false; !bStopped;) {
-        const bool bGap = m_abOverflow.load(std::memory_order_acquire);
-        const uint8_t* p;
-        const size_t n = m_inBytes.Peek(p);
-        if (n == 0) {
-            if (bGap) {  // everything before the gap is framed: now cut what it interrupted
-                m_framer.CutInput();
-                m_abOverflow.store(false, std::memory_order_release);
-            }
-            break;
-        }
-        size_t i = 0;
-        for (; i < n; ++i) {
-            if (!m_abLive.load(std::memory_order_acquire)) break;  // the rest goes in StopInput
-            m_framer.Feed(p[i]);
-        }
-        m_inBytes.Consume(i);
-        bStopped = i < n;
-    }
-    m_framer.EndOfArrival();  // the partly filled buffer goes back after each batch
+    m_input.Deliver(Handle(), pfn, pInstance, m_abLive);
     lock.lock();
     --m_nDelivering;
     m_cv.notify_all();
@@ -310,7 +286,7 @@ void CJackMidiDriver::Port::DeliverInput(std::unique_lock<std::mutex>& lock) {
 void CJackMidiDriver::Port::ResetForOpen() {
     m_bStarted = false;
     m_abLive.store(false);
-    m_in.Clear();
+    m_input.ClearQueue();
     m_nQueued.store(0);
     m_nSent.store(0);
     m_nDone = 0;
@@ -320,10 +296,7 @@ void CJackMidiDriver::Port::ResetForOpen() {
 void CJackMidiDriver::Port::StartInput(std::unique_lock<std::mutex>& lock) {
     if (m_bStarted) return;
     m_cv.wait(lock, [&] { return m_nDelivering == 0; });
-    m_framer.Reset();
-    m_pFill = nullptr;
-    m_inBytes.Clear();
-    m_abOverflow.store(false, std::memory_order_release);
+    m_input.Start();
     m_bStarted = true;
     m_abLive.store(true);
 }
@@ -333,38 +306,5 @@ void CJackMidiDriver::Port::StopInput(std::unique_lock<std::mutex>& lock) {
     m_abLive.store(false);
     m_session.WaitProcessIdle();
     m_cv.wait(lock, [&] { return m_nDelivering == 0; });  // no callback runs once this returns
-    if (size_t nLost = m_inBytes.Clear()) {
-        m_session.m_counters.m_nLostBytes.fetch_add(nLost, std::memory_order_relaxed);
-        m_framer.CutInput();
-    }
-    m_abOverflow.store(false, std::memory_order_release);
-}
-
-// ---- CMidiFramer::ISink (worker, while delivering) ----
-
-void CJackMidiDriver::Port::OnShortMessage(uint32_t dwMsg) {
-    if (m_pfnDeliver) m_pfnDeliver(Handle(), MIM_DATA, m_pDeliverInstance, dwMsg, 0);
-}
-
-uint8_t* CJackMidiDriver::Port::TakeSysExBuffer(uint32_t& nCapacity) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_in.Pop(m_pFill)) return nullptr;
-    nCapacity = m_pFill->dwBufferLength;
-    return m_pFill->lpData;
-}
-
-// A buffer once taken from the queue always goes back through the callback, even
-// when the port is being stopped (StopInput waits for this delivery to end).
-void CJackMidiDriver::Port::ReturnSysExBuffer(uint32_t nBytes) {
-    MIDIHDR* p = m_pFill;
-    m_pFill = nullptr;
-    if (!p) return;
-    p->dwBytesRecorded = nBytes;
-    MarkMidiHdrDone(p);
-    if (m_pfnDeliver) m_pfnDeliver(Handle(), MIM_LONGDATA, m_pDeliverInstance, reinterpret_cast<uintptr_t>(p), 0);
-}
-
-void CJackMidiDriver::Port::OnSysExLost(uint32_t nBytes, bool bNewMessage) {
-    if (bNewMessage) m_session.m_counters.m_nLostMessages.fetch_add(1, std::memory_order_relaxed);
-    m_session.m_counters.m_nLostBytes.fetch_add(nBytes, std::memory_order_relaxed);
+    m_input.Stop();
 }

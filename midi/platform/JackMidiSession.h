@@ -13,8 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "midi/FixedRing.h"
-#include "midi/MidiFramer.h"
+#include "midi/platform/FramedInput.h"
 #include "midi/platform/JackMidiDriver.h"
 
 struct CJackMidiDriver::WatchLink {
@@ -24,14 +23,12 @@ struct CJackMidiDriver::WatchLink {
     void Notify();
 };
 
-struct CJackMidiDriver::Port final : CMidiFramer::ISink {
+struct CJackMidiDriver::Port {
     struct OutEntry {
         MIDIHDR* m_pHdr = nullptr;  // long message, or null for the short message below
         uint32_t m_dwMsg = 0;
         bool m_bFailed = false;     // set by whoever sent it, before the sent count moves
     };
-    static constexpr size_t kInputRingBytes = 65536;  // four messages of JACK's largest size
-
     Port(Session& session, bool bInput, jack_port_t* pJack);
     HMIDIPORT Handle() { return reinterpret_cast<HMIDIPORT>(this); }
 
@@ -51,7 +48,7 @@ struct CJackMidiDriver::Port final : CMidiFramer::ISink {
     const bool m_bInput;
     jack_port_t* const m_pJack;
 
-    std::mutex m_mutex;  // guards what follows, up to the hand-over state
+    std::mutex m_mutex;  // guards what follows, and the input's queue
     std::condition_variable m_cv;
     bool m_bInUse = false;  // handed out by an open (guarded by the driver's mutex)
     bool m_bOpen = false;
@@ -65,7 +62,7 @@ struct CJackMidiDriver::Port final : CMidiFramer::ISink {
     // Input.
     bool m_bStarted = false;
     int m_nDelivering = 0;
-    CFixedRing<MIDIHDR*, kMaxQueuedIn> m_in;
+    CFramedInput m_input;
 
     // Output: entries [done, sent) are sent and await completion, [sent, queued) wait
     // for the process thread. queued moves under m_mutex, sent on the process thread
@@ -77,25 +74,9 @@ struct CJackMidiDriver::Port final : CMidiFramer::ISink {
     int m_nCompleting = 0;
 
 private:
-    void Receive(const uint8_t* pData, size_t nLength);  // process thread
     void SendQueued(void* pJackBuffer);                  // process thread
     void DeliverInput(std::unique_lock<std::mutex>& lock);
     void CompleteSent(std::unique_lock<std::mutex>& lock);
-    bool InputWaiting() const;
-    // CMidiFramer::ISink
-    void OnShortMessage(uint32_t dwMsg) override;
-    uint8_t* TakeSysExBuffer(uint32_t& nCapacity) override;
-    void ReturnSysExBuffer(uint32_t nBytes) override;
-    void OnSysExLost(uint32_t nBytes, bool bNewMessage) override;
-
-    // Input hand-over: the process thread writes, the worker reads.
-    CFixedRing<uint8_t, kInputRingBytes> m_inBytes;
-    std::atomic<bool> m_abOverflow{false};  // nothing more goes in until the ring is empty
-    // Framer: touched only by the delivering worker, and under m_mutex while none runs.
-    CMidiFramer m_framer{*this};
-    MidiCallback m_pfnDeliver = nullptr;
-    void* m_pDeliverInstance = nullptr;
-    MIDIHDR* m_pFill = nullptr;
 };
 
 struct CJackMidiDriver::Session {
@@ -119,7 +100,12 @@ struct CJackMidiDriver::Session {
     // sees the live flags as they are now).
     void WaitProcessIdle() const;
 
-    jack_client_t* const m_pClient;
+    // Closes the client of a server that went away (driver's mutex held). Done before
+    // another client opens: libjack crashes closing a dead client once a new one is up.
+    // The ports stay valid handles; nothing of them reaches JACK any more.
+    void CloseDeadClient();
+
+    jack_client_t* m_pClient;  // null once closed; used under the driver's mutex
     const std::string m_strName;  // the name JACK gave the client
     Counters& m_counters;
 

@@ -402,7 +402,7 @@ MMRESULT CRtMidiDriver::OpenOn(EKind eKind, HMIDIPORT* phPort, const std::string
             p->m_bClosing = false;
             p->m_bStarted = false;
             p->m_abStarted.store(false);
-            p->m_in.Clear();
+            p->m_input.ClearQueue();
             p->m_out.Clear();
         } else {
             p->m_pfn = nullptr;
@@ -440,12 +440,7 @@ MMRESULT CRtMidiDriver::InAddBuffer(HMIDIPORT hPort, MIDIHDR* pHdr) {
     if (!(pHdr->dwFlags.load(std::memory_order_acquire) & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
     std::lock_guard<std::mutex> lock(p->m_mutex);
     if (!p->m_bOpen) return MMSYSERR_INVALHANDLE;
-    if (p->m_in.Full()) return MMSYSERR_NOMEM;
-    pHdr->dwBytesRecorded = 0;
-    pHdr->dwFlags.fetch_and(~MHDR_DONE, std::memory_order_acq_rel);
-    pHdr->dwFlags.fetch_or(MHDR_INQUEUE, std::memory_order_acq_rel);
-    p->m_in.Push(pHdr);
-    return MMSYSERR_NOERROR;
+    return p->m_input.Add(pHdr);
 }
 
 MMRESULT CRtMidiDriver::InStart(HMIDIPORT hPort) {
@@ -468,23 +463,18 @@ MMRESULT CRtMidiDriver::InStop(HMIDIPORT hPort) {
 MMRESULT CRtMidiDriver::InReset(HMIDIPORT hPort) {
     auto p = Find(hPort, EKind::In);
     if (!p) return MMSYSERR_INVALHANDLE;
-    std::array<MIDIHDR*, kMaxQueuedIn> apReturned{};
-    size_t n = 0;
+    MIDIHDR* apReturned[CFramedInput::kMaxQueued];
+    size_t n;
     MidiCallback pfn;
     void* pInstance;
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
         p->StopInput(lock);
-        while (n < apReturned.size() && p->m_in.Pop(apReturned[n])) ++n;
+        n = p->m_input.TakeQueued(apReturned);
         pfn = p->m_pfn;
         pInstance = p->m_pInstance;
     }
-    // Outside the lock: the callback may queue buffers again.
-    for (size_t i = 0; i < n; ++i) {
-        apReturned[i]->dwBytesRecorded = 0;
-        MarkMidiHdrDone(apReturned[i]);
-        if (pfn) pfn(hPort, MIM_LONGDATA, pInstance, reinterpret_cast<uintptr_t>(apReturned[i]), 0);
-    }
+    CFramedInput::GiveBack(hPort, pfn, pInstance, apReturned, n);  // the callback may queue them again
     return MMSYSERR_NOERROR;
 }
 
@@ -494,9 +484,7 @@ MMRESULT CRtMidiDriver::InClose(HMIDIPORT hPort) {
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
         p->StopInput(lock);
-        // Buffers still queued are forgotten: the owner frees them after closing.
-        MIDIHDR* pHdr;
-        while (p->m_in.Pop(pHdr)) pHdr->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
+        p->m_input.ForgetQueued();  // the owner frees them after closing
         p->m_bOpen = false;
         p->m_pfn = nullptr;
         p->m_pInstance = nullptr;

@@ -1,14 +1,17 @@
 #pragma once
-// Real MIDI ports through RtMidi (ALSA sequencer or JACK on Linux).
+// Real MIDI ports through RtMidi (ALSA sequencer or JACK on Linux). The programs reach
+// ALSA through it and JACK through CJackMidiDriver; the emulator program publishes its
+// ports through it on either.
 //
 // Every RtMidi object lives on a worker thread of its own and the caller waits for it
 // only a bounded time: JACK's sendMessage spins for ever once the server has died,
 // and a port whose worker does not answer in time is abandoned (its RtMidi object and
 // thread are kept, never destroyed, so nothing can crash or block in them later).
 // Input is framed on the port's worker, which RtMidi's callback hands the bytes to
-// without a lock, and goes into the queued buffers; output leaves from the port's worker, which completes each long message after
-// sending it. Port objects (and so the RtMidi clients) are kept and reused for the
-// life of the driver rather than destroyed at every close.
+// without a lock, and goes into the queued buffers; output leaves from the port's
+// worker, which completes each long message after sending it. Port objects (and so
+// the RtMidi clients) are kept and reused for the life of the driver rather than
+// destroyed at every close.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -32,7 +35,6 @@ public:
         uint32_t m_nCallTimeoutMs = 2000;  // longest wait for one RtMidi call (open, close, send)
     };
 
-    static constexpr uint32_t kMaxQueuedIn = 64;    // receive buffers waiting per input port
     static constexpr uint32_t kMaxQueuedOut = 128;  // messages waiting per output port
     static constexpr uint32_t kJackMaxMessage = kJackMaxMidiMessage;
 

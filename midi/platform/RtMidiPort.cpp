@@ -41,7 +41,7 @@ void CRtMidiDriver::Port::WakeWorker() {
 }
 
 bool CRtMidiDriver::Port::HasWork() const {
-    return m_bAbandoned || m_eCmd != ECmd::None || !m_out.Empty() || (m_bStarted && InputWaiting());
+    return m_bAbandoned || m_eCmd != ECmd::None || !m_out.Empty() || (m_bStarted && m_input.Waiting());
 }
 
 // The worker sleeps on m_aWake rather than on m_cv, so that RtMidi's callback can wake
@@ -76,7 +76,7 @@ void CRtMidiDriver::Port::Run() {
             }
             continue;
         }
-        if (m_bStarted && InputWaiting()) {
+        if (m_bStarted && m_input.Waiting()) {
             DeliverInput(lock);
             continue;
         }
@@ -299,14 +299,7 @@ void CRtMidiDriver::Port::OnRtMessage(double, std::vector<unsigned char>* pMessa
 void CRtMidiDriver::Port::Receive(const uint8_t* pData, size_t nLength) {
     m_nInCallback.fetch_add(1);
     if (m_abStarted.load()) {
-        size_t nTaken = 0;
-        if (!m_abOverflow.load(std::memory_order_acquire)) nTaken = m_inBytes.Write(pData, nLength);
-        if (nTaken < nLength) {
-            // The worker learns of the gap once it has read up to it, and keeps an open
-            // SysEx from being spliced across it.
-            m_pCounters->m_nLostBytes.fetch_add(nLength - nTaken, std::memory_order_relaxed);
-            m_abOverflow.store(true, std::memory_order_release);
-        }
+        m_input.Receive(pData, nLength);
         WakeWorker();
     }
     m_nInCallback.fetch_sub(1);
@@ -314,35 +307,12 @@ void CRtMidiDriver::Port::Receive(const uint8_t* pData, size_t nLength) {
 
 // ---- input delivery (worker) ----
 
-bool CRtMidiDriver::Port::InputWaiting() const {
-    return !m_inBytes.Empty() || m_abOverflow.load(std::memory_order_acquire);
-}
-
 void CRtMidiDriver::Port::DeliverInput(std::unique_lock<std::mutex>& lock) {
     ++m_nDelivering;
-    m_pfnDeliver = m_pfn;
-    m_pDeliverInstance = m_pInstance;
+    MidiCallback pfn = m_pfn;
+    void* pInstance = m_pInstance;
     lock.unlock();
-    for (bool bStopped = false; !bStopped;) {
-        const bool bGap = m_abOverflow.load(std::memory_order_acquire);
-        const uint8_t* p;
-        const size_t n = m_inBytes.Peek(p);
-        if (n == 0) {
-            if (bGap) {  // everything before the gap is framed: now cut what it interrupted
-                m_framer.CutInput();
-                m_abOverflow.store(false, std::memory_order_release);
-            }
-            break;
-        }
-        size_t i = 0;
-        for (; i < n; ++i) {
-            if (!m_abStarted.load(std::memory_order_acquire)) break;  // the rest goes in StopInput
-            m_framer.Feed(p[i]);
-        }
-        m_inBytes.Consume(i);
-        bStopped = i < n;
-    }
-    m_framer.EndOfArrival();  // the partly filled buffer goes back after each batch
+    m_input.Deliver(Handle(), pfn, pInstance, m_abStarted);
     lock.lock();
     --m_nDelivering;
     m_cv.notify_all();
@@ -351,10 +321,7 @@ void CRtMidiDriver::Port::DeliverInput(std::unique_lock<std::mutex>& lock) {
 void CRtMidiDriver::Port::StartInput(std::unique_lock<std::mutex>& lock) {
     if (m_bStarted) return;
     m_cv.wait(lock, [&] { return m_nDelivering == 0; });
-    m_framer.Reset();
-    m_pFill = nullptr;
-    m_inBytes.Clear();
-    m_abOverflow.store(false, std::memory_order_release);
+    m_input.Start();
     m_bStarted = true;
     m_abStarted.store(true);
 }
@@ -365,38 +332,5 @@ void CRtMidiDriver::Port::StopInput(std::unique_lock<std::mutex>& lock) {
     while (m_nInCallback.load() != 0) std::this_thread::yield();  // a copy of a few bytes
     // No callback may run once this returns.
     m_cv.wait(lock, [&] { return m_nDelivering == 0; });
-    if (size_t nLost = m_inBytes.Clear()) {
-        m_pCounters->m_nLostBytes.fetch_add(nLost, std::memory_order_relaxed);
-        m_framer.CutInput();
-    }
-    m_abOverflow.store(false, std::memory_order_release);
-}
-
-// ---- CMidiFramer::ISink (worker, while delivering) ----
-
-void CRtMidiDriver::Port::OnShortMessage(uint32_t dwMsg) {
-    if (m_pfnDeliver) m_pfnDeliver(Handle(), MIM_DATA, m_pDeliverInstance, dwMsg, 0);
-}
-
-uint8_t* CRtMidiDriver::Port::TakeSysExBuffer(uint32_t& nCapacity) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_in.Pop(m_pFill)) return nullptr;
-    nCapacity = m_pFill->dwBufferLength;
-    return m_pFill->lpData;
-}
-
-// A buffer once taken from the queue always goes back through the callback, even
-// when the port is being stopped (StopInput waits for this delivery to end).
-void CRtMidiDriver::Port::ReturnSysExBuffer(uint32_t nBytes) {
-    MIDIHDR* p = m_pFill;
-    m_pFill = nullptr;
-    if (!p) return;
-    p->dwBytesRecorded = nBytes;
-    MarkMidiHdrDone(p);
-    if (m_pfnDeliver) m_pfnDeliver(Handle(), MIM_LONGDATA, m_pDeliverInstance, reinterpret_cast<uintptr_t>(p), 0);
-}
-
-void CRtMidiDriver::Port::OnSysExLost(uint32_t nBytes, bool bNewMessage) {
-    if (bNewMessage) m_pCounters->m_nLostMessages.fetch_add(1, std::memory_order_relaxed);
-    m_pCounters->m_nLostBytes.fetch_add(nBytes, std::memory_order_relaxed);
+    m_input.Stop();
 }

@@ -15,18 +15,15 @@
 #include <thread>
 
 #include "midi/FixedRing.h"
-#include "midi/MidiFramer.h"
+#include "midi/platform/FramedInput.h"
 #include "midi/platform/RtMidiDriver.h"
 
-struct CRtMidiDriver::Port final : CMidiFramer::ISink {
+struct CRtMidiDriver::Port {
     enum class ECmd { None, Create, List, Open, Close, Destroy };
     struct OutEntry {
         MIDIHDR* m_pHdr = nullptr;  // long message, or null for the short message below
         uint32_t m_dwMsg = 0;
     };
-    // Bytes waiting between RtMidi's callback and the worker: four JACK-sized messages.
-    static constexpr size_t kInputRingBytes = 65536;
-
     Port(EKind eKind, int nApi, const COptions& options, std::shared_ptr<Counters> pCounters);
 
     bool IsInput() const { return m_eKind == EKind::In || m_eKind == EKind::EnumIn; }
@@ -73,7 +70,7 @@ struct CRtMidiDriver::Port final : CMidiFramer::ISink {
     bool m_bStarted = false;
     std::atomic<bool> m_abStarted{false};  // the same, read without the lock
     int m_nDelivering = 0;
-    CFixedRing<MIDIHDR*, kMaxQueuedIn> m_in;
+    CFramedInput m_input{m_mutex, m_pCounters->m_nLostBytes, m_pCounters->m_nLostMessages};
 
     // Output.
     bool m_bClosing = false;
@@ -102,25 +99,10 @@ private:
     void NoteError(int eType, const std::string& strText);
 
     // Input delivery (worker).
-    bool InputWaiting() const;
     void DeliverInput(std::unique_lock<std::mutex>& lock);
-    // CMidiFramer::ISink
-    void OnShortMessage(uint32_t dwMsg) override;
-    uint8_t* TakeSysExBuffer(uint32_t& nCapacity) override;
-    void ReturnSysExBuffer(uint32_t nBytes) override;
-    void OnSysExLost(uint32_t nBytes, bool bNewMessage) override;
 
-    // Input hand-over: RtMidi's callback writes, the worker reads.
-    CFixedRing<uint8_t, kInputRingBytes> m_inBytes;
-    std::atomic<bool> m_abOverflow{false};  // the ring overflowed: nothing more goes in until it is empty
-    std::atomic<int> m_nInCallback{0};      // RtMidi's callbacks inside Receive
-    std::atomic<uint32_t> m_aWake{0};       // set to wake the worker
-
-    // Framer: touched only by the delivering worker, and under m_mutex while none runs.
-    CMidiFramer m_framer{*this};
-    MidiCallback m_pfnDeliver = nullptr;
-    void* m_pDeliverInstance = nullptr;
-    MIDIHDR* m_pFill = nullptr;
+    std::atomic<int> m_nInCallback{0};  // RtMidi's callbacks inside Receive
+    std::atomic<uint32_t> m_aWake{0};   // set to wake the worker
 
 public:
     // RtMidi's reports.

@@ -33,6 +33,14 @@ bool Eventually(Pred pred, std::chrono::milliseconds timeout = 10s) {
     return true;
 }
 
+// RtMidi's JACK ports crash in libjack when closed soon after their server died (they
+// survive only when the other side is slow, as RtMidi's own is): such a peer, test
+// scaffolding, is kept reachable for the rest of the run instead of being destroyed.
+void KeepForever(CRtMidiDriver* p) {
+    static auto* s_pKept = new std::vector<CRtMidiDriver*>;
+    s_pKept->push_back(p);
+}
+
 std::vector<uint8_t> SysEx(size_t nLength, uint8_t bySeed) {
     std::vector<uint8_t> v(nLength);
     v.front() = 0xF0;
@@ -467,6 +475,29 @@ TEST_F(RtMidiApiTest, EnvironmentChoosesTheApiAndAutoFallsBackToJack) {
     }
 }
 
+TEST_F(RtMidiApiTest, TheProgramsReachJackThroughOurBackendAndAlsaThroughRtMidi) {
+    const bool bAlsa = AlsaSequencerPresent();
+    const struct {
+        const char* pszEnv;
+        EMidiApi eAsked;
+        bool bOurs;
+    } cases[] = {
+        {"jack", EMidiApi::Auto, true},
+        {nullptr, EMidiApi::Jack, true},
+        {"jack", EMidiApi::Alsa, false},  // an explicit choice wins
+        {nullptr, EMidiApi::Auto, !bAlsa},  // ALSA first, JACK when ALSA is missing
+    };
+    for (const auto& c : cases) {
+        ScopedEnv env("QZ81KT_MIDI_API", c.pszEnv);
+        auto p = OpenSystemMidiDriver(c.eAsked, "qz81kt-dxp");
+        ASSERT_TRUE(p);
+        EXPECT_EQ(dynamic_cast<CJackMidiDriver*>(p.get()) != nullptr, c.bOurs) << (c.pszEnv ? c.pszEnv : "-");
+        if (c.bOurs) {
+            EXPECT_TRUE(p->IsAvailable()) << p->UnavailableReason();
+        }
+    }
+}
+
 TEST_F(RtMidiApiTest, JackWithoutAServerIsUnavailableAndFailsGracefully) {
     ScopedEnv env("JACK_DEFAULT_SERVER", "qz81kt-no-such-server");
     CRtMidiDriver d(CRtMidiDriver::EApi::Jack);
@@ -478,6 +509,13 @@ TEST_F(RtMidiApiTest, JackWithoutAServerIsUnavailableAndFailsGracefully) {
     HMIDIPORT h = nullptr;
     EXPECT_EQ(d.OutOpen(&h, 0, nullptr, nullptr), MMSYSERR_BADDEVICEID);
     EXPECT_NE(d.OutOpenVirtual(&h, "out", nullptr, nullptr), MMSYSERR_NOERROR);
+    EXPECT_EQ(h, nullptr);
+
+    CJackMidiDriver ours;
+    EXPECT_FALSE(ours.IsAvailable());
+    EXPECT_NE(ours.UnavailableReason().find("qz81kt-no-such-server"), std::string::npos) << ours.UnavailableReason();
+    EXPECT_EQ(ours.InGetNumDevs(), 0u);
+    EXPECT_EQ(ours.OutOpen(&h, 0, nullptr, nullptr), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(h, nullptr);
 }
 
@@ -543,10 +581,10 @@ TEST_P(JackDeadServerTest, CloseAndDestructionReturnAfterTheServerWasKilled) {
         pRawOurs->InGetNumDevs();
         if (auto* pRt = dynamic_cast<CRtMidiDriver*>(pRawOurs)) nAbandoned->store(pRt->AbandonedPorts());
         delete pRawOurs;
-        // RtMidi's JACK ports crash in libjack when closed soon after the server died
-        // (the RtMidi peer survives only when our side is slow, as RtMidi's own is): the
-        // peer is test scaffolding, so with our backend it is left behind.
-        if (GetParam() == EBackend::RtMidi) delete pRawPeer;
+        if (GetParam() == EBackend::RtMidi)
+            delete pRawPeer;
+        else
+            KeepForever(pRawPeer);
         (void)rec;
         (void)payload;
         (void)hdrs;
@@ -567,6 +605,51 @@ TEST_P(JackDeadServerTest, CloseAndDestructionReturnAfterTheServerWasKilled) {
     }
     // How many RtMidi objects had to be left behind (a figure, not a requirement).
     RecordProperty("abandoned_ports", static_cast<int>(nAbandoned->load()));
+}
+
+// Our backend opens a new client when a listing finds a server again (here the next
+// one: JACK_DEFAULT_SERVER follows the newest test server), while a port of the dead
+// client stays a valid handle until it is closed.
+using JackServerRestartTest = JackFixture;
+
+TEST_F(JackServerRestartTest, OurBackendComesBackWithTheNextServerAndTheOldPortStillCloses) {
+    ScopedEnv env("JACK_DEFAULT_SERVER", nullptr);
+    CJackServer first;
+    ASSERT_TRUE(first.Start()) << first.Error();
+    CJackMidiDriver ours("qz81kt-dxp");
+    CRtMidiDriver* pFirstPeer = MakeDriver("qz81kt-peer").release();
+    KeepForever(pFirstPeer);
+    HMIDIPORT hPeerOut = nullptr, hOldIn = nullptr, hIn = nullptr;
+    ASSERT_EQ(pFirstPeer->OutOpenVirtual(&hPeerOut, "out", nullptr, nullptr), MMSYSERR_NOERROR);
+    int n = FindPort(ours, true, "qz81kt-peer", "out");
+    ASSERT_GE(n, 0);
+    CPortRecorder rec;
+    ASSERT_EQ(ours.InOpen(&hOldIn, uint32_t(n), &CPortRecorder::Callback, &rec), MMSYSERR_NOERROR);
+    ASSERT_EQ(ours.InStart(hOldIn), MMSYSERR_NOERROR);
+
+    first.Kill();
+    ASSERT_TRUE(Eventually([&] { return !ours.IsAvailable(); }));
+    EXPECT_EQ(ours.InGetNumDevs(), 0u);
+    EXPECT_NE(ours.UnavailableReason(), "");
+
+    CJackServer second;
+    ASSERT_TRUE(second.Start()) << second.Error();
+    auto pPeer = MakeDriver("qz81kt-peer");
+    ASSERT_EQ(pPeer->OutOpenVirtual(&hPeerOut, "out", nullptr, nullptr), MMSYSERR_NOERROR);
+    n = FindPort(ours, true, "qz81kt-peer", "out");
+    ASSERT_GE(n, 0);
+    EXPECT_TRUE(ours.IsAvailable());
+    ASSERT_EQ(ours.InOpen(&hIn, uint32_t(n), &CPortRecorder::Callback, &rec), MMSYSERR_NOERROR);
+    EXPECT_NE(hIn, hOldIn);
+    ASSERT_EQ(ours.InStart(hIn), MMSYSERR_NOERROR);
+    bool bThrough = false;
+    for (int i = 0; i < 20 && !bThrough; ++i) {
+        ASSERT_EQ(pPeer->OutShortMsg(hPeerOut, 0x7F4090), MMSYSERR_NOERROR);
+        bThrough = rec.WaitCount(MIM_DATA, 1, 500ms);
+    }
+    EXPECT_TRUE(bThrough);
+    EXPECT_EQ(ours.InClose(hOldIn), MMSYSERR_NOERROR);
+    EXPECT_EQ(ours.InClose(hIn), MMSYSERR_NOERROR);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, JackDeadServerTest,
