@@ -1,16 +1,17 @@
-// The window on real MIDI ports: RtMidi over a private JACK dummy server, against
-// qz81kt-emu in its own process. Connect, and the display is complete.
+// The window on real MIDI ports: our JACK backend over a private JACK dummy server,
+// against qz81kt-emu in its own process. Connect, and the display is complete; the
+// emulator stops and starts again, and the window follows by itself.
 #include <QAbstractButton>
 #include <QComboBox>
-#include <QLineEdit>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <sys/wait.h>
 
 #include "midi/platform/JackMidiDriver.h"
 #include "platform/JackServer.h"
@@ -19,61 +20,124 @@
 #include "ui/widgets/BmpButton.h"
 #include "ui/widgets/ControlId.h"
 
+namespace {
+
+// qz81kt-emu started through the shell (ThreadSanitizer cannot follow QProcess's clone),
+// so it is not our child: its log tells when it is ready and when it has stopped.
+class CEmulatorProcess {
+public:
+    explicit CEmulatorProcess(const QString& strLog) : m_strLog(strLog) {}
+    ~CEmulatorProcess() { Stop(); }
+
+    bool Start() {
+        QFile::remove(m_strLog);
+        FILE* pPipe = popen(qPrintable(QStringLiteral("exec %1 --api jack >%2 2>&1 </dev/null & echo $!")
+                                           .arg(QStringLiteral(QZ81KT_EMU_PROGRAM), m_strLog)),
+                            "r");
+        if (!pPipe) return false;
+        char achPid[32] = {};
+        const bool bRead = fgets(achPid, sizeof achPid, pPipe) != nullptr;
+        pclose(pPipe);
+        m_pid = bRead ? static_cast<pid_t>(std::atol(achPid)) : 0;
+        return m_pid > 0 && QTest::qWaitFor([&] { return Log().contains("ready on JACK") || !Alive(); }, 10000) &&
+               Alive();
+    }
+    // Killed while still a JACK client, it would leave the server unable to unregister
+    // it, and JACK's registry has only eight slots: wait for its last line.
+    void Stop() {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGTERM);
+        (void)QTest::qWaitFor([&] { return Log().contains("qz81kt-emu: stopped") || !Alive(); }, 10000);
+        kill(m_pid, SIGKILL);  // in case it did not stop
+        m_pid = 0;
+    }
+    QByteArray Log() const {
+        QFile f(m_strLog);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private:
+    bool Alive() const { return m_pid > 0 && kill(m_pid, 0) == 0; }
+    QString m_strLog;
+    pid_t m_pid = 0;
+};
+
+bool Complete(CUtilQZ81KTDlg& w) {
+    CDeviceImage& img = w.Image();
+    return img.m_bAllPresetsRcvd.load() && img.m_bLinkUp.load() &&
+           FindControl<QLineEdit>(&w, IDC_TIMECODE)->text() != " -";
+}
+
+// Connect, asked again a few times: without realtime priority JACK may lose an event.
+bool ConnectAndWait(CUtilQZ81KTDlg& w) {
+    for (int nTry = 0; nTry < 3 && !w.Image().m_bAllPresetsRcvd.load(); ++nTry) {
+        QTest::mouseClick(FindControl(&w, IDOK), Qt::LeftButton);
+        (void)QTest::qWaitFor([&] { return Complete(w); }, 10000);
+    }
+    return Complete(w);
+}
+
+}  // namespace
+
 class WindowJackTest : public QObject {
     Q_OBJECT
 private slots:
+    void init();
     void connectShowsTheWholeDevice();
+    void emulatorStoppedBlanksAtOnceAndStartedAgainReconnects();
+
+private:
+    std::unique_ptr<CJackServer> m_pServer;
+    std::unique_ptr<QTemporaryDir> m_pDir;
 };
 
-void WindowJackTest::connectShowsTheWholeDevice() {
+void WindowJackTest::init() {
     if (!CJackServer::IsInstalled()) QSKIP("jackd is not installed (Debian package jackd2)");
-    CJackServer server;
-    QVERIFY2(server.Start(), server.Error().c_str());
-    // Started through the shell: ThreadSanitizer cannot follow QProcess's clone.
-    QTemporaryDir dir;
-    const QString strLog = dir.filePath("emu.log");
-    FILE* pPipe = popen(qPrintable(QStringLiteral("exec %1 --api jack >%2 2>&1 </dev/null & echo $!")
-                                       .arg(QStringLiteral(QZ81KT_EMU_PROGRAM), strLog)),
-                        "r");
-    QVERIFY(pPipe);
-    char achPid[32] = {};
-    QVERIFY(fgets(achPid, sizeof achPid, pPipe));
-    pclose(pPipe);
-    const pid_t pid = static_cast<pid_t>(std::atol(achPid));
-    auto log = [&] {
-        QFile f(strLog);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(log().contains("ready on JACK") || kill(pid, 0) != 0, 10000);
-    QVERIFY2(kill(pid, 0) == 0, log().constData());
-    {
-        CTestServices services;
-        CJackMidiDriver driver("qz81kt-dxp-test");  // the window's JACK backend
-        CUtilQZ81KTDlg w(&driver);  // with its own 100 ms timer
-        w.show();
-        QVERIFY(FindControl<QComboBox>(&w, IDC_COMBO_MIDIIN)->currentText().startsWith("QZ-81KT"));
-        QVERIFY(FindControl<QComboBox>(&w, IDC_COMBO_MIDIOUT)->currentText().startsWith("QZ-81KT"));
-        CDeviceImage& img = w.Image();
-        // Without realtime priority JACK may lose an event now and then: Connect asks again.
-        for (int nTry = 0; nTry < 3 && !img.m_bAllPresetsRcvd.load(); ++nTry) {
-            QTest::mouseClick(FindControl(&w, IDOK), Qt::LeftButton);
-            (void)QTest::qWaitFor([&] { return img.m_bAllPresetsRcvd.load() && img.m_bLinkUp.load(); }, 10000);
-        }
-        QVERIFY(img.m_bAllPresetsRcvd.load() && img.m_bLinkUp.load());
-        QVERIFY(services.m_messages.isEmpty());
-        QTRY_VERIFY(FindControl<QLineEdit>(&w, IDC_IDENTITY)->text().startsWith("ver:"));
-        QTRY_VERIFY(FindControl<QLineEdit>(&w, IDC_TIMECODE)->text() != " -");
-        QVERIFY(FindControl<QLineEdit>(&w, IDC_VIDEO_FORMAT)->text() != " -");
-        QVERIFY(FindControl<QAbstractButton>(&w, IDC_PRESET7)->text() != "7: -");
-        QCOMPARE(FindControl<CBmpButton>(&w, IDC_LINK_LED)->State(), int(CUtilQZ81KTDlg::kLampLink));
-        QVERIFY(FindControl(&w, IDC_DIR_SDI_TO_1394)->isEnabled());
-    }
-    // The emulator is not our child (the shell started it), so waitpid cannot tell when it
-    // ended: its last line can. Killed while still a JACK client, it leaves the server
-    // unable to unregister, and JACK's registry has only eight slots.
-    kill(pid, SIGTERM);
-    QTRY_VERIFY_WITH_TIMEOUT(log().contains("qz81kt-emu: stopped") || kill(pid, 0) != 0, 10000);
-    kill(pid, SIGKILL);  // in case it did not stop
+    m_pServer = std::make_unique<CJackServer>();
+    QVERIFY2(m_pServer->Start(), m_pServer->Error().c_str());
+    m_pDir = std::make_unique<QTemporaryDir>();
+}
+
+void WindowJackTest::connectShowsTheWholeDevice() {
+    CEmulatorProcess emu(m_pDir->filePath("emu.log"));
+    QVERIFY2(emu.Start(), emu.Log().constData());
+    CTestServices services;
+    CJackMidiDriver driver("qz81kt-dxp-test");
+    CUtilQZ81KTDlg w(&driver);  // with its own 100 ms timer
+    w.show();
+    QVERIFY(FindControl<QComboBox>(&w, IDC_COMBO_MIDIIN)->currentText().startsWith("QZ-81KT"));
+    QVERIFY(FindControl<QComboBox>(&w, IDC_COMBO_MIDIOUT)->currentText().startsWith("QZ-81KT"));
+    QVERIFY(ConnectAndWait(w));
+    QVERIFY(services.m_messages.isEmpty());
+    QTRY_VERIFY(FindControl<QLineEdit>(&w, IDC_IDENTITY)->text().startsWith("ver:"));
+    QVERIFY(FindControl<QLineEdit>(&w, IDC_VIDEO_FORMAT)->text() != " -");
+    QVERIFY(FindControl<QAbstractButton>(&w, IDC_PRESET7)->text() != "7: -");
+    QCOMPARE(FindControl<CBmpButton>(&w, IDC_LINK_LED)->State(), int(CUtilQZ81KTDlg::kLampLink));
+    QVERIFY(FindControl(&w, IDC_DIR_SDI_TO_1394)->isEnabled());
+}
+
+// The port watch follows our client's registration notices, as in the program.
+void WindowJackTest::emulatorStoppedBlanksAtOnceAndStartedAgainReconnects() {
+    CEmulatorProcess emu(m_pDir->filePath("emu.log"));
+    QVERIFY2(emu.Start(), emu.Log().constData());
+    CTestServices services;
+    CJackMidiDriver driver("qz81kt-dxp-test");
+    CUtilQZ81KTDlg w(&driver);
+    QVERIFY(driver.FollowPortChanges(w.PortWatch()));
+    w.show();
+    QVERIFY(ConnectAndWait(w));
+
+    QElapsedTimer timer;
+    timer.start();
+    emu.Stop();
+    // Well inside the 5 s link time-out: the vanished ports alone blank the display.
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Image().m_bLinkUp.load() && FindControl<QLineEdit>(&w, IDC_TIMECODE)->text() == " -",
+                             3000);
+    const qint64 nBlankMs = timer.restart();
+    QVERIFY2(emu.Start(), emu.Log().constData());
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(w), 10000);
+    qInfo("emulator stopped -> blank %lld ms; started -> complete display %lld ms", nBlankMs, timer.elapsed());
+    QVERIFY(services.m_messages.isEmpty());
 }
 
 QTEST_MAIN(WindowJackTest)
