@@ -178,6 +178,10 @@ MMRESULT CJackMidiDriver::OpenPort(bool bInput, HMIDIPORT* phPort, uint32_t uPor
         p->m_bInUse = false;
         return MMSYSERR_ERROR;
     }
+    // The first cycle after connecting may still run on the old graph, and what it
+    // sends is lost: Connect's first requests would go nowhere. Two whole cycles later
+    // the connection carries; a server that runs no cycles is not waited for long.
+    s->WaitCycles(2, kConnectSettleMs);
     {
         std::lock_guard<std::mutex> portLock(p->m_mutex);
         p->ResetForOpen();

@@ -22,6 +22,7 @@ class CJackMidiDriver : public CSystemMidiDriver {
 public:
     static constexpr uint32_t kMaxPortsPerDirection = 8;
     static constexpr uint32_t kMaxQueuedOut = 128;  // messages waiting per output port
+    static constexpr uint32_t kConnectSettleMs = 200;  // longest wait for a new connection to carry
 
     // Opens the client (a server is never started); the driver is unavailable when
     // no server answers, until a later listing finds one. bQuiet keeps libjack off stderr.

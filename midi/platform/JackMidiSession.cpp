@@ -2,6 +2,7 @@
 
 #include <jack/midiport.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -130,6 +131,16 @@ void CJackMidiDriver::Session::WaitProcessIdle() const {
     while (m_nInProcess.load() != 0) std::this_thread::yield();  // a cycle copies a few bytes
 }
 
+bool CJackMidiDriver::Session::WaitCycles(uint32_t nCycles, uint32_t nTimeoutMs) const {
+    const uint64_t nTarget = m_nCycles.load(std::memory_order_acquire) + nCycles;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    while (m_nCycles.load(std::memory_order_acquire) < nTarget) {
+        if (!IsAlive() || std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 // JACK's realtime thread: no lock, no allocation, no wait.
 int CJackMidiDriver::Session::OnProcess(jack_nframes_t nFrames, void* pArg) {
     auto* s = static_cast<Session*>(pArg);
@@ -137,6 +148,7 @@ int CJackMidiDriver::Session::OnProcess(jack_nframes_t nFrames, void* pArg) {
     if (s->m_bAlive.load()) {
         const uint32_t n = s->m_nPorts.load(std::memory_order_acquire);
         for (uint32_t i = 0; i < n; ++i) s->m_ports[i]->Process(nFrames);
+        s->m_nCycles.fetch_add(1, std::memory_order_release);
     }
     s->m_nInProcess.fetch_sub(1);
     return 0;

@@ -99,6 +99,10 @@ struct CJackMidiDriver::Session {
     // Returns once the process callback is not running (it may start again, and then
     // sees the live flags as they are now).
     void WaitProcessIdle() const;
+    // Returns after nCycles whole process cycles have run (false after nTimeoutMs, or
+    // when the server went away). A connection made just before may not yet be in the
+    // graph of the cycle that is running: what that cycle sends on it is lost.
+    bool WaitCycles(uint32_t nCycles, uint32_t nTimeoutMs) const;
 
     // Closes the client of a server that went away (driver's mutex held). Done before
     // another client opens: libjack crashes closing a dead client once a new one is up.
@@ -120,6 +124,7 @@ private:
     const std::shared_ptr<WatchLink> m_pWatchLink;
     std::atomic<bool> m_bAlive{true};
     std::atomic<int> m_nInProcess{0};
+    std::atomic<uint64_t> m_nCycles{0};  // process cycles completed
     std::array<std::unique_ptr<Port>, kMaxPorts> m_ports;
     std::atomic<uint32_t> m_nPorts{0};  // published after the port is in place
     uint32_t m_anPerDirection[2] = {0, 0};

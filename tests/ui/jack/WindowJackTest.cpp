@@ -65,12 +65,15 @@ private:
 bool Complete(CUtilQZ81KTDlg& w) {
     CDeviceImage& img = w.Image();
     return img.m_bAllPresetsRcvd.load() && img.m_bLinkUp.load() &&
-           FindControl<QLineEdit>(&w, IDC_TIMECODE)->text() != " -";
+           FindControl<QLineEdit>(&w, IDC_TIMECODE)->text() != " -" &&
+           FindControl<QLineEdit>(&w, IDC_IDENTITY)->text().startsWith("ver:");
 }
 
-// Connect, asked again a few times: without realtime priority JACK may lose an event.
+// Connect, asked again a few times: a JACK server that cannot keep up (under a
+// sanitizer it reports dozens of xruns around the first Connect) loses events, and
+// the version is asked for only at Connect.
 bool ConnectAndWait(CUtilQZ81KTDlg& w) {
-    for (int nTry = 0; nTry < 3 && !w.Image().m_bAllPresetsRcvd.load(); ++nTry) {
+    for (int nTry = 0; nTry < 3 && !Complete(w); ++nTry) {
         QTest::mouseClick(FindControl(&w, IDOK), Qt::LeftButton);
         (void)QTest::qWaitFor([&] { return Complete(w); }, 10000);
     }
@@ -109,7 +112,6 @@ void WindowJackTest::connectShowsTheWholeDevice() {
     QVERIFY(FindControl<QComboBox>(&w, IDC_COMBO_MIDIOUT)->currentText().startsWith("QZ-81KT"));
     QVERIFY(ConnectAndWait(w));
     QVERIFY(services.m_messages.isEmpty());
-    QTRY_VERIFY(FindControl<QLineEdit>(&w, IDC_IDENTITY)->text().startsWith("ver:"));
     QVERIFY(FindControl<QLineEdit>(&w, IDC_VIDEO_FORMAT)->text() != " -");
     QVERIFY(FindControl<QAbstractButton>(&w, IDC_PRESET7)->text() != "7: -");
     QCOMPARE(FindControl<CBmpButton>(&w, IDC_LINK_LED)->State(), int(CUtilQZ81KTDlg::kLampLink));
