@@ -274,17 +274,21 @@ MMRESULT CJackMidiDriver::OutOpen(HMIDIPORT* phPort, uint32_t uPort, MidiCallbac
 }
 
 namespace {
-// Queues one entry (m_mutex held); a server that went away lets the worker fail it.
+// Queues one entry; a server that went away lets the worker complete it as failed.
 MMRESULT Queue(CJackMidiDriver::Port& port, MIDIHDR* pHdr, uint32_t dwMsg) {
-    if (!port.m_bOpen || port.m_bClosing) return MMSYSERR_INVALHANDLE;
-    const uint64_t nQueued = port.m_nQueued.load(std::memory_order_relaxed);
-    if (nQueued - port.m_nDone >= CJackMidiDriver::kMaxQueuedOut) return MIDIERR_NOTREADY;
-    if (pHdr) {
-        pHdr->dwFlags.fetch_and(~MHDR_DONE, std::memory_order_acq_rel);
-        pHdr->dwFlags.fetch_or(MHDR_INQUEUE, std::memory_order_acq_rel);
+    {
+        std::lock_guard<std::mutex> lock(port.m_mutex);
+        if (!port.m_bOpen || port.m_bClosing) return MMSYSERR_INVALHANDLE;
+        const uint64_t nQueued = port.m_nQueued.load(std::memory_order_relaxed);
+        if (nQueued - port.m_nDone >= CJackMidiDriver::kMaxQueuedOut) return MIDIERR_NOTREADY;
+        if (pHdr) {
+            pHdr->dwFlags.fetch_and(~MHDR_DONE, std::memory_order_acq_rel);
+            pHdr->dwFlags.fetch_or(MHDR_INQUEUE, std::memory_order_acq_rel);
+        }
+        port.m_out[nQueued % CJackMidiDriver::kMaxQueuedOut] = {pHdr, dwMsg, false};
+        port.m_nQueued.store(nQueued + 1, std::memory_order_release);
     }
-    port.m_out[nQueued % CJackMidiDriver::kMaxQueuedOut] = {pHdr, dwMsg, false};
-    port.m_nQueued.store(nQueued + 1, std::memory_order_release);
+    if (!port.m_session.IsAlive()) port.m_session.WakeWorker();
     return MMSYSERR_NOERROR;
 }
 }  // namespace
@@ -295,26 +299,14 @@ MMRESULT CJackMidiDriver::OutLongMsg(HMIDIPORT hPort, MIDIHDR* pHdr) {
     if (!pHdr || !pHdr->lpData || pHdr->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
     if (!(pHdr->dwFlags.load(std::memory_order_acquire) & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
     if (pHdr->dwBufferLength > kJackMaxMidiMessage) return MMSYSERR_INVALPARAM;
-    MMRESULT mmr;
-    {
-        std::lock_guard<std::mutex> lock(p->m_mutex);
-        mmr = Queue(*p, pHdr, 0);
-    }
-    if (mmr == MMSYSERR_NOERROR && !p->m_session.IsAlive()) p->m_session.WakeWorker();
-    return mmr;
+    return Queue(*p, pHdr, 0);
 }
 
 MMRESULT CJackMidiDriver::OutShortMsg(HMIDIPORT hPort, uint32_t dwMsg) {
     Port* p = Find(hPort, false);
     if (!p) return MMSYSERR_INVALHANDLE;
     if (MidiMessageLength(static_cast<uint8_t>(dwMsg)) == 0) return MMSYSERR_INVALPARAM;
-    MMRESULT mmr;
-    {
-        std::lock_guard<std::mutex> lock(p->m_mutex);
-        mmr = Queue(*p, nullptr, dwMsg);
-    }
-    if (mmr == MMSYSERR_NOERROR && !p->m_session.IsAlive()) p->m_session.WakeWorker();
-    return mmr;
+    return Queue(*p, nullptr, dwMsg);
 }
 
 MMRESULT CJackMidiDriver::OutClose(HMIDIPORT hPort) {

@@ -71,6 +71,14 @@ protected:
         m_peerInRec.Clear();
     }
 
+    // Queues the first n of m_bufs on our input.
+    void QueueOurBuffers(int n) {
+        for (int i = 0; i < n; ++i) {
+            m_pOurs->InPrepareHeader(m_hIn, m_bufs[i]);
+            ASSERT_EQ(m_pOurs->InAddBuffer(m_hIn, m_bufs[i]), MMSYSERR_NOERROR);
+        }
+    }
+
     // The peer sends one long message; its buffer stays valid until MOM_DONE.
     void PeerSendLong(const std::vector<uint8_t>& aby) {
         auto& slot = m_peerSendData.emplace_back(aby);
@@ -157,10 +165,7 @@ TEST_P(JackPortsTest, SysExLongerThanABufferFillsSeveralBuffersInOrder) {
     CPortRecorder& rec = m_rec;
     OpenOurInput(rec);
     auto& bufs = m_bufs;
-    for (int i = 0; i < 4; ++i) {
-        m_pOurs->InPrepareHeader(m_hIn, bufs[i]);
-        ASSERT_EQ(m_pOurs->InAddBuffer(m_hIn, bufs[i]), MMSYSERR_NOERROR);
-    }
+    ASSERT_NO_FATAL_FAILURE(QueueOurBuffers(4));
 
     auto msg = SysEx(600, 3);
     PeerSendLong(msg);
@@ -206,11 +211,7 @@ TEST_P(JackPortsTest, ShortMessagesArriveAsPackedWordsInOrder) {
 TEST_P(JackPortsTest, AnUnterminatedSysExEndsWhereTheNextMessageBegins) {
     CPortRecorder& rec = m_rec;
     OpenOurInput(rec);
-    auto& bufs = m_bufs;
-    for (int i = 0; i < 4; ++i) {
-        m_pOurs->InPrepareHeader(m_hIn, bufs[i]);
-        ASSERT_EQ(m_pOurs->InAddBuffer(m_hIn, bufs[i]), MMSYSERR_NOERROR);
-    }
+    ASSERT_NO_FATAL_FAILURE(QueueOurBuffers(4));
     PeerSendLong({0xF0, 0x01, 0x02});
     ASSERT_EQ(m_pPeer->OutShortMsg(m_hPeerOut, 0x7F4090), MMSYSERR_NOERROR);
     PeerSendLong({0xF0, 0x41, 0xF8, 0x42, 0xF7});  // a clock tick inside a SysEx
