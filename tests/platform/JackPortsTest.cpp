@@ -270,8 +270,15 @@ TEST_P(JackPortsTest, InputThatOutrunsOurSideIsCountedAsLostWithoutStallingJack)
     ASSERT_TRUE(Eventually([&] { return gate.m_bHeld.load(); }));
 
     // Five messages of 16,000 bytes: four fill the 64 KiB ring, the fifth does not fit.
+    // The peer's sends are spaced by a few cycles: two such messages fill a cycle's
+    // 32 KiB buffer, and RtMidi's JACK output silently drops a message that no longer
+    // fits in it; its sender can queue the next ones while a cycle is still being
+    // filled (under ThreadSanitizer 3 of 5 were lost that way).
     constexpr uint64_t kSent = 5 * 16000;
-    for (uint8_t i = 0; i < 5; ++i) PeerSendLong(SysEx(16000, i));
+    for (uint8_t i = 0; i < 5; ++i) {
+        PeerSendLong(SysEx(16000, i));
+        std::this_thread::sleep_for(25ms);
+    }
     // Our side is still held, so only the ring can have lost these.
     ASSERT_TRUE(Eventually([&] { return m_pOurs->LostInputBytes() >= kSent - 65536; }));
     EXPECT_TRUE(gate.m_bHold.load());
