@@ -49,7 +49,9 @@ CParameterSet ReadParameterSet(const CProfileText& file) {
         set.m_bSystem = ReadBlock(file, "generic", set.m_system, kSystemSize);
     if (ReadNumber(file, "parameter", "size") == kTimecodeSize)
         set.m_bTimecode = ReadBlock(file, "parameter", set.m_timecode, kTimecodeSize);
-    if (ReadNumber(file, "preset", "size") == kPresetSize && ReadNumber(file, "preset", "count") == kPresetCount)
+    set.m_bPresetSection =
+        ReadNumber(file, "preset", "size") == kPresetSize && ReadNumber(file, "preset", "count") == kPresetCount;
+    if (set.m_bPresetSection)
         for (int n = 0; n < kPresetCount; ++n)
             set.m_bPreset[n] = ReadBlock(file, kPresetSections[n], set.m_preset[n], kPresetSize);
     return set;
@@ -79,6 +81,7 @@ std::string FirmwareText(const uint8_t (&version)[kVersionSize]) {
 }
 
 void LowerLowLatency(CParameterSet& set) {
+    if (!set.m_bPresetSection) return;
     for (int n = 0; n < kPresetCount; ++n)
         if (set.m_bPreset[n] && set.m_preset[n][kCodecLowByte] > 1) set.m_preset[n][kCodecLowByte] = 1;
 }

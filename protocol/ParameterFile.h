@@ -21,6 +21,9 @@ struct CParameterSet {
     bool m_bSystem = false;
     bool m_bTimecode = false;
     bool m_bPreset[kPresetCount] = {};
+    // The preset section's size and count were right, whether or not each preset's value
+    // was: the low-latency rule then covers all eight presets.
+    bool m_bPresetSection = false;
     uint8_t m_system[kSystemSize] = {};
     uint8_t m_timecode[kTimecodeSize] = {};
     uint8_t m_preset[kPresetCount][kPresetSize] = {};
@@ -41,8 +44,10 @@ void WriteParameterSet(CProfileText& file, const CParameterSet& set, const std::
 // characters (which could break the line) shown as '?'.
 std::string FirmwareText(const uint8_t (&version)[kVersionSize]);
 
-// While the device cannot do low latency, a preset read from a file as LowLatency
-// (byte 33 above 1) becomes an MPEG-2 preset (byte 33 = 1).
+// While the device cannot do low latency, a file with a preset section turns every
+// LowLatency preset (byte 33 above 1) into an MPEG-2 one (byte 33 = 1): each preset the
+// set holds, so an import lowers the image's copy of a preset whose file value was
+// rejected as well. A set without a preset section is left as it is.
 void LowerLowLatency(CParameterSet& set);
 
 }  // namespace qz

@@ -97,7 +97,8 @@ CImportResult ImportParameterSet(CDeviceOwner& owner, const qz::CParameterSet& s
     CImportResult r;
     CDeviceImage& img = owner.Image();
     r.m_file = set;
-    if (!img.m_bLowLatencyAvail.load(std::memory_order_acquire)) qz::LowerLowLatency(r.m_file);
+    const bool bLowerLowLatency = !img.m_bLowLatencyAvail.load(std::memory_order_acquire);
+    if (bLowerLowLatency) qz::LowerLowLatency(r.m_file);
     const qz::CParameterSet& f = r.m_file;
 
     // What is sent: each block from the file, else the image's copy when the device sent
@@ -112,9 +113,13 @@ CImportResult ImportParameterSet(CDeviceOwner& owner, const qz::CParameterSet& s
     for (int n = 0; n < qz::kPresetCount; ++n) {
         sent.m_bPreset[n] = f.m_bPreset[n] || img.m_bPresetRcvd[n].load(std::memory_order_acquire);
         if (f.m_bPreset[n]) std::memcpy(sent.m_preset[n], f.m_preset[n], sizeof sent.m_preset[n]);
-        if (f.m_bPreset[n]) img.Write(qz::PresetBlock(n), f.m_preset[n]);
         bAllPresets &= sent.m_bPreset[n];
     }
+    // The rule covers the image's copies too, once the file has a preset section.
+    sent.m_bPresetSection = f.m_bPresetSection;
+    if (bLowerLowLatency) qz::LowerLowLatency(sent);
+    for (int n = 0; n < qz::kPresetCount; ++n)
+        if (sent.m_bPreset[n] && f.m_bPresetSection) img.Write(qz::PresetBlock(n), sent.m_preset[n]);
     if (f.m_bTimecode) img.Write(EBlock::Timecode, f.m_timecode);
     if (!sent.m_bSystem) r.m_notSent.push_back(EBlock::System);
     if (!sent.m_bTimecode) r.m_notSent.push_back(EBlock::Timecode);

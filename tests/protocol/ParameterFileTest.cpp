@@ -290,6 +290,7 @@ TEST_F(ParameterFile, ImportTakesOnlySoundBlocksUnderTheRightSizes) {
         {"checksum off by one", "generic", "data", sys.substr(0, 56) + (sys[57] == '0' ? "01" : "00"), EBlock::System},
         {"preset count 7: all presets stay, and are sent", "preset", "count", "07", EBlock::Preset2},
     };
+    owner.Image().m_bLowLatencyAvail = 1;  // which blocks are taken, not the low-latency rule
     for (auto& c : cases) {
         CProfileText file(good);
         ASSERT_TRUE(file.SetString(c.section, c.key, c.value));
@@ -306,18 +307,36 @@ TEST_F(ParameterFile, ImportTakesOnlySoundBlocksUnderTheRightSizes) {
 }
 
 TEST_F(ParameterFile, LowLatencyBecomesMpeg2OnlyOnADeviceWithoutIt) {
+    // Preset 4 is LowLatency in the file; preset 6 is LowLatency in the image only, its
+    // file value rejected (the image's copy is sent); without a preset section nothing
+    // is lowered.
     FillImage(1);
     owner.Image().WriteByte(EBlock::Preset4, 32, 0);
     owner.Image().WriteByte(EBlock::Preset4, 33, 2);
     ASSERT_EQ(ExportParameterFile(owner.Image(), Path(), "1").m_eStatus, CExportResult::EStatus::Ok);
-    for (int avail : {0, 1}) {
-        owner.Image().m_bLowLatencyAvail = avail;
-        peer.Clear();
-        ImportParameterFile(owner, Path());
-        auto sets = SentDataSets();
-        ASSERT_GE(sets.size(), 8u);
-        EXPECT_EQ(sets[3 + 4].second[33], avail ? 2 : 1) << avail;
-        EXPECT_EQ(owner.Image().ReadByte(EBlock::Preset4, 33), avail ? 2 : 1);
+    CProfileText file(ReadText(Path()));
+    ASSERT_TRUE(file.SetString("preset6", "data", "00"));
+    const std::string withSection = file.Text();
+    ASSERT_TRUE(file.SetString("preset", "count", "07"));
+    const std::string withoutSection = file.Text();
+    for (bool bSection : {true, false}) {
+        for (int avail : {0, 1}) {
+            WriteText(Path(), bSection ? withSection : withoutSection);
+            owner.Image().WriteByte(EBlock::Preset4, 33, 2);
+            owner.Image().WriteByte(EBlock::Preset6, 32, 0);
+            owner.Image().WriteByte(EBlock::Preset6, 33, 2);
+            owner.Image().m_bLowLatencyAvail = avail;
+            peer.Clear();
+            ImportParameterFile(owner, Path());
+            auto sets = SentDataSets();
+            ASSERT_GE(sets.size(), 10u);
+            const int nExpected = avail || !bSection ? 2 : 1;
+            for (int n : {4, 6}) {
+                SCOPED_TRACE(testing::Message() << "preset " << n << " section " << bSection << " avail " << avail);
+                EXPECT_EQ(sets[3 + n].second[33], nExpected);
+                EXPECT_EQ(owner.Image().ReadByte(qz::PresetBlock(n), 33), nExpected);
+            }
+        }
     }
 }
 
