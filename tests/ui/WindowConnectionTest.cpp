@@ -68,6 +68,7 @@ private slots:
     void connectFailures();
     void connectOpensThePortWhoseNameIsShown();
     void linkWatch();
+    void connectFromALinkDisablesTheDeviceControls();
     void keyWatcher_data();
     void keyWatcher();
     void workerRequestsRunOnTheWindowThread();
@@ -237,6 +238,20 @@ void WindowConnectionTest::linkWatch() {
     h.ClearSent();
     h.Tick(3);
     QCOMPARE(h.Tap().Count(), size_t(0));
+}
+
+void WindowConnectionTest::connectFromALinkDisablesTheDeviceControls() {
+    CWindowHarness h;
+    h.ConnectAndLink();
+    const int controls[] = {IDC_DIR_1394_TO_SDI, IDC_SDI_CH_3_4, IDC_PRESET5, IDC_UNIT_RECORDER, IDC_FAN,
+                            IDC_LOCAL,           IDC_TC,         IDC_WRITE_FLASH, IDC_FACTORY_RESET};
+    for (int nId : controls) QVERIFY2(h.Control(nId)->isEnabled(), qPrintable(ControlNames(nId).value(0)));
+    // A silent device: the new Connect waits, and nothing of the old link may be clicked.
+    h.Emulator().Faults().m_bSilent = true;
+    h.Click(IDOK);
+    for (int nId : controls) QVERIFY2(!h.Control(nId)->isEnabled(), qPrintable(ControlNames(nId).value(0)));
+    h.Tick(5);
+    for (int nId : controls) QVERIFY(!h.Control(nId)->isEnabled());
 }
 
 void WindowConnectionTest::keyWatcher_data() {

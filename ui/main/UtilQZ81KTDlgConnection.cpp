@@ -21,6 +21,7 @@
 #include "ui/widgets/BmpBtnBase.h"
 #include "ui/widgets/BmpButton.h"
 #include "ui/widgets/ControlId.h"
+#include "ui/widgets/RadioGroupFocus.h"
 #include "ui_UtilQZ81KTDlg.h"
 
 #ifndef QZ81KT_VERSION
@@ -84,6 +85,7 @@ CUtilQZ81KTDlg::~CUtilQZ81KTDlg() {
 void CUtilQZ81KTDlg::OnInitDialog() {
     m_pUi->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    CRadioGroupFocus::Install(this);
     // The About entry: X11 and Wayland have no window menu, so a context menu and F1.
     m_pAboutAction = new QAction(QStringLiteral("About QZ-81KT DXP(&A)..."), this);
     m_pAboutAction->setShortcut(QKeySequence(Qt::Key_F1));
@@ -217,6 +219,8 @@ void CUtilQZ81KTDlg::OnConnect() {
     m_image.ResetLinkState();
     BlankDisplay();
     ResetLamps();
+    // Waiting for the first status reply: the old link's controls must not keep sending.
+    UpdateControlEnable();
 
     int nIn = ResolveShownPort(m_inPorts, pIn->currentIndex(), pIn->currentText());
     bool bIn = false, bOut = false;
