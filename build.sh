@@ -11,7 +11,7 @@ cd "$(dirname "$0")"
 PACKAGES=(g++ make cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2
           qt6-base-dev fonts-dejavu-core nlohmann-json3-dev libcli11-dev scdoc)
 SCREENSHOT_PACKAGES=(xvfb xauth xdotool imagemagick)
-ARTWORK_PACKAGES=(librsvg2-bin)
+ARTWORK_PACKAGES=(librsvg2-bin optipng)
 # cpack's computed dependencies need dpkg-shlibdeps and file.
 PACKAGE_PACKAGES=(dpkg-dev file)
 
