@@ -37,7 +37,9 @@ bool CUtilQZ81KTApp::ParseArguments(QStringList args, COptions& options, QString
 QString CUtilQZ81KTApp::VersionLine() { return QStringLiteral("qz81kt-dxp " QZ81KT_VERSION); }
 
 CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options) : m_options(options) {
-    m_pMidi = OpenSystemMidiDriver(options.m_eApi, "qz81kt-dxp");
+    const EMidiApi eApi = options.m_eApi;
+    m_pMidi = std::make_unique<CDeferredMidiDriver<CSystemMidiDriver>>(
+        [eApi] { return OpenSystemMidiDriver(eApi, "qz81kt-dxp"); });
     CMidiDriver* pDriver = m_pMidi.get();
     if (options.m_bEmulate) {
         // The emulator's pair comes after the real ports, so a real device is preselected first.
@@ -50,7 +52,7 @@ CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options) : m_options(options) {
     CUtilQZ81KTDlg::COptions window;
     window.m_bServiceMode = options.m_bServiceMode;
     m_pWindow = std::make_unique<CUtilQZ81KTDlg>(pDriver, window);
-    m_pMidi->FollowPortChanges(m_pWindow->PortWatch());
+    m_pMidi->Driver().FollowPortChanges(m_pWindow->PortWatch());
     QObject::connect(m_pWindow.get(), &CUtilQZ81KTDlg::AboutRequested, m_pWindow.get(),
                      [this](const QString& strText) {
                          CAboutDlg about(strText, m_pWindow.get());

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <memory>
 
+#include "midi/platform/DeferredMidiDriver.h"
 #include "midi/platform/SystemMidiDriver.h"
 
 class CCompositeMidiDriver;
@@ -41,7 +42,8 @@ public:
 
 private:
     COptions m_options;
-    std::unique_ptr<CSystemMidiDriver> m_pMidi;
+    // Opened while the window is built; the window's first port listing waits for it.
+    std::unique_ptr<CDeferredMidiDriver<CSystemMidiDriver>> m_pMidi;
     std::unique_ptr<CLoopbackDriver> m_pLoopback;
     std::unique_ptr<CLoopbackEmulator> m_pEmulator;
     std::unique_ptr<CCompositeMidiDriver> m_pComposite;
