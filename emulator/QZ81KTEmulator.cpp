@@ -9,7 +9,9 @@
 
 namespace {
 
-constexpr uint32_t kIdleWaitMs = 20;  // fault switches changed while idle take effect this late at most
+// A flood switched on while idle starts this late at most; every other fault switch is
+// read when a request arrives, so an idle emulator need not wake more often.
+constexpr uint32_t kIdleWaitMs = 250;
 
 // Unrelated traffic of the flood, in a repeating pattern of 16: mostly timing clock,
 // some active sensing, notes and two foreign System Exclusive messages.

@@ -8,9 +8,11 @@
 // UtilQZ81KTDlgCommands.cpp (device commands and the dialog gates),
 // UtilQZ81KTDlgParameterFile.cpp (export and import of the parameter file).
 #include <QDialog>
+#include <QImage>
 #include <QString>
-#include <span>
+#include <future>
 #include <memory>
+#include <span>
 
 #include "midi/MidiDevList.h"
 #include "midi/PortWatch.h"
@@ -189,6 +191,8 @@ private:
     CLinkWatch m_linkWatch{m_image, m_midiOut};
     CWorkerOwner m_workerOwner{*this};
 
+    // The front-panel picture, decoded on a worker while the widgets are built.
+    std::future<QImage> m_panelPicture;
     std::unique_ptr<Ui::CUtilQZ81KTDlg> m_pUi;
     QString m_strFileVersion;
     int m_nBlinkTicks = 0;

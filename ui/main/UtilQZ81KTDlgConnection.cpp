@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -47,12 +48,19 @@ constexpr int kReadyControls[] = {IDC_DIR_SDI_TO_1394, IDC_DIR_1394_TO_SDI, IDC_
 constexpr int kReadyOptions[] = {IDC_SYNC_OPERATION, IDC_AUDIO_SRC, IDC_SDI_INPUT_REMOTE, IDC_FORMAT_FIX, IDC_FAN};
 
 // Shrinks a field's font until the sample fits its width (the template's Arial is
-// narrower than the sans fonts a Linux desktop substitutes for it).
+// narrower than the sans fonts a Linux desktop substitutes for it). Every size tried
+// loads a font of its own, so the width scales the size in one step; hinting may still
+// round it a point too wide.
 void FitFont(QLineEdit* pEdit, const QString& strFamily, int nPointSize, const QString& strSample) {
+    constexpr int kSmallest = 8;
     QFont font(strFamily, nPointSize);
-    int nRoom = pEdit->width() - 8;
-    while (font.pointSize() > 8 && QFontMetrics(font).horizontalAdvance(strSample) > nRoom)
-        font.setPointSize(font.pointSize() - 1);
+    const int nRoom = pEdit->width() - 8;
+    const int nWidth = QFontMetrics(font).horizontalAdvance(strSample);
+    if (nWidth > nRoom) {
+        font.setPointSize(std::max(kSmallest, nPointSize * nRoom / nWidth));
+        while (font.pointSize() > kSmallest && QFontMetrics(font).horizontalAdvance(strSample) > nRoom)
+            font.setPointSize(font.pointSize() - 1);
+    }
     pEdit->setFont(font);
 }
 
@@ -65,6 +73,11 @@ CUtilQZ81KTDlg::CUtilQZ81KTDlg(CMidiDriver* pDriver, const COptions& options, QW
       m_portWatch(pDriver),
       m_midiOut(pDriver),
       m_midiIn(pDriver),
+      m_panelPicture(std::async(std::launch::async,
+                                [] {
+                                    return QImage(QStringLiteral(":/qz81kt/panel.png"))
+                                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                                })),
       m_pUi(std::make_unique<Ui::CUtilQZ81KTDlg>()),
       m_bStartTimer(options.m_bStartTimer) {
     m_image.m_bServiceMode = options.m_bServiceMode ? 1 : 0;
@@ -150,6 +163,7 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     FitFont(m_pUi->IDC_TIMECODE, QStringLiteral("Arial"), 28, QStringLiteral(" 00:00:00;00"));
     FitFont(m_pUi->IDC_VIDEO_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("(1080/23.98PsF)"));
     FitFont(m_pUi->IDC_1394_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("1920x1080 / 25.0Mbps(MPEG)"));
+    m_pUi->IDC_PANEL_PICTURE->setPixmap(QPixmap::fromImage(m_panelPicture.get()));
     m_image.m_bForceStatusNotify = 1;
 
     connect(m_pUi->IDOK, &QPushButton::clicked, this, &CUtilQZ81KTDlg::OnConnect);

@@ -12,7 +12,9 @@ int CBmpButton::Highest() const { return m_pStrip ? m_pStrip->m_nHighestState : 
 
 int CBmpButton::SetState(int n) {
     if (!m_pStrip) return 0;
-    m_nState = std::clamp(n, 0, Highest());
+    const int nState = std::clamp(n, 0, Highest());
+    if (nState == m_nState) return 1;  // the blink step sets most lamps as they are
+    m_nState = nState;
     update();
     return 1;
 }
