@@ -84,7 +84,9 @@ public:
 
     // The published units, in the order they were published.
     std::vector<CRackUnit> Units() const;
-    // The session of a present unit; null when it is unknown or its ports are gone.
+    // The session of a present unit; null when it is unknown or its ports are gone. A
+    // session kept after its ports went is closed and refuses every write; it must not
+    // outlive the driver.
     std::shared_ptr<CDeviceSession> Session(const std::string& strId) const;
     // Drops a unit whose ports are gone (Removed follows); a present unit stays.
     void ForgetUnit(const std::string& strId);
