@@ -303,7 +303,7 @@ private:
         const int in = at(ins, m_strInName), out = at(outs, m_strOutName);
         if ((in < 0 || out < 0) && !bGone) {
             bGone = true;
-            m_session->Disconnect();
+            m_session->PortsGone();
             m_err << "qz81kt: the device's ports are gone; waiting for them to come back" << std::endl;
         } else if (in >= 0 && out >= 0 && bGone &&
                    m_session->Connect(static_cast<uint32_t>(in), static_cast<uint32_t>(out)) ==

@@ -2,54 +2,22 @@
 
 #include <chrono>
 
-#include "protocol/DeviceFrames.h"
-
-CCliSession::CCliSession(CMidiDriver& driver) : m_out(&driver), m_in(&driver) {
-    m_image.Clear();
-    m_in.m_pOwnerWnd = this;
-    m_out.SetTrafficTap(&m_tap);
-    m_in.SetTrafficTap(&m_tap);
-}
-
-CCliSession::~CCliSession() { Disconnect(); }
-
-CCliSession::EConnect CCliSession::Connect(uint32_t uInPort, uint32_t uOutPort) {
-    m_uInPort = uInPort;
-    m_uOutPort = uOutPort;
-    m_image.ResetLinkState();
-    if (m_in.IsActive()) m_in.Stop();
-    m_in.Close();
-    if (m_out.IsActive()) m_out.Stop();
-    m_out.Close();
-    m_in.m_uDeviceID = uInPort;
-    bool bIn = m_in.Open() && m_in.Start();
-    m_out.m_uDeviceID = uOutPort;
-    bool bOut = m_out.Open() && m_out.Start();
-    if (!bIn && !bOut) return EConnect::BothFailed;
-    if (!bIn) return EConnect::InFailed;
-    if (!bOut) return EConnect::OutFailed;
-    if (!RequestAll(m_out, m_image.m_byDeviceID.load())) {
-        m_out.Stop();
-        m_out.Close();
-        m_image.ResetLinkState();
-        return EConnect::RequestRefused;
+void CCliSession::OnSessionEvent(const CSessionEvent& event) {
+    if (event.eKind != CSessionEvent::EKind::Block) return;
+    // The codes the window's reply handlers post, for the same replies.
+    int nCode = -1;
+    switch (event.eBlock) {
+        case qz::EBlock::Version:
+        case qz::EBlock::ProductID: nCode = REPLY_IDENTITY; break;
+        case qz::EBlock::System: nCode = REPLY_SYSTEM; break;
+        case qz::EBlock::ControlMode: nCode = event.bChanged ? REPLY_CONTROL_MODE : -1; break;
+        case qz::EBlock::Status: nCode = event.nStatusMask != 0 ? REPLY_STATUS : -1; break;
+        default: break;
     }
-    m_image.m_bForceStatusNotify = 1;
-    return EConnect::Ok;
-}
-
-void CCliSession::Disconnect() {
-    m_in.Stop();
-    m_in.Close();
-    m_out.Stop();
-    m_out.Close();
-}
-
-void CCliSession::PostReplyNotify(int wParam, int) {
-    if (wParam < 0 || wParam >= 32) return;
+    if (nCode < 0) return;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_dwPending |= Bit(wParam);
+        m_dwPending |= Bit(nCode);
     }
     m_cv.notify_all();
 }
@@ -67,14 +35,4 @@ std::vector<std::string> CCliSession::MissingBlocks() const {
     for (const qz::CBlockInfo& b : qz::kBlocks)
         if (b.bRequestAll && !Received(b.eBlock)) missing.push_back(b.pszName);
     return missing;
-}
-
-int CCliSession::RequestMissing() {
-    uint8_t id = m_image.m_byDeviceID.load();
-    int n = 0;
-    for (const qz::CBlockInfo& b : qz::kBlocks)
-        if (b.bRequestAll && !Received(b.eBlock) &&
-            SendRQ1(m_out, id, b.dwAddress, static_cast<uint32_t>(b.nSize)))
-            ++n;
-    return n;
 }

@@ -11,7 +11,6 @@
 #include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/PresetBlock.h"
-#include "protocol/PresetOperations.h"
 #include "protocol/StatusText.h"
 
 namespace {
@@ -22,9 +21,6 @@ using qz::EBlock;
 constexpr auto kRetry = std::chrono::milliseconds(500);
 constexpr auto kPoll = std::chrono::milliseconds(5);
 constexpr uint32_t kFactoryResetPauseMs = 1000;  // the window's pause before it reads again
-
-const char* const kLocalReason =
-    "the device is in Local mode (its front panel has the settings); set control-mode=remote first";
 
 std::string Names(std::initializer_list<EBlock> blocks, const CCliSession& s) {
     std::string names;
@@ -77,10 +73,7 @@ int CDeviceCommands::NoAnswer(EWait e, std::initializer_list<EBlock> blocks, con
     return kExitNoAnswer;
 }
 
-CDeviceCommands::EWait CDeviceCommands::ReadBack(EBlock eBlock) {
-    const qz::CBlockInfo& b = qz::BlockInfo(eBlock);
-    m_session.Image().ForgetReply(eBlock);
-    SendRQ1(m_session.MidiOut(), m_session.Image().m_byDeviceID.load(), b.dwAddress, static_cast<uint32_t>(b.nSize));
+CDeviceCommands::EWait CDeviceCommands::AwaitReply(EBlock eBlock) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_nTimeoutMs);
     auto retry = Clock::now() + kRetry;
     while (!m_session.Received(eBlock)) {
@@ -88,8 +81,7 @@ CDeviceCommands::EWait CDeviceCommands::ReadBack(EBlock eBlock) {
         const auto now = Clock::now();
         if (now >= deadline) return EWait::TimedOut;
         if (now >= retry) {
-            SendRQ1(m_session.MidiOut(), m_session.Image().m_byDeviceID.load(), b.dwAddress,
-                    static_cast<uint32_t>(b.nSize));
+            m_session.Device().Request(eBlock);
             retry = now + kRetry;
         }
         std::this_thread::sleep_for(kPoll);
@@ -97,46 +89,40 @@ CDeviceCommands::EWait CDeviceCommands::ReadBack(EBlock eBlock) {
     return EWait::Done;
 }
 
-std::string CDeviceCommands::Refusal(const CSettingChoice& c, bool bGoesRemote) const {
-    const CDeviceImage& img = m_session.Image();
-    uint8_t sys[qz::kSystemSize], st[qz::kStatusSize];
-    img.Read(EBlock::System, sys);
-    img.Read(EBlock::Status, st);
-    const bool bRemote = sys[qz::kSysRemote] != 0 || bGoesRemote;
-    switch (c.pSetting->eRule) {
-        case qz::ESettingRule::ControlMode:
-            // With SW6 on the device stays in Remote and the window disables both buttons.
-            if (img.m_bRemote.load() && c.nValue == 0) return "the mode switch SW6 holds the device in Remote";
-            return {};
-        case qz::ESettingRule::FrameRate:
-            if (!bRemote) return kLocalReason;
-            switch (qz::FrameRateLock(sys, st)) {
-                case qz::ERateLock::Sdi:
-                    return "the default frame rate follows the SDI input (" +
-                           qz::VideoFormatName(qz::VideoFormatCode(st)) + ")";
-                case qz::ERateLock::IEEE1394: return "the default frame rate follows the IEEE1394 input";
-                case qz::ERateLock::None: return {};
-            }
-            return {};
-        case qz::ESettingRule::Ready: return bRemote ? "" : kLocalReason;
-    }
-    return {};
+CDeviceCommands::EWait CDeviceCommands::ReadBack(EBlock eBlock) {
+    m_session.Image().ForgetReply(eBlock);
+    m_session.Device().Request(eBlock);
+    return AwaitReply(eBlock);
+}
+
+bool CDeviceCommands::ReportRefusals(const std::vector<CSettingChoice>& choices) {
+    const std::vector<CDeviceSession::CRefusal> refusals = m_session.Device().SettingRefusals(choices);
+    for (const CDeviceSession::CRefusal& r : refusals)
+        m_err << "qz81kt: " << Choice(choices[r.nChoice]) << " refused: " << r.strReason << "\n";
+    return !refusals.empty();
+}
+
+bool CDeviceCommands::ReportPresetRefusals(int nPreset, const std::vector<CPresetFieldChoice>& fields) {
+    const std::vector<std::string> refusals = m_session.Device().PresetRefusals(nPreset, fields);
+    for (const std::string& r : refusals) m_err << "qz81kt: preset " << nPreset << " refused: " << r << "\n";
+    return !refusals.empty();
 }
 
 int CDeviceCommands::WriteSystem(const std::vector<CSettingChoice>& choices) {
     CDeviceImage& img = m_session.Image();
-    // The image keeps the new values whatever happens next; the read-back corrects them.
-    for (const CSettingChoice& c : choices)
-        img.WriteByte(EBlock::System, static_cast<size_t>(c.pSetting->nOffset), static_cast<uint8_t>(c.nValue));
-    uint8_t sys[qz::kSystemSize];
-    img.Read(EBlock::System, sys);
-    if (!SendDT1(m_session.MidiOut(), img.m_byDeviceID.load(), qz::kAddrSystem, sys, sizeof sys)) {
-        m_err << "qz81kt: the MIDI output port refused the write\n";
-        return kExitPort;
+    // The read-back is the next system reply: the last one is forgotten before the write.
+    img.ForgetReply(EBlock::System);
+    switch (m_session.Device().WriteSettings(choices)) {
+        case CDeviceSession::ESend::Sent: break;
+        case CDeviceSession::ESend::Refused:  // a reply changed the device's mode meanwhile
+            ReportRefusals(choices);
+            return kExitRefused;
+        case CDeviceSession::ESend::PortRefused: m_err << "qz81kt: the MIDI output port refused the write\n"; return kExitPort;
     }
     // A reply to an earlier request can cross the write: read twice before blaming the device.
+    uint8_t sys[qz::kSystemSize];
     for (int round = 0; round < 2; ++round) {
-        EWait w = ReadBack(EBlock::System);
+        EWait w = round == 0 ? AwaitReply(EBlock::System) : ReadBack(EBlock::System);
         if (w != EWait::Done) return NoAnswer(w, {EBlock::System}, " after the write");
         img.Read(EBlock::System, sys);
         if (AllHeld(choices, sys)) return kExitOk;
@@ -152,24 +138,15 @@ int CDeviceCommands::Set(const std::vector<CSettingChoice>& choices) {
     const auto need = {EBlock::System, EBlock::ControlMode, EBlock::Status};
     EWait w = WaitForBlocks(need, m_nTimeoutMs);
     if (w != EWait::Done) return NoAnswer(w, need);
-    const CSettingChoice* pToRemote = nullptr;
-    const bool bLocal = m_session.Image().ReadByte(EBlock::System, qz::kSysRemote) == 0;
-    for (const CSettingChoice& c : choices)
-        if (c.pSetting->eRule == qz::ESettingRule::ControlMode && c.nValue == 1 && bLocal) pToRemote = &c;
-    bool bRefused = false;
-    for (const CSettingChoice& c : choices) {
-        std::string why = Refusal(c, pToRemote != nullptr);
-        if (why.empty()) continue;
-        m_err << "qz81kt: " << Choice(c) << " refused: " << why << "\n";
-        bRefused = true;
-    }
-    if (bRefused) return kExitRefused;
-    // From Local the window's other controls work only once the device says Remote.
+    if (ReportRefusals(choices)) return kExitRefused;
+    // From Local the window's other controls work only once the device says Remote: the
+    // switch goes first, and is read back, before the rest.
+    const int nFirst = m_session.Device().RemoteFirst(choices);
     std::vector<CSettingChoice> rest;
-    for (const CSettingChoice& c : choices)
-        if (&c != pToRemote) rest.push_back(c);
-    if (pToRemote) {
-        if (int rc = WriteSystem({*pToRemote}); rc != kExitOk) return rc;
+    for (size_t i = 0; i < choices.size(); ++i)
+        if (static_cast<int>(i) != nFirst) rest.push_back(choices[i]);
+    if (nFirst >= 0) {
+        if (int rc = WriteSystem({choices[static_cast<size_t>(nFirst)]}); rc != kExitOk) return rc;
     }
     if (!rest.empty()) {
         if (int rc = WriteSystem(rest); rc != kExitOk) return rc;
@@ -224,54 +201,20 @@ int CDeviceCommands::Preset(int nPreset, const std::vector<CPresetFieldChoice>& 
     EWait w = WaitForBlocks(need, m_nTimeoutMs);
     if (w != EWait::Done) return NoAnswer(w, need);
 
-    // The editor's rules: it opens only while the device is in Remote, offers LowLatency
-    // only when the device does, and disables the fields its codec does not use.
+    if (ReportPresetRefusals(nPreset, fields)) return kExitRefused;
     uint8_t p[qz::kPresetSize];
-    img.Read(eBlock, p);
+    img.ForgetReply(eBlock);  // the read-back is the next reply of the preset
+    switch (m_session.Device().SavePreset(nPreset, fields, p)) {
+        case CDeviceSession::ESend::Sent: break;
+        case CDeviceSession::ESend::Refused:
+            ReportPresetRefusals(nPreset, fields);
+            return kExitRefused;
+        case CDeviceSession::ESend::PortRefused: m_err << "qz81kt: the MIDI output port refused the write\n"; return kExitPort;
+    }
     const bool bLow = img.m_bLowLatencyAvail.load() != 0;
-    int nCodec = std::max(qz::PresetListIndex(qz::kListCodec, p, qz::PresetListItemCount(qz::kListCodec, bLow)), 0);
-    for (const CPresetFieldChoice& f : fields)
-        if (!f.bHex && f.nField == qz::kListCodec) nCodec = f.nValue;
-    std::vector<std::string> refusals;
-    if (img.ReadByte(EBlock::System, qz::kSysRemote) == 0) refusals.push_back(kLocalReason);
-    for (const CPresetFieldChoice& f : fields) {
-        const std::string name = PresetFieldName(f.bHex, f.nField);
-        if (!f.bHex && f.nField == qz::kListCodec && f.nValue >= qz::PresetListItemCount(qz::kListCodec, bLow))
-            refusals.push_back("codec=" + qz::ItemText(qz::kPresetLists[qz::kListCodec].items, f.nValue) +
-                               ": the device does not offer it");
-        else if (!(f.bHex ? qz::PresetHexEnabled(nCodec)
-                          : qz::PresetListEnabled(static_cast<qz::EPresetList>(f.nField), nCodec)))
-            refusals.push_back(name + " is not used with codec " +
-                               qz::ItemText(qz::kPresetLists[qz::kListCodec].items, nCodec) +
-                               " (the preset editor disables it)");
-    }
-    if (!refusals.empty()) {
-        for (const std::string& r : refusals) m_err << "qz81kt: preset " << nPreset << " refused: " << r << "\n";
-        return kExitRefused;
-    }
-    // Every field is saved as the editor shows it (bit rates whole Mbit/s), then the changes.
-    for (int e = 0; e < qz::kPresetListCount; ++e) {
-        const auto eList = static_cast<qz::EPresetList>(e);
-        qz::SavePresetList(eList, qz::PresetListIndex(eList, p, qz::PresetListItemCount(eList, bLow)), p);
-    }
-    for (const CPresetFieldChoice& f : fields) {
-        if (f.bHex)
-            qz::SavePresetHex(static_cast<qz::EPresetHex>(f.nField), qz::FormatHex16(f.nValue), p);
-        else
-            qz::SavePresetList(static_cast<qz::EPresetList>(f.nField), f.nValue, p);
-    }
-    img.Write(eBlock, p);
-    int bSent = SendAllPresets(m_session);
-    uint8_t sys[qz::kSystemSize];
-    img.Read(EBlock::System, sys);
-    bSent &= SendDT1(m_session.MidiOut(), img.m_byDeviceID.load(), qz::kAddrSystem, sys, sizeof sys);
-    if (!bSent) {
-        m_err << "qz81kt: the MIDI output port refused the write\n";
-        return kExitPort;
-    }
     uint8_t back[qz::kPresetSize];
     for (int round = 0; round < 2; ++round) {
-        w = ReadBack(eBlock);
+        w = round == 0 ? AwaitReply(eBlock) : ReadBack(eBlock);
         if (w != EWait::Done) return NoAnswer(w, {eBlock}, " after the write");
         img.Read(eBlock, back);
         if (std::equal(std::begin(back), std::end(back), std::begin(p))) return show();
@@ -287,9 +230,14 @@ int CDeviceCommands::Preset(int nPreset, const std::vector<CPresetFieldChoice>& 
 int CDeviceCommands::Flash() {
     EWait w = WaitForBlocks({EBlock::System}, m_nTimeoutMs);
     if (w != EWait::Done) return NoAnswer(w, {EBlock::System});
-    if (!m_session.MidiOut().SendLongMsg(qz::kWriteFlashFrame, sizeof qz::kWriteFlashFrame)) {
-        m_err << "qz81kt: the MIDI output port refused the write to flash\n";
-        return kExitPort;
+    switch (m_session.Device().WriteFlash()) {
+        case CDeviceSession::ESend::Sent: break;
+        case CDeviceSession::ESend::Refused:
+            m_err << "qz81kt: write to flash refused: " << m_session.Device().FlashRefusal() << "\n";
+            return kExitRefused;
+        case CDeviceSession::ESend::PortRefused:
+            m_err << "qz81kt: the MIDI output port refused the write to flash\n";
+            return kExitPort;
     }
     // The device does not acknowledge; an answer after the command shows it heard it.
     w = ReadBack(EBlock::System);

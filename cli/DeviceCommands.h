@@ -39,12 +39,15 @@ private:
     // Waits until every block has a stored reply, asking again for missing ones.
     EWait WaitForBlocks(std::initializer_list<qz::EBlock> blocks, uint32_t nTimeoutMs);
     int NoAnswer(EWait e, std::initializer_list<qz::EBlock> blocks, const char* pszAfter = "");
+    // Waits for the next reply of the block, asking again every half second.
+    EWait AwaitReply(qz::EBlock eBlock);
     // Forgets the block's reply, asks for it and waits for the next one.
     EWait ReadBack(qz::EBlock eBlock);
-    // Sends the image's system block (DT1) and reads it back, as SendSystemBlock does.
+    // Sends the settings (the image's system block) and reads them back, as SendSystemBlock does.
     int WriteSystem(const std::vector<CSettingChoice>& choices);
-    // The reason the window would not let the setting be clicked now, or empty.
-    std::string Refusal(const CSettingChoice& c, bool bRemoteAfterStage) const;
+    // Tells why the session refuses the choices (the window's rules); true when it does.
+    bool ReportRefusals(const std::vector<CSettingChoice>& choices);
+    bool ReportPresetRefusals(int nPreset, const std::vector<CPresetFieldChoice>& fields);
 
     CCliSession& m_session;
     const uint32_t m_nTimeoutMs;

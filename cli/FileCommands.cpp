@@ -125,7 +125,7 @@ int CFileCommands::Import() {
     // block the file does not give.
     EWait w = WaitForDevice();
     if (w != EWait::Complete) return ReportWait(w, kExitNoAnswer);
-    CImportResult r = ImportParameterSet(m_session, set);
+    CImportResult r = ImportParameterSet(m_session.Owner(), set);
     if (r.m_eStatus == CImportResult::EStatus::RequestRefused) {
         m_err << kImportRequestRefusedText << "\n";
         return kExitPort;

@@ -9,18 +9,6 @@
 #include "protocol/PresetFields.h"
 #include "protocol/SystemSettings.h"
 
-struct CSettingChoice {
-    const qz::CSystemSetting* pSetting;
-    int nValue;  // index among the setting's names
-};
-
-// One preset field: a list (its index) or a hexadecimal field (its 16-bit value).
-struct CPresetFieldChoice {
-    bool bHex;
-    int nField;  // EPresetList or EPresetHex
-    int nValue;
-};
-
 // Reads "name=value" words; false with the reason (naming the allowed names or values).
 bool ParseSettingChoices(const std::vector<std::string>& args, std::vector<CSettingChoice>& out,
                          std::string& strError);

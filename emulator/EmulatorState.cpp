@@ -161,6 +161,25 @@ void CEmulatorState::SetVersion(const char* pszVersion) {
     if (pszVersion) std::memcpy(m_version, pszVersion, std::min(std::strlen(pszVersion), sizeof(m_version)));
 }
 
+bool CEmulatorState::ProductIDFromText(std::string_view strID, uint8_t (&out)[qz::kProductIDSize]) {
+    if (strID.empty() || strID.size() > sizeof out) return false;
+    for (size_t i = 0; i < sizeof out; ++i) {
+        char c = i < strID.size() ? strID[i] : ' ';
+        if (c < 0x20 || c > 0x7E) return false;
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        out[i] = static_cast<uint8_t>(c);
+    }
+    return true;
+}
+
+bool CEmulatorState::SetProductID(std::string_view strID) {
+    uint8_t id[qz::kProductIDSize];
+    if (!ProductIDFromText(strID, id)) return false;
+    std::memcpy(m_memory.m_productID, id, sizeof id);
+    std::memcpy(m_flash.m_productID, id, sizeof id);
+    return true;
+}
+
 void CEmulatorState::SetPower(bool bExternal, int nTenthsOfVolt) {
     m_bExternalPower = bExternal;
     m_nSupplyTenths = std::clamp(nTenthsOfVolt, 0, 255);
@@ -216,11 +235,18 @@ CEmulatorState::EWrite CEmulatorState::ApplyWrite(uint32_t dwAddress, const uint
         if (n != 1) return kWriteIgnored;
         m_byTest = pData[0];
         return kWriteApplied;
-    case qz::kAddrFactoryReset:
+    case qz::kAddrFactoryReset: {
         if (n != 1 || pData[0] != 0x55) return kWriteIgnored;
+        // The settings go back to the factory's; the unit keeps its product ID, by which
+        // a rack knows it.
+        uint8_t id[qz::kProductIDSize];
+        std::memcpy(id, m_memory.m_productID, sizeof id);
         m_memory = m_flash = FactoryMemory();
+        std::memcpy(m_memory.m_productID, id, sizeof id);
+        std::memcpy(m_flash.m_productID, id, sizeof id);
         m_byTest = 0;
         return kWriteFactoryReset;
+    }
     case qz::kAddrWriteFlash:
         if (n != 1 || pData[0] != 0x2A) return kWriteIgnored;
         m_flash = m_memory;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "emulator/EmulatorTimecode.h"
 #include "protocol/DeviceBlocks.h"
@@ -70,6 +71,13 @@ public:
     void SetPower(bool bExternal, int nTenthsOfVolt);
     void SetLowLatencyAvailable(bool bAvailable) { m_bLowLatency = bAvailable; }
     void SetVersion(const char* pszVersion);  // up to 8 characters
+    // The unit's product ID, now and in the power-on copy. False, and nothing changed, for
+    // text that ProductIDFromText refuses.
+    bool SetProductID(std::string_view strID);
+    // The product ID block for a text as the service dialog writes it: 1 to 16 printable
+    // ASCII characters (0x20-0x7E), letters as capitals, blanks behind. False for any
+    // other text.
+    static bool ProductIDFromText(std::string_view strID, uint8_t (&out)[qz::kProductIDSize]);
     uint8_t TestBits() const { return m_byTest; }
     bool IsRemote() const;  // system byte 7, or forced by mode switch SW6
 

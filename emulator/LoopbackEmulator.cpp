@@ -1,7 +1,7 @@
 #include "emulator/LoopbackEmulator.h"
 
-CLoopbackEmulator::CLoopbackEmulator(CLoopbackDriver& driver)
-    : m_driver(driver), m_emulator(this), m_nPort(driver.AddPortPair(kPortName, this)) {}
+CLoopbackEmulator::CLoopbackEmulator(CLoopbackDriver& driver, const std::string& strName)
+    : m_driver(driver), m_emulator(this), m_nPort(driver.AddPortPair(strName, this)) {}
 
 CLoopbackEmulator::~CLoopbackEmulator() {
     // Detach first: SetPeer waits for a delivery in progress, after which nothing reaches us.

@@ -2,6 +2,7 @@
 // The emulated converter on an in-process port pair: adds "QZ-81KT Emulator" to a
 // loopback driver, hears what the program sends on it and answers through the pair.
 #include <cstdint>
+#include <string>
 
 #include "emulator/QZ81KTEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
@@ -10,9 +11,9 @@ class CLoopbackEmulator : private CLoopbackPeer, private CEmulatorOutput {
 public:
     static constexpr const char* kPortName = "QZ-81KT Emulator";
 
-    // Adds the port pair to driver (which must outlive this object). The emulator is not
-    // started: call Start.
-    explicit CLoopbackEmulator(CLoopbackDriver& driver);
+    // Adds the port pair, named strName, to driver (which must outlive this object). The
+    // emulator is not started: call Start.
+    explicit CLoopbackEmulator(CLoopbackDriver& driver, const std::string& strName = kPortName);
     // Stops the emulator and detaches it from the pair; the pair stays, silent.
     ~CLoopbackEmulator() override;
     CLoopbackEmulator(const CLoopbackEmulator&) = delete;

@@ -126,6 +126,11 @@ void CQZ81KTEmulator::SetVersion(const char* pszVersion) {
     m_state.SetVersion(pszVersion);
 }
 
+bool CQZ81KTEmulator::SetProductID(std::string_view strID) {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return m_state.SetProductID(strID);
+}
+
 size_t CQZ81KTEmulator::ReadBlock(uint32_t dwAddress, uint8_t* pOut, size_t nCapacity) const {
     std::lock_guard<std::mutex> lock(m_stateMutex);
     return m_state.ReadBlock(dwAddress, StatusNow(), pOut, nCapacity);

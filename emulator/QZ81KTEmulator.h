@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "emulator/EmulatorFaults.h"
@@ -86,6 +87,8 @@ public:
     void SetPower(bool bExternal, int nTenthsOfVolt);
     void SetLowLatencyAvailable(bool bAvailable);
     void SetVersion(const char* pszVersion);
+    // See CEmulatorState::SetProductID.
+    bool SetProductID(std::string_view strID);
     // A block as the device would send it now; returns its size, 0 for an unknown address.
     size_t ReadBlock(uint32_t dwAddress, uint8_t* pOut, size_t nCapacity) const;
     CEmulatorMemory Memory() const;

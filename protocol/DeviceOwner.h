@@ -3,6 +3,8 @@
 // the command-line tool or a test fake.
 #include <cstdint>
 
+#include "protocol/DeviceBlocks.h"
+
 class CDeviceImage;
 class CQZ81KTMidiOut;
 
@@ -25,4 +27,7 @@ public:
     virtual void UpdatePresetLine(int nPreset) = 0;
     // Re-run the control enabling rule. Input worker; must not block.
     virtual void UpdateControlEnable() = 0;
+    // Every reply, after its handler has stored it and posted its notification: the
+    // block and its nSize data bytes as received. Input worker; must not block.
+    virtual void ReplyStored(qz::EBlock /*eBlock*/, const uint8_t* /*pData*/, int /*nSize*/) {}
 };

@@ -79,3 +79,10 @@ bool PresetHexEnabled(int nCodec);
 std::string PresetName(int nPreset);
 
 }  // namespace qz
+
+// One preset field to save: a list (its item index) or a hexadecimal field (its 16-bit value).
+struct CPresetFieldChoice {
+    bool bHex;
+    int nField;  // qz::EPresetList or qz::EPresetHex
+    int nValue;
+};

@@ -50,30 +50,31 @@ void StoreReply(CDeviceOwner& owner, EBlock eBlock, const uint8_t* pData) {
             img.m_bVersionRcvd.store(1, std::memory_order_release);
             img.MarkReplyStored(eBlock);
             owner.PostReplyNotify(REPLY_IDENTITY, 0);
-            return;
+            break;
         case EBlock::ProductID:
             img.Write(eBlock, pData, qz::kProductIDSize);  // the 8 bytes behind stay 0
             img.m_bProductIDRcvd.store(1, std::memory_order_release);
             img.MarkReplyStored(eBlock);
             owner.PostReplyNotify(REPLY_IDENTITY, 0);
-            return;
-        case EBlock::ControlMode: StoreControlMode(owner, pData[0]); return;
+            break;
+        case EBlock::ControlMode: StoreControlMode(owner, pData[0]); break;
         case EBlock::System:
             img.Write(eBlock, pData, qz::kSystemSize);
             img.MarkReplyStored(eBlock);
             owner.PostReplyNotify(REPLY_SYSTEM, 0);
-            return;
+            break;
         case EBlock::Timecode:
             img.Write(eBlock, pData, qz::kTimecodeSize);
             img.m_bTimecodeRcvd.store(1, std::memory_order_release);
             img.MarkReplyStored(eBlock);
-            return;
-        case EBlock::Status: StoreStatus(owner, pData); return;
+            break;
+        case EBlock::Status: StoreStatus(owner, pData); break;
         default:
             StorePresetReply(owner, qz::PresetIndex(eBlock), pData);
             img.MarkReplyStored(eBlock);
-            return;
+            break;
     }
+    owner.ReplyStored(eBlock, pData, qz::BlockInfo(eBlock).nSize);
 }
 
 }  // namespace

@@ -51,3 +51,9 @@ enum class ERateLock { None, Sdi, IEEE1394 };
 ERateLock FrameRateLock(const uint8_t (&system)[kSystemSize], const uint8_t (&status)[kStatusSize]);
 
 }  // namespace qz
+
+// One setting to write: its row and the index of the value among its names.
+struct CSettingChoice {
+    const qz::CSystemSetting* pSetting;
+    int nValue;
+};

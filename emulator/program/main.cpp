@@ -29,6 +29,8 @@ const char* kUsage =
     "usage: qz81kt-emu [options]\n"
     "  --api alsa|jack      MIDI system (default: QZ81KT_MIDI_API, else ALSA, else JACK)\n"
     "  --name NAME          client name, must begin with \"QZ-81KT\" (default QZ-81KT)\n"
+    "  --product-id TEXT    the unit's product ID: 1-16 printable ASCII characters, letters\n"
+    "                       as capitals, blanks behind (default QZ-81KT-EMU00001)\n"
     "  --flash FILE         keep the blocks written to flash in FILE across runs\n"
     "  --reboot-ms N        silence after a factory reset (default 1500)\n"
     "  -v                   log every message in hex, and libjack's messages, on stderr\n"
@@ -54,8 +56,8 @@ bool ParseNumber(const char* s, long lo, long hi, long& out) {
 
 int main(int argc, char** argv) {
     CRtMidiEmulatorPorts::EApi eApi = CRtMidiEmulatorPorts::EApi::Auto;
-    std::string strName = "QZ-81KT", strFlash;
-    bool bVerbose = false;
+    std::string strName = "QZ-81KT", strFlash, strProductID;
+    bool bVerbose = false, bProductID = false;
     long nRebootMs = CQZ81KTEmulator::kDefaultRebootMs;
     CQZ81KTEmulator emulator;
     CEmulatorFaults& faults = emulator.Faults();
@@ -75,6 +77,10 @@ int main(int argc, char** argv) {
             ++i;
         } else if (a == "--name" && v) {
             strName = v;
+            ++i;
+        } else if (a == "--product-id" && v) {
+            strProductID = v;
+            bProductID = true;
             ++i;
         } else if (a == "--flash" && v) {
             strFlash = v;
@@ -111,6 +117,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qz81kt-emu: the client name must begin with \"QZ-81KT\" so that the panel finds it\n");
         return 2;
     }
+    uint8_t productID[qz::kProductIDSize];
+    if (bProductID && !CEmulatorState::ProductIDFromText(strProductID, productID)) {
+        std::fprintf(stderr, "qz81kt-emu: --product-id takes 1 to 16 printable ASCII characters (not '%s')\n",
+                     strProductID.c_str());
+        return 2;
+    }
     emulator.SetRebootMs(static_cast<uint32_t>(nRebootMs));
     if (!strFlash.empty()) {
         // A missing file is a first run; a damaged one is reported and left untouched.
@@ -124,6 +136,8 @@ int main(int argc, char** argv) {
         }
         if (!strFlash.empty()) emulator.SetFlashFile(strFlash);
     }
+    // Given on the command line, the product ID replaces the one a flash file kept.
+    if (bProductID) emulator.SetProductID(strProductID);
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);

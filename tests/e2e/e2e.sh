@@ -29,6 +29,10 @@ stop_emu() {
 finish() {
     [[ -n ${cli_pid:-} ]] && kill -KILL "$cli_pid" 2>/dev/null
     stop_emu
+    if [[ -n ${first_emu_pid:-} ]]; then
+        emu_pid=$first_emu_pid
+        stop_emu
+    fi
     [[ -n $server ]] && bash "$server_script" stop "$server"
     rm -rf "$work"
 }
@@ -71,6 +75,19 @@ dump)
     lp=$(sed -n 's/.*"presets":\(\[\[[^"]*\]\]\).*/\1/p' "$work/local.json")
     [[ -n $jp && $jp == "$lp" ]] || fail "presets differ"
     grep -q '"identity":"ver:' "$work/jack.json" || fail "no identity line"
+    ;;
+rack)
+    # Two emulators with their own names and product IDs on one server: each answers as itself.
+    start_emu --name QZ-81KT-A --product-id unit-a
+    first_emu_pid=$emu_pid
+    start_emu --name QZ-81KT-B --product-id "unit b"
+    for unit in "A:UNIT-A" "B:UNIT B"; do
+        "$cli" --api jack --in "QZ-81KT-${unit%%:*}" --out "QZ-81KT-${unit%%:*}" dump --json >"$work/rack.json" ||
+            fail "dump of QZ-81KT-${unit%%:*} exited $?"
+        grep -q "\"identity\":\"ver:1.03 id:${unit#*:} " "$work/rack.json" || fail "QZ-81KT-${unit%%:*}: $(grep -o '"identity":"[^"]*"' "$work/rack.json")"
+    done
+    "$emu" --product-id "seventeen chars!!" >/dev/null 2>&1
+    [[ $? == 2 ]] || fail "a product ID of 17 characters was taken"
     ;;
 watch)
     start_emu

@@ -207,6 +207,29 @@ TEST(EmulatorState, FlashKeepsThePowerOnStateAndFactoryResetRestoresDefaults) {
     EXPECT_EQ(state.Memory(), CEmulatorState::FactoryMemory());
 }
 
+TEST(EmulatorState, ProductIdIsPrintableCapitalsPaddedAndSurvivesAFactoryReset) {
+    struct Case {
+        std::string strText;
+        const char* pszBlock;  // null: refused
+    };
+    for (const Case& c : std::vector<Case>{{"unit b", "UNIT B          "},
+                                           {"QZ-81KT-0123456X", "QZ-81KT-0123456X"},
+                                           {"", nullptr},
+                                           {"QZ-81KT-0123456XY", nullptr},
+                                           {"caf\xc3\xa9", nullptr},
+                                           {std::string("A\0B", 3), nullptr}}) {
+        CEmulatorState state;
+        EXPECT_EQ(state.SetProductID(c.strText), c.pszBlock != nullptr) << c.strText;
+        const char* pszExpected = c.pszBlock ? c.pszBlock : "QZ-81KT-EMU00001";
+        EXPECT_EQ(Read(state, qz::kAddrProductID), Bytes(pszExpected, pszExpected + qz::kProductIDSize)) << c.strText;
+    }
+    CEmulatorState state;
+    ASSERT_TRUE(state.SetProductID("RACK-7"));
+    EXPECT_EQ(Write(state, qz::kAddrFactoryReset, {0x55}), CEmulatorState::kWriteFactoryReset);
+    state.PowerOn(1000);
+    EXPECT_EQ(Read(state, qz::kAddrProductID)[0], 'R');
+}
+
 TEST(EmulatorState, TimecodeCountsAtTheInputFrameRate) {
     CEmulatorState state;
     state.SetInputFormat(13, 0);  // 1080/50i: 25 frames
