@@ -17,16 +17,22 @@ void AppendBase128(std::vector<uint8_t>& out, uint32_t n) {
     while (nDigits-- > 0) out.push_back(static_cast<uint8_t>(digits[nDigits] | (nDigits ? 0x80 : 0)));
 }
 
-// Short form up to 127, else 0x80|k and k bytes.
-void AppendLength(std::vector<uint8_t>& out, size_t n) {
+// Short form up to 127, else 0x80|k and k bytes; returns the count written to pOut.
+size_t EncodeLength(size_t n, uint8_t (&pOut)[9]) {
     if (n < 0x80) {
-        out.push_back(static_cast<uint8_t>(n));
-        return;
+        pOut[0] = static_cast<uint8_t>(n);
+        return 1;
     }
     size_t nBytes = 0;
     for (size_t m = n; m; m >>= 8) ++nBytes;
-    out.push_back(static_cast<uint8_t>(0x80 | nBytes));
-    while (nBytes-- > 0) out.push_back(static_cast<uint8_t>(n >> (8 * nBytes)));
+    pOut[0] = static_cast<uint8_t>(0x80 | nBytes);
+    for (size_t i = 1; i <= nBytes; ++i) pOut[i] = static_cast<uint8_t>(n >> (8 * (nBytes - i)));
+    return nBytes + 1;
+}
+
+void AppendLength(std::vector<uint8_t>& out, size_t n) {
+    uint8_t length[9];
+    out.insert(out.end(), length, length + EncodeLength(n, length));
 }
 
 }  // namespace
@@ -43,6 +49,10 @@ void CBerWriter::WriteTag(CBerTag tag) {
 
 size_t CBerWriter::Begin(CBerTag tag) {
     tag.m_bConstructed = true;
+    return Open(tag);
+}
+
+size_t CBerWriter::Open(CBerTag tag) {
     WriteTag(tag);
     m_bytes.push_back(0);  // the length goes here; End widens it when needed
     return m_bytes.size();
@@ -54,10 +64,10 @@ void CBerWriter::End(size_t nMark) {
         m_bytes[nMark - 1] = static_cast<uint8_t>(nLength);
         return;
     }
-    std::vector<uint8_t> length;
-    AppendLength(length, nLength);
+    uint8_t length[9];
+    const size_t nLengthBytes = EncodeLength(nLength, length);
     m_bytes[nMark - 1] = length[0];
-    m_bytes.insert(m_bytes.begin() + static_cast<ptrdiff_t>(nMark), length.begin() + 1, length.end());
+    m_bytes.insert(m_bytes.begin() + static_cast<ptrdiff_t>(nMark), length + 1, length + nLengthBytes);
 }
 
 void CBerWriter::WritePrimitive(uint32_t nUniversal, const uint8_t* pContents, size_t nLength) {
@@ -85,9 +95,9 @@ void CBerWriter::WriteInteger(int64_t n) {
 }
 
 void CBerWriter::WriteReal(double d) {
-    std::vector<uint8_t> contents;
-    AppendRealContents(contents, d);
-    WritePrimitive(kBerReal, contents.data(), contents.size());
+    const size_t nMark = Open({CBerTag::kUniversal, false, kBerReal});
+    AppendRealContents(m_bytes, d);
+    End(nMark);
 }
 
 void CBerWriter::WriteUtf8(std::string_view str) {
@@ -95,9 +105,9 @@ void CBerWriter::WriteUtf8(std::string_view str) {
 }
 
 void CBerWriter::WriteRelativeOid(const uint32_t* pComponents, size_t nCount) {
-    std::vector<uint8_t> contents;
-    for (size_t i = 0; i < nCount; ++i) AppendBase128(contents, pComponents[i]);
-    WritePrimitive(kBerRelativeOid, contents.data(), contents.size());
+    const size_t nMark = Open({CBerTag::kUniversal, false, kBerRelativeOid});
+    for (size_t i = 0; i < nCount; ++i) AppendBase128(m_bytes, pComponents[i]);
+    End(nMark);
 }
 
 void CBerWriter::WriteNull() { WritePrimitive(kBerNull, nullptr, 0); }

@@ -13,6 +13,8 @@ namespace qz::ember {
 
 class CBerWriter {
 public:
+    CBerWriter() { m_bytes.reserve(kInitialCapacity); }
+
     // Opens a constructed element; the mark returned goes to the matching End.
     size_t Begin(CBerTag tag);
     void End(size_t nMark);
@@ -35,7 +37,11 @@ public:
     std::vector<uint8_t> Take() { return std::move(m_bytes); }
 
 private:
+    static constexpr size_t kInitialCapacity = 256;  // most replies fit: one allocation each
+
     void WriteTag(CBerTag tag);
+    // Writes the tag as given and room for the length; End completes it.
+    size_t Open(CBerTag tag);
     void WritePrimitive(uint32_t nUniversal, const uint8_t* pContents, size_t nLength);
 
     std::vector<uint8_t> m_bytes;
