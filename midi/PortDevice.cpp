@@ -22,10 +22,10 @@ constexpr std::array<CBridgePattern, 8> kBridgePatterns{{
     {"a2jmidid", false, R"(a2j:(.+?)(?: \[(\d+)\])? \((?:capture|playback)\): (?:\[\d+\] )?(.+))", 1, 3, 2},
     // jack1 and newer jack2: "alsa_midi:QZ-81KT MIDI 1 (out)".
     {"jackd alsa_midi", false, R"(alsa_midi:(.+) \((?:in|out)\))", 0, 1, 0},
-    // PipeWire up to 1.0: "Midi-Bridge:QZ-81KT:(capture_0) QZ-81KT MIDI 1", with the
-    // card number after the client's name where the card has no long name.
+    // Older PipeWire: "Midi-Bridge:QZ-81KT:(capture_0) QZ-81KT MIDI 1", with the card
+    // number after the client's name where the card has no long name.
     {"PipeWire", false, R"(Midi-Bridge:(.+?)(?: (\d+))?:\((?:capture|playback)_\d+\) (.+))", 1, 3, 2},
-    // PipeWire since: "Midi-Bridge:QZ-81KT MIDI 1 (capture)", "[24:0] " before it with long names on.
+    // Newer PipeWire: "Midi-Bridge:QZ-81KT MIDI 1 (capture)", "[24:0] " before it with long names on.
     {"PipeWire", false, R"(Midi-Bridge:(?:\[(\d+:\d+)\] )?(.+) \((?:capture|playback)\))", 0, 2, 1},
     // jackd -X seq names ports "system:midi_capture_1" and gives these two aliases.
     {"jackd -X seq", true, R"(alsa_pcm:(.+)/midi_(?:capture|playback)_(\d+))", 1, 0, 2},
