@@ -44,19 +44,34 @@ uint32_t MsUntil(Clock::time_point t) {
     return ms <= 0 ? 0 : static_cast<uint32_t>(std::min<long long>(ms, 0xFFFFFFFF));
 }
 
-// A port given as a number or a name prefix; -1 when nothing matches (a number of any
-// length is taken as a number, never as a name).
-int ResolvePort(const std::string& strWanted, const std::vector<std::string>& list) {
-    if (strWanted.empty()) return qz::PreselectPort(list);
+// A port given as a number or as a prefix of its name or of its device's name; -1 when
+// nothing matches (a number of any length is taken as a number, never as a name).
+int ResolveGivenPort(const std::string& strWanted, const CMidiDevListBase& list) {
     if (strWanted.find_first_not_of("0123456789") == std::string::npos) {
         size_t n = 0;
         const char* pEnd = strWanted.data() + strWanted.size();
         auto [p, ec] = std::from_chars(strWanted.data(), pEnd, n);
         return ec == std::errc() && p == pEnd && n < list.size() ? static_cast<int>(n) : -1;
     }
-    for (size_t i = 0; i < list.size(); ++i)
-        if (list[i].compare(0, strWanted.size(), strWanted) == 0) return static_cast<int>(i);
-    return -1;
+    return qz::FindPortByPrefix(strWanted, list, list.Devices());
+}
+
+// The ports --in and --out name. A side not given takes the given side's partner when
+// that is a converter's port, else the preselection.
+qz::CPortPair ResolvePorts(const std::string& strIn, const std::string& strOut, const CMidiDevListBase& ins,
+                           const CMidiDevListBase& outs) {
+    const qz::CPortPair preselected = qz::PreselectPorts(ins.Devices(), outs.Devices());
+    qz::CPortPair ports{strIn.empty() ? -1 : ResolveGivenPort(strIn, ins),
+                        strOut.empty() ? -1 : ResolveGivenPort(strOut, outs)};
+    if (strIn.empty()) {
+        const int nPartner = strOut.empty() ? -1 : qz::PairedPort(ins.Devices(), outs.Devices(), false, ports.m_nOut);
+        ports.m_nIn = nPartner >= 0 ? nPartner : preselected.m_nIn;
+    }
+    if (strOut.empty()) {
+        const int nPartner = strIn.empty() ? -1 : qz::PairedPort(ins.Devices(), outs.Devices(), true, ports.m_nIn);
+        ports.m_nOut = nPartner >= 0 ? nPartner : preselected.m_nOut;
+    }
+    return ports;
 }
 
 // The arguments of set, get and preset, checked before any port is opened.
@@ -100,8 +115,8 @@ public:
         if (m_options.m_eCommand == CCliOptions::ECommand::Ports) return Ports();
         if (m_pMidi) m_pMidi->ReleaseEnumerators();  // the ports are chosen: no more listing
 
-        int in = ResolvePort(m_options.m_strIn, *m_ins);
-        int outPort = ResolvePort(m_options.m_strOut, *m_outs);
+        const qz::CPortPair ports = ResolvePorts(m_options.m_strIn, m_options.m_strOut, *m_ins, *m_outs);
+        const int in = ports.m_nIn, outPort = ports.m_nOut;
         if (in < 0 || outPort < 0) {
             if (in < 0) m_err << "qz81kt: no MIDI input port " << Describe(m_options.m_strIn) << "\n";
             if (outPort < 0) m_err << "qz81kt: no MIDI output port " << Describe(m_options.m_strOut) << "\n";
@@ -193,19 +208,24 @@ private:
         }
     }
 
+    // A bridge's port shows the device behind it too: what --in and --out also match.
     int Ports() {
-        int selIn = qz::PreselectPort(*m_ins), selOut = qz::PreselectPort(*m_outs);
+        const qz::CPortPair sel = qz::PreselectPorts(m_ins->Devices(), m_outs->Devices());
         if (m_options.m_bJson) {
-            m_out << PortsJson(*m_ins, selIn, *m_outs, selOut) << "\n";
+            m_out << PortsJson(*m_ins, m_ins->Devices(), sel.m_nIn, *m_outs, m_outs->Devices(), sel.m_nOut) << "\n";
             return kExitOk;
         }
         for (int side = 0; side < 2; ++side) {
             const CMidiDevListBase& list = side == 0 ? static_cast<CMidiDevListBase&>(*m_ins) : *m_outs;
-            int sel = side == 0 ? selIn : selOut;
+            const int nSel = side == 0 ? sel.m_nIn : sel.m_nOut;
             m_out << (side == 0 ? "MIDI input ports:\n" : "MIDI output ports:\n");
             if (list.empty()) m_out << "   (none)\n";
-            for (size_t i = 0; i < list.size(); ++i)
-                m_out << (static_cast<int>(i) == sel ? " * " : "   ") << i << ": " << list[i] << "\n";
+            for (size_t i = 0; i < list.size(); ++i) {
+                const std::string& strDevice = list.Devices()[i].m_strName;
+                m_out << (static_cast<int>(i) == nSel ? " * " : "   ") << i << ": " << list[i];
+                if (!strDevice.empty() && strDevice != list[i]) m_out << "  (" << strDevice << ")";
+                m_out << "\n";
+            }
         }
         return kExitOk;
     }

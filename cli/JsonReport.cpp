@@ -32,17 +32,21 @@ Json ControlModeText(const CImageSnapshot& snap) {
 
 }  // namespace
 
-std::string PortsJson(const std::vector<std::string>& ins, int nSelectedIn, const std::vector<std::string>& outs,
-                      int nSelectedOut) {
-    auto side = [](const std::vector<std::string>& names, int nSelected) {
+std::string PortsJson(const std::vector<std::string>& ins, const std::vector<qz::CPortDevice>& inDevices,
+                      int nSelectedIn, const std::vector<std::string>& outs,
+                      const std::vector<qz::CPortDevice>& outDevices, int nSelectedOut) {
+    auto side = [](const std::vector<std::string>& names, const std::vector<qz::CPortDevice>& devices, int nSelected) {
         Json list = Json::array();
         for (size_t i = 0; i < names.size(); ++i)
-            list.push_back({{"number", i}, {"name", names[i]}, {"preselected", static_cast<int>(i) == nSelected}});
+            list.push_back({{"number", i},
+                            {"name", names[i]},
+                            {"device", i < devices.size() ? devices[i].m_strName : names[i]},
+                            {"preselected", static_cast<int>(i) == nSelected}});
         return list;
     };
     Json j;
-    j["in"] = side(ins, nSelectedIn);
-    j["out"] = side(outs, nSelectedOut);
+    j["in"] = side(ins, inDevices, nSelectedIn);
+    j["out"] = side(outs, outDevices, nSelectedOut);
     return Text(j);
 }
 

@@ -5,11 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "midi/PortDevice.h"
+
 struct CImageSnapshot;
 
-// {"in":[{"number","name","preselected"}…],"out":[…]}
-std::string PortsJson(const std::vector<std::string>& ins, int nSelectedIn, const std::vector<std::string>& outs,
-                      int nSelectedOut);
+// {"in":[{"number","name","device","preselected"}…],"out":[…]}; "device" is the device
+// behind a bridge's port (qz::PortDevice), else the name again.
+std::string PortsJson(const std::vector<std::string>& ins, const std::vector<qz::CPortDevice>& inDevices,
+                      int nSelectedIn, const std::vector<std::string>& outs,
+                      const std::vector<qz::CPortDevice>& outDevices, int nSelectedOut);
 // Identity, the raw blocks, preset lines, status texts and the control mode.
 std::string DumpJson(const CImageSnapshot& snap);
 // The four status texts and the control mode (null until one was received).

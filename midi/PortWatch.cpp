@@ -56,11 +56,10 @@ bool CPortWatch::CheckNow() {
     ins.Refresh();
     outs.Refresh();
     m_nListings.fetch_add(1, std::memory_order_relaxed);
+    CPortLists lists{{ins.begin(), ins.end()}, {outs.begin(), outs.end()}, ins.Devices(), outs.Devices()};
     std::lock_guard<std::mutex> lock(m_mutex);
-    const bool bChanged = !m_bListed || ins != m_inputs || outs != m_outputs;
-    if (!bChanged) return false;
-    m_inputs.assign(ins.begin(), ins.end());
-    m_outputs.assign(outs.begin(), outs.end());
+    if (m_bListed && lists == m_lists) return false;
+    m_lists = std::move(lists);
     m_bListed = true;
     m_nGeneration.fetch_add(1, std::memory_order_release);
     return true;
@@ -68,10 +67,15 @@ bool CPortWatch::CheckNow() {
 
 std::vector<std::string> CPortWatch::Inputs() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_inputs;
+    return m_lists.m_ins;
 }
 
 std::vector<std::string> CPortWatch::Outputs() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_outputs;
+    return m_lists.m_outs;
+}
+
+CPortLists CPortWatch::Lists() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lists;
 }

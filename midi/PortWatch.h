@@ -13,8 +13,16 @@
 #include <thread>
 #include <vector>
 
+#include "midi/PortDevice.h"
 #include "midi/platform/Event.h"
 #include "midi/platform/MidiDriver.h"
+
+// Both directions of one listing: names and the device behind each port.
+struct CPortLists {
+    std::vector<std::string> m_ins, m_outs;
+    std::vector<qz::CPortDevice> m_inDevices, m_outDevices;
+    bool operator==(const CPortLists&) const = default;
+};
 
 // Something that tells the watch when the lists may have changed (JACK's port
 // registrations), so that it lists then rather than on a short interval.
@@ -50,6 +58,8 @@ public:
     // The names of the last listing.
     std::vector<std::string> Inputs() const;
     std::vector<std::string> Outputs() const;
+    // The last listing whole (a device whose aliases changed counts as a change too).
+    CPortLists Lists() const;
     uint64_t Listings() const { return m_nListings.load(std::memory_order_relaxed); }
 
     // Takes a change source (any time, from any thread); it calls NotifyChange.
@@ -65,7 +75,7 @@ private:
     uint32_t m_nIntervalMs;
     mutable std::mutex m_mutex;  // the two lists; CheckNow runs one at a time under m_checkMutex
     std::mutex m_checkMutex;
-    std::vector<std::string> m_inputs, m_outputs;
+    CPortLists m_lists;
     bool m_bListed = false;
     std::atomic<uint32_t> m_nGeneration{0};
     std::atomic<uint64_t> m_nListings{0};

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "protocol/DevicePairs.h"
+#include "midi/PortSelection.h"
 
 namespace {
 
@@ -124,23 +124,26 @@ void CRack::FollowPorts() {
     const uint32_t nGeneration = m_portWatch.Generation();
     if (nGeneration == m_nSeenGeneration) return;
     m_nSeenGeneration = nGeneration;
-    const std::vector<std::string> ins = m_portWatch.Inputs(), outs = m_portWatch.Outputs();
-    const std::vector<qz::CDevicePair> pairs = qz::FindDevicePairs(ins, outs);
+    // The same pairing as the window's and the command line's preselection.
+    const CPortLists lists = m_portWatch.Lists();
+    const std::vector<std::string>& ins = lists.m_ins;
+    const std::vector<std::string>& outs = lists.m_outs;
+    const std::vector<qz::CPortPair> pairs = qz::MatchConverterPairs(lists.m_inDevices, lists.m_outDevices);
     auto listed = [&](const CSlot& slot) {
-        for (const qz::CDevicePair& p : pairs)
-            if (ins[static_cast<size_t>(p.nIn)] == slot.strIn && outs[static_cast<size_t>(p.nOut)] == slot.strOut)
+        for (const qz::CPortPair& p : pairs)
+            if (ins[static_cast<size_t>(p.m_nIn)] == slot.strIn && outs[static_cast<size_t>(p.m_nOut)] == slot.strOut)
                 return true;
         return false;
     };
     for (size_t i = m_slots.size(); i-- > 0;)
         if (!listed(*m_slots[i])) DropSlot(i);
-    for (const qz::CDevicePair& p : pairs) {
-        const std::string& strIn = ins[static_cast<size_t>(p.nIn)];
-        const std::string& strOut = outs[static_cast<size_t>(p.nOut)];
+    for (const qz::CPortPair& p : pairs) {
+        const std::string& strIn = ins[static_cast<size_t>(p.m_nIn)];
+        const std::string& strOut = outs[static_cast<size_t>(p.m_nOut)];
         const bool bKnown = std::any_of(m_slots.begin(), m_slots.end(), [&](const std::unique_ptr<CSlot>& s) {
             return s->strIn == strIn && s->strOut == strOut;
         });
-        if (!bKnown) AddSlot(strIn, strOut, p.nIn, p.nOut);
+        if (!bKnown) AddSlot(strIn, strOut, p.m_nIn, p.m_nOut);
     }
 }
 

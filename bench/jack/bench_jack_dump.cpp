@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     CMidiOutDevList outs(&driver);
     ins.Refresh();
     outs.Refresh();
-    int in = qz::PreselectPort(ins), out = qz::PreselectPort(outs);
+    const qz::CPortPair ports = qz::PreselectPorts(ins.Devices(), outs.Devices());
+    const int in = ports.m_nIn, out = ports.m_nOut;
     if (in < 0 || out < 0) return 3;
     CCliSession session(driver);
     if (session.Connect(static_cast<uint32_t>(in), static_cast<uint32_t>(out)) != CCliSession::EConnect::Ok) return 3;

@@ -76,6 +76,16 @@ MMRESULT CCompositeMidiDriver::OutGetDevName(uint32_t uPort, std::string& strNam
     return p->OutGetDevName(uInner, strName);
 }
 
+MMRESULT CCompositeMidiDriver::InGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases) {
+    uint32_t uInner;
+    return Route(true, uPort, uInner)->InGetDevAliases(uInner, aliases);
+}
+
+MMRESULT CCompositeMidiDriver::OutGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases) {
+    uint32_t uInner;
+    return Route(false, uPort, uInner)->OutGetDevAliases(uInner, aliases);
+}
+
 // ---- handles ----
 
 void CCompositeMidiDriver::Trampoline(HMIDIPORT /*hInner*/, uint32_t uMsg, void* pInstance, uintptr_t param1,

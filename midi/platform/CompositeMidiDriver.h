@@ -23,6 +23,8 @@ public:
     MMRESULT InGetDevName(uint32_t uPort, std::string& strName) override;
     uint32_t OutGetNumDevs() override;
     MMRESULT OutGetDevName(uint32_t uPort, std::string& strName) override;
+    MMRESULT InGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases) override;
+    MMRESULT OutGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases) override;
     MMRESULT InOpen(HMIDIPORT* phPort, uint32_t uPort, MidiCallback pfnCallback, void* pInstance) override;
     MMRESULT InPrepareHeader(HMIDIPORT hPort, MIDIHDR* pHdr) override;
     MMRESULT InUnprepareHeader(HMIDIPORT hPort, MIDIHDR* pHdr) override;

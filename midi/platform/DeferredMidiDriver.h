@@ -7,6 +7,8 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "midi/platform/MidiDriver.h"
 
@@ -30,9 +32,15 @@ public:
 
     uint32_t InGetNumDevs() override { return Driver().InGetNumDevs(); }
     MMRESULT InGetDevName(uint32_t uPort, std::string& strName) override { return Driver().InGetDevName(uPort, strName); }
+    MMRESULT InGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases) override {
+        return Driver().InGetDevAliases(uPort, aliases);
+    }
     uint32_t OutGetNumDevs() override { return Driver().OutGetNumDevs(); }
     MMRESULT OutGetDevName(uint32_t uPort, std::string& strName) override {
         return Driver().OutGetDevName(uPort, strName);
+    }
+    MMRESULT OutGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases) override {
+        return Driver().OutGetDevAliases(uPort, aliases);
     }
     MMRESULT InOpen(HMIDIPORT* phPort, uint32_t uPort, MidiCallback pfnCallback, void* pInstance) override {
         return Driver().InOpen(phPort, uPort, pfnCallback, pInstance);

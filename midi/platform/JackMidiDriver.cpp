@@ -13,6 +13,22 @@ namespace {
 
 void SilentJack(const char*) {}
 
+// A bridge that gives its ports generic names (jackd's ALSA MIDI: "system:midi_capture_1")
+// names the device in the aliases; JACK keeps two at most.
+std::vector<std::string> PortAliases(jack_client_t* pClient, const char* pszPort) {
+    std::vector<std::string> aliases;
+    const jack_port_t* pPort = jack_port_by_name(pClient, pszPort);
+    const int nSize = jack_port_name_size();
+    if (!pPort || nSize <= 0) return aliases;
+    std::vector<char> a(static_cast<size_t>(nSize) + 1, 0), b(static_cast<size_t>(nSize) + 1, 0);
+    char* apsz[2] = {a.data(), b.data()};
+    // jack2 fills each slot in its place and counts only the set ones: read both.
+    if (jack_port_get_aliases(pPort, apsz) > 0)
+        for (const char* psz : apsz)
+            if (*psz) aliases.emplace_back(psz);
+    return aliases;
+}
+
 // Tells a port watch whether JACK's registrations reach it; it may outlive the driver.
 class CJackRegistrations : public CPortChangeSource {
 public:
@@ -124,17 +140,30 @@ CJackMidiDriver::Port* CJackMidiDriver::Find(HMIDIPORT hPort, bool bInput) {
 uint32_t CJackMidiDriver::Enumerate(bool bInput) {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::string>& names = bInput ? m_inNames : m_outNames;
+    std::vector<std::vector<std::string>>& aliases = bInput ? m_inAliases : m_outAliases;
     names.clear();
+    aliases.clear();
     Session* s = CurrentSession();
     if (!s) return 0;
     const char** apsz = jack_get_ports(s->m_pClient, nullptr, JACK_DEFAULT_MIDI_TYPE,
                                        bInput ? JackPortIsOutput : JackPortIsInput);
     if (!apsz) return 0;
     const std::string strOwn = s->m_strName + ":";
-    for (const char** p = apsz; *p; ++p)
-        if (std::strncmp(*p, strOwn.c_str(), strOwn.size()) != 0) names.emplace_back(*p);
+    for (const char** p = apsz; *p; ++p) {
+        if (std::strncmp(*p, strOwn.c_str(), strOwn.size()) == 0) continue;
+        names.emplace_back(*p);
+        aliases.push_back(PortAliases(s->m_pClient, *p));
+    }
     jack_free(apsz);
     return static_cast<uint32_t>(names.size());
+}
+
+MMRESULT CJackMidiDriver::DevAliases(bool bInput, uint32_t uPort, std::vector<std::string>& aliases) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::vector<std::vector<std::string>>& listed = bInput ? m_inAliases : m_outAliases;
+    if (uPort >= listed.size()) return MMSYSERR_BADDEVICEID;
+    aliases = listed[uPort];
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT CJackMidiDriver::DevName(bool bInput, uint32_t uPort, std::string& strName) {
@@ -150,6 +179,12 @@ uint32_t CJackMidiDriver::OutGetNumDevs() { return Enumerate(false); }
 MMRESULT CJackMidiDriver::InGetDevName(uint32_t uPort, std::string& strName) { return DevName(true, uPort, strName); }
 MMRESULT CJackMidiDriver::OutGetDevName(uint32_t uPort, std::string& strName) {
     return DevName(false, uPort, strName);
+}
+MMRESULT CJackMidiDriver::InGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases) {
+    return DevAliases(true, uPort, aliases);
+}
+MMRESULT CJackMidiDriver::OutGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases) {
+    return DevAliases(false, uPort, aliases);
 }
 
 // ---- opening and closing ----

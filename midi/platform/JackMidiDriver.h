@@ -50,6 +50,8 @@ public:
     MMRESULT InGetDevName(uint32_t uPort, std::string& strName) override;
     uint32_t OutGetNumDevs() override;
     MMRESULT OutGetDevName(uint32_t uPort, std::string& strName) override;
+    MMRESULT InGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases) override;
+    MMRESULT OutGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases) override;
     MMRESULT InOpen(HMIDIPORT* phPort, uint32_t uPort, MidiCallback pfnCallback, void* pInstance) override;
     MMRESULT InAddBuffer(HMIDIPORT hPort, MIDIHDR* pHdr) override;
     MMRESULT InStart(HMIDIPORT hPort) override;
@@ -76,6 +78,7 @@ private:
     Port* Find(HMIDIPORT hPort, bool bInput);
     uint32_t Enumerate(bool bInput);
     MMRESULT DevName(bool bInput, uint32_t uPort, std::string& strName);
+    MMRESULT DevAliases(bool bInput, uint32_t uPort, std::vector<std::string>& aliases);
     MMRESULT OpenPort(bool bInput, HMIDIPORT* phPort, uint32_t uPort, MidiCallback pfnCallback, void* pInstance);
     void Release(Port& port);  // disconnects and frees the port for the next open
 
@@ -87,4 +90,5 @@ private:
     std::vector<std::unique_ptr<Session>> m_sessions;  // the last one is current
     std::string m_strWhy;  // why the last client could not open
     std::vector<std::string> m_inNames, m_outNames;  // as last listed
+    std::vector<std::vector<std::string>> m_inAliases, m_outAliases;  // of the same listing
 };

@@ -16,6 +16,16 @@ void MarkMidiHdrDone(MIDIHDR* pHdr) {
     pHdr->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
 }
 
+MMRESULT CMidiDriver::InGetDevAliases(uint32_t /*uPort*/, std::vector<std::string>& aliases) {
+    aliases.clear();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT CMidiDriver::OutGetDevAliases(uint32_t /*uPort*/, std::vector<std::string>& aliases) {
+    aliases.clear();
+    return MMSYSERR_NOERROR;
+}
+
 // Preparing only marks the header: no backend here needs more than that.
 MMRESULT CMidiDriver::InPrepareHeader(HMIDIPORT hPort, MIDIHDR* pHdr) {
     if (!hPort || !pHdr || !pHdr->lpData) return MMSYSERR_INVALPARAM;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 using MMRESULT = uint32_t;
 constexpr MMRESULT MMSYSERR_NOERROR = 0;
@@ -67,6 +68,10 @@ public:
     virtual MMRESULT InGetDevName(uint32_t uPort, std::string& strName) = 0;
     virtual uint32_t OutGetNumDevs() = 0;
     virtual MMRESULT OutGetDevName(uint32_t uPort, std::string& strName) = 0;
+    // Other names the MIDI system gives the port (JACK's aliases), which may name the
+    // device behind a bridge's generic port; none by default.
+    virtual MMRESULT InGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases);
+    virtual MMRESULT OutGetDevAliases(uint32_t uPort, std::vector<std::string>& aliases);
 
     // Input. Filled buffers come back through MIM_LONGDATA in the order they were added;
     // InReset gives back every queued buffer (dwBytesRecorded may be 0).

@@ -111,7 +111,9 @@ TEST_F(CliWithEmulator, PortsMarkTheEmulatorAsPreselected) {
     EXPECT_NE(r.out.find("   0: USB Audio"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(" * 1: QZ-81KT Emulator"), std::string::npos) << r.out;
     CliResult j = RunQz({"ports", "--json"}, &driver);
-    EXPECT_NE(j.out.find("{\"number\":1,\"name\":\"QZ-81KT Emulator\",\"preselected\":true}"), std::string::npos) << j.out;
+    EXPECT_NE(j.out.find("{\"number\":1,\"name\":\"QZ-81KT Emulator\",\"device\":\"QZ-81KT Emulator\",\"preselected\":true}"),
+              std::string::npos)
+        << j.out;
 }
 
 TEST_F(CliWithEmulator, DumpJsonCarriesTheDeviceBlocksExactly) {

@@ -53,7 +53,7 @@ TEST(DeviceReport, SystemSettingsUseTheWindowsCaptions) {
 
 TEST(DeviceReport, JsonPassesUtf8ReplacesInvalidBytesAndEscapesControls) {
     const std::vector<std::string> names = {"Caf\xC3\xA9 MIDI", "Bad\xFF" "Byte", "a\"b\\c\n\x01", "\xE2\x82"};
-    std::string text = PortsJson(names, 0, {}, -1);
+    std::string text = PortsJson(names, {}, 0, {}, {}, -1);
     EXPECT_NE(text.find("\"Caf\xC3\xA9 MIDI\""), std::string::npos) << text;  // as it is, not \u00c3\u00a9
     EXPECT_EQ(text.find('\n'), std::string::npos);
     EXPECT_EQ(text.find('\x01'), std::string::npos);

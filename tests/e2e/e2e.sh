@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# One end-to-end check: e2e.sh CHECK QZ81KT QZ81KT_EMU WRITER
+# One end-to-end check: e2e.sh CHECK QZ81KT QZ81KT_EMU WRITER [BRIDGE_PEER]
 # Each check starts its own JACK dummy server, runs the emulator and the command line as
 # separate processes, and stops everything (clients before the server) however it ends.
 set -u
-check=$1 cli=$2 emu=$3 writer=$4
+check=$1 cli=$2 emu=$3 writer=$4 peer=${5:-}
+peer_pid=""
 here=$(cd "$(dirname "$0")" && pwd)
 server_script="$here/../support/jack-dummy-server.sh"
 work=$(mktemp -d)
@@ -26,8 +27,14 @@ stop_emu() {
     emu_pid=""
 }
 
+stop_peer() {
+    [[ -n $peer_pid ]] && kill -TERM "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
+    peer_pid=""
+}
+
 finish() {
     [[ -n ${cli_pid:-} ]] && kill -KILL "$cli_pid" 2>/dev/null
+    stop_peer
     stop_emu
     if [[ -n ${first_emu_pid:-} ]]; then
         emu_pid=$first_emu_pid
@@ -212,6 +219,26 @@ settings)
     "$cli" --api jack preset 3 codec=MPEG-2 gop=12 >"$work/preset.txt" || fail "preset exited $?"
     grep -qx "gop=12" "$work/preset.txt" || fail "preset 3 does not show gop=12: $(cat "$work/preset.txt")"
     "$cli" --api jack flash >/dev/null || fail "flash exited $?"
+    ;;
+bridges)
+    # A converter behind each bridge, after a look-alike and before a USB decoy: the
+    # preselection takes its pair, dump reaches it without --in/--out and with --in
+    # QZ-81KT (only the converter answers).
+    for bridge in a2j alsa_midi pipewire seq raw; do
+        "$peer" "$bridge" >"$work/peer.out" 2>&1 &
+        peer_pid=$!
+        for _ in $(seq 100); do grep -q ready "$work/peer.out" && break; sleep 0.05; done
+        grep -q ready "$work/peer.out" || fail "$bridge: the bridge peer did not start: $(cat "$work/peer.out")"
+        "$cli" --api jack ports --json >"$work/ports.json" || fail "$bridge: ports exited $?"
+        chosen=$(grep -o '"device":"[^"]*","preselected":true' "$work/ports.json" | grep -c '"device":"QZ-81KT')
+        [[ $chosen == 2 ]] || fail "$bridge: the converter's pair is not preselected: $(cat "$work/ports.json")"
+        "$cli" --api jack dump --json >"$work/dump.json" 2>"$work/dump.err" ||
+            fail "$bridge: dump without --in/--out failed: $(cat "$work/dump.err")"
+        grep -q '"identity":"ver:' "$work/dump.json" || fail "$bridge: no identity line"
+        "$cli" --api jack --in QZ-81KT dump >/dev/null 2>"$work/dump.err" ||
+            fail "$bridge: dump --in QZ-81KT failed: $(cat "$work/dump.err")"
+        stop_peer
+    done
     ;;
 *)
     fail "unknown check"

@@ -6,7 +6,6 @@
 
 #include "emulator/LoopbackEmulator.h"
 #include "protocol/BlockLayout.h"
-#include "protocol/DevicePairs.h"
 #include "protocol/Rack.h"
 #include "support/EventRecorder.h"
 #include "support/ForwardingPeer.h"
@@ -144,25 +143,6 @@ TEST_F(Rack, AUnitIsNotPublishedBeforeItsProductIdArrives) {
     ASSERT_TRUE(WaitFor(EKind::Online, "unit_UNIT_A"));
     rack.reset();
     driver.SetPeer(a.Port(), nullptr);
-}
-
-TEST(DevicePairs, ConverterPortsPairWithinTheirClient) {
-    struct Case {
-        std::vector<std::string> ins, outs;
-        std::vector<std::pair<int, int>> pairs;
-    };
-    for (const Case& c : std::vector<Case>{
-             // Loopback and ALSA: the same client on both sides.
-             {{"USB MIDI", "QZ-81KT A", "QZ-81KT:QZ-81KT MIDI 1 24:0"}, {"QZ-81KT:QZ-81KT MIDI 1 24:0", "QZ-81KT A"}, {{1, 1}, {2, 0}}},
-             // JACK names a program's second client "-01".
-             {{"QZ-81KT-B-01:QZ-81KT-B out", "QZ-81KT-A-01:QZ-81KT-A out"}, {"QZ-81KT-A:QZ-81KT-A in", "QZ-81KT-B:QZ-81KT-B in"}, {{0, 1}, {1, 0}}},
-             // Other clients, the model name in lower case, or an output already taken.
-             {{"QZ-81KT-A:in", "qz-81kt:in", "QZ-81KT:x", "QZ-81KT:y"}, {"QZ-81KT-B:out", "qz-81kt:out", "QZ-81KT:z"}, {{2, 2}}},
-         }) {
-        std::vector<std::pair<int, int>> got;
-        for (const qz::CDevicePair& p : qz::FindDevicePairs(c.ins, c.outs)) got.emplace_back(p.nIn, p.nOut);
-        EXPECT_EQ(got, c.pairs) << c.ins[0];
-    }
 }
 
 }  // namespace

@@ -127,7 +127,9 @@ private:
     // Connection and link watch.
     void OnInitDialog();
     void FillPortLists();
-    void FillPortList(CMidiDevListBase& list, QComboBox* pCombo);
+    void ShowPortList(QComboBox* pCombo, const std::vector<std::string>& names,
+                      const std::vector<qz::CPortDevice>& devices, int nSelect);
+    void DescribeCurrentPort(QComboBox* pCombo);
     void OnScan();
     void OnConnect();
     void StopPorts();
@@ -135,7 +137,6 @@ private:
     // Ports that come and go: the lists follow, each keeping the name the operator chose;
     // the link drops when its ports vanish and comes back with them.
     void OnPortListsChanged();
-    void RefillPortList(QComboBox* pCombo, const std::vector<std::string>& names, const QString& strWanted);
     void ApplyControlEnable();
 
     // Status display.

@@ -156,6 +156,8 @@ void CUtilQZ81KTDlg::OnInitDialog() {
             [this] { m_strWantedIn = m_pUi->IDC_COMBO_MIDIIN->currentText(); });
     connect(m_pUi->IDC_COMBO_MIDIOUT, &QComboBox::activated, this,
             [this] { m_strWantedOut = m_pUi->IDC_COMBO_MIDIOUT->currentText(); });
+    for (QComboBox* pCombo : {m_pUi->IDC_COMBO_MIDIIN, m_pUi->IDC_COMBO_MIDIOUT})
+        connect(pCombo, &QComboBox::currentIndexChanged, this, [this, pCombo] { DescribeCurrentPort(pCombo); });
     if (m_bStartTimer) m_portWatch.Start();
     if (!IsServiceMode()) FindControl(this, IDC_FOR_SERVICE)->hide();
     FindControl(this, IDC_EDIT_PRESET)->hide();
@@ -187,19 +189,37 @@ QWidget* CUtilQZ81KTDlg::Control(int nId) const { return FindControl(this, nId);
 
 QString CUtilQZ81KTDlg::AboutText() const { return QStringLiteral("Version : ") + m_strFileVersion; }
 
+// Both lists are read before either is shown: the converter's pair is chosen across them.
 void CUtilQZ81KTDlg::FillPortLists() {
-    FillPortList(m_inPorts, m_pUi->IDC_COMBO_MIDIIN);
-    FillPortList(m_outPorts, m_pUi->IDC_COMBO_MIDIOUT);
+    m_inPorts.Refresh();
+    m_outPorts.Refresh();
+    const qz::CPortPair choice = qz::PreselectPorts(m_inPorts.Devices(), m_outPorts.Devices());
+    ShowPortList(m_pUi->IDC_COMBO_MIDIIN, m_inPorts, m_inPorts.Devices(), choice.m_nIn);
+    ShowPortList(m_pUi->IDC_COMBO_MIDIOUT, m_outPorts, m_outPorts.Devices(), choice.m_nOut);
 }
 
-void CUtilQZ81KTDlg::FillPortList(CMidiDevListBase& list, QComboBox* pCombo) {
-    int nPorts = list.Refresh();
-    std::vector<std::string> names;
-    for (int i = 0; i < nPorts && i < list.GetSize(); ++i) {
-        names.push_back(list.GetAt(i));
-        pCombo->addItem(QString::fromStdString(list.GetAt(i)));
+// The items are the ports' full names, by which Connect and a replug find them again.
+// Where a bridge's name hides the device, the device's name is the item's tooltip and
+// the list's accessible description, so that a screen reader says which device it is.
+void CUtilQZ81KTDlg::ShowPortList(QComboBox* pCombo, const std::vector<std::string>& names,
+                                  const std::vector<qz::CPortDevice>& devices, int nSelect) {
+    QSignalBlocker block(pCombo);
+    pCombo->clear();
+    for (size_t i = 0; i < names.size(); ++i) {
+        pCombo->addItem(QString::fromStdString(names[i]));
+        if (i < devices.size() && devices[i].m_strName != names[i]) {
+            const QString strDevice = QString::fromStdString(devices[i].m_strName);
+            pCombo->setItemData(static_cast<int>(i), strDevice, Qt::ToolTipRole);
+            pCombo->setItemData(static_cast<int>(i), strDevice, Qt::AccessibleDescriptionRole);
+        }
     }
-    pCombo->setCurrentIndex(qz::PreselectPort(names));
+    pCombo->setCurrentIndex(nSelect);
+    DescribeCurrentPort(pCombo);
+}
+
+void CUtilQZ81KTDlg::DescribeCurrentPort(QComboBox* pCombo) {
+    pCombo->setAccessibleDescription(pCombo->currentData(Qt::AccessibleDescriptionRole).toString());
+    pCombo->setToolTip(pCombo->currentData(Qt::ToolTipRole).toString());
 }
 
 void CUtilQZ81KTDlg::OnScan() {
@@ -301,24 +321,19 @@ void CUtilQZ81KTDlg::CheckPorts() {
     if (m_portWatch.Generation() != m_nPortGeneration) OnPortListsChanged();
 }
 
-void CUtilQZ81KTDlg::RefillPortList(QComboBox* pCombo, const std::vector<std::string>& names,
-                                    const QString& strWanted) {
-    QSignalBlocker block(pCombo);
-    pCombo->clear();
-    int nWanted = -1;
-    for (size_t i = 0; i < names.size(); ++i) {
-        const QString strName = QString::fromStdString(names[i]);
-        pCombo->addItem(strName);
-        if (nWanted < 0 && strName == strWanted) nWanted = static_cast<int>(i);
-    }
-    pCombo->setCurrentIndex(nWanted >= 0 ? nWanted : qz::PreselectPort(names));
-}
-
 void CUtilQZ81KTDlg::OnPortListsChanged() {
     m_nPortGeneration = m_portWatch.Generation();
-    const std::vector<std::string> ins = m_portWatch.Inputs(), outs = m_portWatch.Outputs();
-    RefillPortList(m_pUi->IDC_COMBO_MIDIIN, ins, m_strWantedIn);
-    RefillPortList(m_pUi->IDC_COMBO_MIDIOUT, outs, m_strWantedOut);
+    const CPortLists lists = m_portWatch.Lists();
+    const std::vector<std::string>& ins = lists.m_ins;
+    const std::vector<std::string>& outs = lists.m_outs;
+    // Each list keeps the name the operator chose; where it is gone, the preselection.
+    const qz::CPortPair choice = qz::PreselectPorts(lists.m_inDevices, lists.m_outDevices);
+    auto wanted = [](const std::vector<std::string>& names, const QString& strWanted, int nPreselected) {
+        auto it = std::find(names.begin(), names.end(), strWanted.toStdString());
+        return it != names.end() ? static_cast<int>(it - names.begin()) : nPreselected;
+    };
+    ShowPortList(m_pUi->IDC_COMBO_MIDIIN, ins, lists.m_inDevices, wanted(ins, m_strWantedIn, choice.m_nIn));
+    ShowPortList(m_pUi->IDC_COMBO_MIDIOUT, outs, lists.m_outDevices, wanted(outs, m_strWantedOut, choice.m_nOut));
     if (m_strLinkedIn.isEmpty()) return;  // never connected
     auto listed = [](const std::vector<std::string>& names, const QString& str) {
         return std::find(names.begin(), names.end(), str.toStdString()) != names.end();

@@ -1,7 +1,9 @@
 // The window on real MIDI ports: our JACK backend over a private JACK dummy server,
 // against qz81kt-emu in its own process. Connect, and the display is complete; the
-// emulator stops and starts again, and the window follows by itself.
+// emulator stops and starts again, and the window follows by itself. A converter behind
+// each bridge is preselected as a pair and reached.
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,24 +24,27 @@
 
 namespace {
 
-// qz81kt-emu started through the shell (ThreadSanitizer cannot follow QProcess's clone),
-// so it is not our child: its log tells when it is ready and when it has stopped.
+// qz81kt-emu (or the bridge peer) started through the shell (ThreadSanitizer cannot
+// follow QProcess's clone), so it is not our child: its log tells when it is ready and
+// when it has stopped.
 class CEmulatorProcess {
 public:
-    explicit CEmulatorProcess(const QString& strLog) : m_strLog(strLog) {}
+    explicit CEmulatorProcess(const QString& strLog,
+                              const QString& strCommand = QStringLiteral(QZ81KT_EMU_PROGRAM " --api jack"),
+                              const char* pszReady = "ready on JACK")
+        : m_strLog(strLog), m_strCommand(strCommand), m_pszReady(pszReady) {}
     ~CEmulatorProcess() { Stop(); }
 
     bool Start() {
         QFile::remove(m_strLog);
-        FILE* pPipe = popen(qPrintable(QStringLiteral("exec %1 --api jack >%2 2>&1 </dev/null & echo $!")
-                                           .arg(QStringLiteral(QZ81KT_EMU_PROGRAM), m_strLog)),
-                            "r");
+        FILE* pPipe = popen(
+            qPrintable(QStringLiteral("exec %1 >%2 2>&1 </dev/null & echo $!").arg(m_strCommand, m_strLog)), "r");
         if (!pPipe) return false;
         char achPid[32] = {};
         const bool bRead = fgets(achPid, sizeof achPid, pPipe) != nullptr;
         pclose(pPipe);
         m_pid = bRead ? static_cast<pid_t>(std::atol(achPid)) : 0;
-        return m_pid > 0 && QTest::qWaitFor([&] { return Log().contains("ready on JACK") || !Alive(); }, 10000) &&
+        return m_pid > 0 && QTest::qWaitFor([&] { return Log().contains(m_pszReady) || !Alive(); }, 10000) &&
                Alive();
     }
     // Killed while still a JACK client, it would leave the server unable to unregister
@@ -58,7 +63,8 @@ public:
 
 private:
     bool Alive() const { return m_pid > 0 && kill(m_pid, 0) == 0; }
-    QString m_strLog;
+    QString m_strLog, m_strCommand;
+    const char* m_pszReady;
     pid_t m_pid = 0;
 };
 
@@ -88,6 +94,8 @@ private slots:
     void init();
     void connectShowsTheWholeDevice();
     void emulatorStoppedBlanksAtOnceAndStartedAgainReconnects();
+    void bridgedConverterIsPreselectedAsAPairAndReached_data();
+    void bridgedConverterIsPreselectedAsAPairAndReached();
 
 private:
     std::unique_ptr<CJackServer> m_pServer;
@@ -139,6 +147,42 @@ void WindowJackTest::emulatorStoppedBlanksAtOnceAndStartedAgainReconnects() {
     QVERIFY2(emu.Start(), emu.Log().constData());
     QTRY_VERIFY_WITH_TIMEOUT(Complete(w), 10000);
     qInfo("emulator stopped -> blank %lld ms; started -> complete display %lld ms", nBlankMs, timer.elapsed());
+    QVERIFY(services.m_messages.isEmpty());
+}
+
+void WindowJackTest::bridgedConverterIsPreselectedAsAPairAndReached_data() {
+    QTest::addColumn<QString>("bridge");
+    QTest::addColumn<QString>("in");  // the end of the preselected names
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("device");
+    // One bridge that names the device, one that leaves it to the aliases (e2e.jack.bridges has all).
+    QTest::newRow("a2jmidid") << "a2j" << "a2j:QZ-81KT [24] (capture): QZ-81KT MIDI 1"
+                              << "a2j:QZ-81KT [24] (playback): QZ-81KT MIDI 1" << "QZ-81KT MIDI 1";
+    QTest::newRow("jackd -X seq") << "seq" << ":midi_capture_2" << ":midi_playback_2" << "QZ-81KT";
+}
+
+// The bridge comes after the window: the port watch's lists take the pair, and Scan too.
+void WindowJackTest::bridgedConverterIsPreselectedAsAPairAndReached() {
+    QFETCH(QString, bridge);
+    QFETCH(QString, in);
+    QFETCH(QString, out);
+    QFETCH(QString, device);
+    CTestServices services;
+    CJackMidiDriver driver("qz81kt-dxp-test");
+    CUtilQZ81KTDlg w(&driver);
+    QVERIFY(driver.FollowPortChanges(w.PortWatch()));
+    w.show();
+    CEmulatorProcess peer(m_pDir->filePath("peer.log"), QStringLiteral(QZ81KT_BRIDGE_PEER " ") + bridge, "ready");
+    QVERIFY2(peer.Start(), peer.Log().constData());
+    auto* pIn = FindControl<QComboBox>(&w, IDC_COMBO_MIDIIN);
+    auto* pOut = FindControl<QComboBox>(&w, IDC_COMBO_MIDIOUT);
+    QTRY_VERIFY_WITH_TIMEOUT(pIn->currentText().endsWith(in) && pOut->currentText().endsWith(out), 5000);
+    QTest::mouseClick(FindControl(&w, IDC_SCAN), Qt::LeftButton);
+    QVERIFY2(pIn->currentText().endsWith(in) && pOut->currentText().endsWith(out), qPrintable(pIn->currentText()));
+    // The lists show JACK's names; a screen reader hears the device's.
+    QCOMPARE(QAccessible::queryAccessibleInterface(pIn)->text(QAccessible::Description), device);
+    QCOMPARE(QAccessible::queryAccessibleInterface(pOut)->text(QAccessible::Description), device);
+    QVERIFY(ConnectAndWait(w));
     QVERIFY(services.m_messages.isEmpty());
 }
 
