@@ -80,7 +80,10 @@ bool CAddressFilter::IsLoopback(std::string_view strAddress) {
 bool CAddressFilter::Allows(std::string_view strAddress) const {
     CAddress a;
     if (!ParseAddress(strAddress, a)) return false;
-    if (IsLoopback(strAddress)) return true;
+    // This machine itself; other 127/8 addresses only when allowed.
+    static const uint8_t kV6Loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    if (a.bV6 ? std::memcmp(a.by, kV6Loopback, 16) == 0 : (a.by[0] == 127 && a.by[1] == 0 && a.by[2] == 0 && a.by[3] == 1))
+        return true;
     for (const CNet& net : m_nets)
         if (Matches(net, a)) return true;
     return false;

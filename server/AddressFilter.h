@@ -1,5 +1,5 @@
 #pragma once
-// Which peers may talk to the service: loopback always, other addresses only inside the
+// Which peers may talk to the service: this machine (127.0.0.1, ::1) always, other addresses only inside the
 // networks given with --allow ("192.168.1.0/24,fd00::/8"). IPv4 and IPv6; an IPv4 peer
 // seen on an IPv6 socket (::ffff:a.b.c.d) is matched as IPv4.
 #include <cstdint>
@@ -15,6 +15,7 @@ public:
 
     // A textual address as the socket reports it; false for text that is no address.
     bool Allows(std::string_view strAddress) const;
+    // 127/8 or ::1: an address that does not reach beyond this machine.
     static bool IsLoopback(std::string_view strAddress);
     bool Empty() const { return m_nets.empty(); }
 
