@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(g++ make cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2
+PACKAGES=(g++ make cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2 libasio-dev libavahi-client-dev
           qt6-base-dev fonts-dejavu-core nlohmann-json3-dev libcli11-dev scdoc)
 SCREENSHOT_PACKAGES=(xvfb xauth xdotool imagemagick)
 ARTWORK_PACKAGES=(librsvg2-bin optipng)
@@ -28,6 +28,12 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# The end-to-end test's Ember+ consumer comes from npm (tests/e2e/ember/package-lock.json).
+ember_consumer() {
+    command -v node >/dev/null && command -v npm >/dev/null || install_missing nodejs npm
+    npm ci --prefix tests/e2e/ember --no-audit --no-fund --loglevel=error >/dev/null
+}
+
 build() {
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build build -j"$(nproc)"
@@ -36,6 +42,7 @@ build() {
 case "${1:-test}" in
     test)
         install_missing "${PACKAGES[@]}"
+        ember_consumer
         build
         ctest --test-dir build --output-on-failure -j2
         ;;

@@ -14,6 +14,7 @@
 #include "cli/FileCommands.h"
 #include "cli/JsonReport.h"
 #include "cli/MonitorCommand.h"
+#include "cli/ServeCommand.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/MidiApi.h"
 #include "midi/MidiDevList.h"
@@ -89,6 +90,11 @@ bool ParseCommandArgs(const CCliOptions& o, CCommandArgs& parsed, std::string& s
         case E::Set: return ParseSettingChoices(o.m_args, parsed.m_settings, strError);
         case E::Get: return ParseSettingNames(o.m_args, parsed.m_names, strError);
         case E::Preset: return ParsePresetArgs(o.m_args, parsed.m_nPreset, parsed.m_fields, strError);
+        case E::Serve: {
+            std::string strAddress;
+            uint16_t nPort = 0;
+            return CServeCommand::ParseEndpoint(o, strAddress, nPort, strError);
+        }
         case E::FactoryReset:
             if (o.m_bYes) return true;
             strError = "factory-reset erases every setting of the device; give --yes to do it";
@@ -108,6 +114,8 @@ public:
     int Run(CMidiDriver* pInjected) {
         CMidiDriver* pDriver = OpenMidiSystem(pInjected);
         if (!pDriver) return kExitPort;
+        if (m_options.m_eCommand == CCliOptions::ECommand::Serve)
+            return CServeCommand(m_options, *pDriver, m_pMidi.get(), m_out, m_err, m_pStop).Run(CFileCommands::ToolVersion());
         m_ins = std::make_unique<CMidiInDevList>(pDriver);
         m_outs = std::make_unique<CMidiOutDevList>(pDriver);
         m_ins->Refresh();

@@ -27,6 +27,9 @@ const std::vector<CCliCommand> kCliCommands = {
      true},
     {E::Monitor, "monitor", "", "print every message sent and received while polling like the panel, until interrupted",
      0, 0, true},
+    {E::Serve, "serve", "",
+     "offer every QZ-81KT on the MIDI system to Ember+ consumers (TCP, default 127.0.0.1:9000) until interrupted",
+     0, 0, true},
     {E::Completion, "completion", "bash", "print the bash completion script", 1, 1, false},
     {E::Help, "help", "", "print this text", 0, 0, false},
 };
@@ -49,6 +52,12 @@ const std::vector<CCliOption> kCliOptions = {
      "monitor: hide the 100 ms polls, SysEx only, one direction (a comma list)", "monitor"},
     {"--list", nullptr, "set, preset: print every setting or preset field with its allowed values", "set preset"},
     {"--yes", nullptr, "factory-reset: yes, erase every setting", "factory-reset"},
+    {"--ember", "[ADDR:]PORT", "serve: where consumers connect (default 127.0.0.1:9000; [::]:9000 for IPv6)",
+     "serve"},
+    {"--allow", "CIDR[,CIDR...]",
+     "serve: networks whose consumers may connect besides this machine (needed for any address but loopback)",
+     "serve"},
+    {"--read-only", nullptr, "serve: answer every write with the current value", "serve"},
 };
 
 const CCliCommand* FindCliCommand(E eCommand) {
@@ -222,6 +231,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
             }
         } else if (name == "--list") options.m_bList = true;
         else if (name == "--yes") options.m_bYes = true;
+        else if (name == "--ember") options.m_strEmber = v;
+        else if (name == "--allow") options.m_strAllow = v;
+        else if (name == "--read-only") options.m_bReadOnly = true;
     }
 
     if (options.m_bReconnect && !options.m_bWatch) {

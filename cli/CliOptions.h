@@ -9,7 +9,7 @@
 
 struct CCliOptions {
     enum class ECommand {
-        None, Ports, Dump, Status, Export, Import, Diff, Set, Get, Preset, Flash, FactoryReset, Monitor, Completion, Help
+        None, Ports, Dump, Status, Export, Import, Diff, Set, Get, Preset, Flash, FactoryReset, Monitor, Serve, Completion, Help
     };
 
     ECommand m_eCommand = ECommand::None;
@@ -27,6 +27,9 @@ struct CCliOptions {
     bool m_bReconnect = false;      // status --watch: outlive the device's ports and a silent link
     bool m_bRaw = false;            // monitor: hex only
     CTrafficFilter m_monitorFilter;  // monitor --filter
+    std::string m_strEmber;         // serve --ember [ADDR:]PORT; empty: the default
+    std::string m_strAllow;         // serve --allow CIDR[,CIDR...]
+    bool m_bReadOnly = false;       // serve --read-only
 };
 
 // One command: its name, what follows it in the usage line, its help line, how many
