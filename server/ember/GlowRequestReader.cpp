@@ -13,6 +13,23 @@ bool IsApplication(const CBerElement& element, uint32_t nNumber) { return elemen
 bool IsContext(const CBerElement& element, uint32_t nNumber) { return element.m_tag == ContextTag(nNumber); }
 
 // Walks one message, collecting the requests.
+// Whether an element's children hold a command. A consumer asking a command of a
+// parameter may send its cached contents along (the npm consumer does with every
+// GetDirectory): those are then no new value.
+bool HasCommandChild(const CBerElement& element) {
+    CBerReader fields = CBerReader::Inside(element);
+    for (CBerElement field, collection; fields.Next(field);) {
+        if (!IsContext(field, kElementChildren) || !ReadInner(field, collection) ||
+            !IsApplication(collection, kAppElementCollection))
+            continue;
+        CBerReader items = CBerReader::Inside(collection);
+        for (CBerElement item, child; items.Next(item);)
+            if (IsContext(item, kCollectionItem) && ReadInner(item, child) && IsApplication(child, kAppCommand))
+                return true;
+    }
+    return false;
+}
+
 class CRequestWalk {
 public:
     explicit CRequestWalk(std::vector<CGlowRequest>& requests) : m_requests(requests) {}
@@ -87,9 +104,10 @@ void CRequestWalk::Element(const CBerElement& element, std::vector<uint32_t>& pa
     }
     Check(fields);
     if (bNumbered) {
+        const bool bValueWrites = bParameter && !HasCommandChild(element);
         fields = CBerReader::Inside(element);
         while (fields.Next(field)) {
-            if (bParameter && IsContext(field, kElementContents)) SetRequest(field, path, bQualified);
+            if (bValueWrites && IsContext(field, kElementContents)) SetRequest(field, path, bQualified);
             if (IsContext(field, kElementChildren)) Children(field, path, bQualified);
         }
         Check(fields);

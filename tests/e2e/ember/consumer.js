@@ -19,10 +19,17 @@ async function waitFor(what, pred, ms = 8000) {
     fail('timed out waiting for ' + what)
 }
 async function open() {
+    // The client connects by itself when it is made; a connect() within its reconnect
+    // delay would never settle, so wait for its event instead.
     const c = new EmberClient('127.0.0.1', port)
     c.on('error', () => {})
-    const err = await c.connect()
-    if (err) fail('cannot connect: ' + err)
+    await new Promise((resolve) => {
+        const timer = setTimeout(() => fail('cannot connect to port ' + port), 5000)
+        c.once('connected', () => {
+            clearTimeout(timer)
+            resolve()
+        })
+    })
     await (await c.getDirectory(c.tree)).response
     return c
 }
