@@ -96,6 +96,35 @@ rack)
     "$emu" --product-id "seventeen chars!!" >/dev/null 2>&1
     [[ $? == 2 ]] || fail "a product ID of 17 characters was taken"
     ;;
+ember)
+    # Two emulators served as a rack; a third-party Ember+ consumer (npm) walks it, writes
+    # a setting and a preset field and sees the values read back, as a second one does.
+    consumer_dir="$here/ember"
+    [[ -d $consumer_dir/node_modules ]] || fail "the npm consumer is not installed: npm ci --prefix $consumer_dir"
+    start_emu --name QZ-81KT-A --product-id unit-a
+    first_emu_pid=$emu_pid
+    start_emu --name QZ-81KT-B --product-id "unit b"
+    units=()
+    for unit in "A:UNIT_A" "B:UNIT_B"; do
+        "$cli" --api jack --in "QZ-81KT-${unit%%:*}" dump --json >"$work/unit.json" || fail "dump of ${unit%%:*} exited $?"
+        units+=("unit_${unit#*:}=$(python3 -c 'import json,sys; print(",".join(map(str, json.load(sys.stdin)["system"])))' <"$work/unit.json")")
+    done
+    port=$((20000 + $$ % 20000))
+    "$cli" --api jack serve --ember "127.0.0.1:$port" >"$work/serve.log" 2>&1 &
+    cli_pid=$!
+    for _ in $(seq 100); do
+        [[ $(grep -c " online on " "$work/serve.log") -ge 2 ]] && break
+        sleep 0.1
+    done
+    [[ $(grep -c " online on " "$work/serve.log") -ge 2 ]] || fail "the rack did not come online: $(cat "$work/serve.log")"
+    node "$consumer_dir/consumer.js" "$port" "${units[@]}" || fail "the consumer failed; serve said: $(cat "$work/serve.log")"
+    kill -INT "$cli_pid"
+    wait "$cli_pid"
+    rc=$?
+    cli_pid=""
+    [[ $rc == 130 ]] || fail "serve ended with $rc after SIGINT, expected 130"
+    grep -q "wrote unit_UNIT_B settings/fan" "$work/serve.log" || fail "the write was not logged: $(cat "$work/serve.log")"
+    ;;
 watch)
     start_emu
     timeout --preserve-status -s INT 3 "$cli" --api jack status --watch >"$work/watch.txt"
