@@ -8,6 +8,7 @@
 // UtilQZ81KTDlgCommands.cpp (device commands and the dialog gates),
 // UtilQZ81KTDlgParameterFile.cpp (export and import of the parameter file).
 #include <QDialog>
+#include <QHash>
 #include <QImage>
 #include <QString>
 #include <future>
@@ -206,6 +207,7 @@ private:
     CBmpButton* m_pLed2 = nullptr;
     CBmpButton* m_pLinkLed = nullptr;
     QWidget* m_presetRadio[qz::kPresetCount] = {};
+    mutable QHash<int, QWidget*> m_controls;  // Control's lookups; the widgets live as long as the window
     QTimer* m_pTimer = nullptr;
     QAction* m_pAboutAction = nullptr;
     CMidiMonitorWnd* m_pMonitor = nullptr;  // a child top-level window; deleted before the tap goes

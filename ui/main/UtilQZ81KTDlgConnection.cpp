@@ -119,7 +119,7 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     m_midiIn.SetTrafficTap(&m_tap);
 
     setWindowIcon(QIcon(QStringLiteral(":/qz81kt/icon.png")));
-    for (int i = 0; i < qz::kPresetCount; ++i) m_presetRadio[i] = FindControl(this, kPresetIds[i]);
+    for (int i = 0; i < qz::kPresetCount; ++i) m_presetRadio[i] = Control(kPresetIds[i]);
     m_strFileVersion = QStringLiteral(QZ81KT_VERSION);
     m_image.Clear();
     m_midiIn.m_pOwnerWnd = &m_workerOwner;
@@ -159,8 +159,8 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     for (QComboBox* pCombo : {m_pUi->IDC_COMBO_MIDIIN, m_pUi->IDC_COMBO_MIDIOUT})
         connect(pCombo, &QComboBox::currentIndexChanged, this, [this, pCombo] { DescribeCurrentPort(pCombo); });
     if (m_bStartTimer) m_portWatch.Start();
-    if (!IsServiceMode()) FindControl(this, IDC_FOR_SERVICE)->hide();
-    FindControl(this, IDC_EDIT_PRESET)->hide();
+    if (!IsServiceMode()) Control(IDC_FOR_SERVICE)->hide();
+    Control(IDC_EDIT_PRESET)->hide();
 
     FitFont(m_pUi->IDC_TIMECODE, QStringLiteral("Arial"), 28, QStringLiteral(" 00:00:00;00"));
     FitFont(m_pUi->IDC_VIDEO_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("(1080/23.98PsF)"));
@@ -185,7 +185,15 @@ CMidiMonitorWnd* CUtilQZ81KTDlg::ShowMonitor() {
     return m_pMonitor;
 }
 
-QWidget* CUtilQZ81KTDlg::Control(int nId) const { return FindControl(this, nId); }
+QWidget* CUtilQZ81KTDlg::Control(int nId) const {
+    // The display and the enabling rule reach dozens of controls on every poll: look each
+    // one up by name once.
+    auto it = m_controls.constFind(nId);
+    if (it != m_controls.constEnd()) return *it;
+    QWidget* w = FindControl(this, nId);
+    if (w) m_controls.insert(nId, w);
+    return w;
+}
 
 QString CUtilQZ81KTDlg::AboutText() const { return QStringLiteral("Version : ") + m_strFileVersion; }
 
@@ -298,7 +306,7 @@ void CUtilQZ81KTDlg::StopPorts() {
 
 void CUtilQZ81KTDlg::OnTimer() {
     if (m_portWatch.Generation() != m_nPortGeneration) OnPortListsChanged();
-    if (m_keyWatcher.IsSequenceOK()) FindControl(this, IDC_EDIT_PRESET)->show();
+    if (m_keyWatcher.IsSequenceOK()) Control(IDC_EDIT_PRESET)->show();
     switch (m_linkWatch.Tick()) {
         case CLinkWatch::kTickIdle: break;
         case CLinkWatch::kTickLinkUp:
@@ -403,9 +411,9 @@ bool CUtilQZ81KTDlg::event(QEvent* pEvent) {
 }
 
 void CUtilQZ81KTDlg::Enable(int nId, bool bEnable) {
-    if (QWidget* w = FindControl(this, nId)) w->setEnabled(bEnable);
+    if (QWidget* w = Control(nId)) w->setEnabled(bEnable);
 }
 
-QAbstractButton* CUtilQZ81KTDlg::Button(int nId) const { return FindControl<QAbstractButton>(this, nId); }
+QAbstractButton* CUtilQZ81KTDlg::Button(int nId) const { return qobject_cast<QAbstractButton*>(Control(nId)); }
 
 void CUtilQZ81KTDlg::ShowMessage(const QString& strText) { UiServices().MessageBox(this, strText); }

@@ -67,7 +67,7 @@ void CUtilQZ81KTDlg::OnReplyNotify(int wParam, int lParam) {
 void CUtilQZ81KTDlg::SetText(int nId, const QString& str) {
     // Most polls bring the same texts; an unchanged field is neither laid out nor painted
     // again, and keeps a selection the operator made in it.
-    auto* pEdit = FindControl<QLineEdit>(this, nId);
+    auto* pEdit = qobject_cast<QLineEdit*>(Control(nId));
     if (pEdit && pEdit->text() != str) pEdit->setText(str);
 }
 
