@@ -135,7 +135,9 @@ TEST_F(EmberServiceTest, WritesAreAnsweredWithTheReadBackAndRefusalsWithTheCurre
     peerA.m_bLoseWrites = false;
 
     // Local mode: the window would not write, so nothing is sent and the value comes back at once.
+    // The control mode block is polled only once the link is up; the rules need it first.
     const Path modeB = {kRoot, kUnits, nB, kSettings, kControlMode};
+    ASSERT_TRUE(c.WaitUntil([&] { return rack->Session("unit_UNIT_B")->Arrived(qz::EBlock::ControlMode); }));
     c.Set(modeB, int64_t{0});
     ASSERT_TRUE(c.WaitUntil([&] { return IntAt(c, modeB) == 0; }));
     const size_t nWrites = Writes(peerB);
