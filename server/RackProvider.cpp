@@ -106,8 +106,12 @@ void CRackProvider::Store(const std::vector<std::pair<ElementId, CGlowValue>>& v
         if (!bNotify) {
             m_tree.SetValue(nId, value);
         } else if (bChanged || nId == nForced) {
+            // Values go to the consumers that have the parameter in view; the status
+            // changes ten times a second, and a consumer that never opened a unit must
+            // not be handed its deep elements.
             const std::vector<uint8_t> notification = m_processor.UpdateValue(nId, value);
-            if (!notification.empty()) m_sink.Broadcast(notification);
+            if (!notification.empty())
+                for (ConsumerId nConsumer : m_processor.Watchers(nId)) m_sink.SendTo(nConsumer, notification);
         }
     }
 }
@@ -162,6 +166,9 @@ void CRackProvider::ResolvePending(Clock::time_point now) {
         std::shared_ptr<CDeviceSession> pSession = m_rack.Session(strUnit);
         if (pSession && pSession->Image().ReplyStored(p.eBlock)) {
             RefreshBlock(p.nUnit, *pSession, p.eBlock, true, p.nParameter);
+            const std::vector<ConsumerId> watchers = m_processor.Watchers(p.nParameter);
+            if (std::find(watchers.begin(), watchers.end(), p.nConsumer) == watchers.end())
+                Answer(p.nConsumer, p.nParameter);  // the requester always hears the read-back
             m_sink.Log("qz81kt: " + m_sink.ConsumerAddress(p.nConsumer) + " wrote " + strUnit + " " +
                        ParameterName(p.nParameter) + " = " + ValueText(p.nParameter) + " (read back)");
         } else if (now >= p.deadline || !pSession) {

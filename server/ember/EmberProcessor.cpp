@@ -125,6 +125,15 @@ std::vector<uint8_t> CEmberProcessor::UpdateOnline(ElementId nId, bool bOnline) 
     return m_writer.OnlineNotification(nId);
 }
 
+std::vector<ConsumerId> CEmberProcessor::Watchers(ElementId nId) const {
+    const ElementId nParent = m_tree.Element(nId).m_nParent;
+    std::vector<ConsumerId> watchers;
+    for (const auto& [nConsumer, subscribed] : m_subscriptions)
+        if (subscribed.count(nId) != 0 || (nParent != kNoElement && subscribed.count(nParent) != 0))
+            watchers.push_back(nConsumer);
+    return watchers;
+}
+
 bool CEmberProcessor::IsSubscribed(ConsumerId nConsumer, ElementId nId) const {
     const auto it = m_subscriptions.find(nConsumer);
     return it != m_subscriptions.end() && it->second.count(nId) != 0;

@@ -82,6 +82,11 @@ public:
     std::vector<uint8_t> UpdateOnline(ElementId nId, bool bOnline);
 
     bool IsSubscribed(ConsumerId nConsumer, ElementId nId) const;
+    // The consumers that have the element in view: subscribed to it or to its parent (a
+    // directory of the parent showed it). A notification for an element a consumer has not
+    // seen would make it guess the levels in between (the npm consumer files the element
+    // itself in place of the first missing node).
+    std::vector<ConsumerId> Watchers(ElementId nId) const;
     const CCounters& Counters() const { return m_counters; }
     const CGlowElementWriter& Writer() const { return m_writer; }
 

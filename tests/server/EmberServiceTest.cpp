@@ -117,6 +117,9 @@ TEST_F(EmberServiceTest, WritesAreAnsweredWithTheReadBackAndRefusalsWithTheCurre
     const uint32_t nA = WaitOnline(c, "unit_UNIT_A"), nB = WaitOnline(c, "unit_UNIT_B");
     ASSERT_TRUE(nA && nB && WaitOnline(other, "unit_UNIT_B"));
     const Path fanA = {kRoot, kUnits, nA, kSettings, kFan}, fanB = {kRoot, kUnits, nB, kSettings, kFan};
+    // The second consumer looks at what it wants to hear about.
+    other.GetDirectory({kRoot, kUnits, nB, kSettings});
+    other.GetDirectory({kRoot, kUnits, nB, kPresets, 3});
     const int64_t nFan = b.Emulator().Memory().m_system[qz::kSysFan];
 
     // Accepted: the device holds it, and both consumers hear the value read back.
