@@ -60,34 +60,35 @@ ElementId CEmberTree::Add(ElementId nParent, CEmberElement element) {
     return nId;
 }
 
-ElementId CEmberTree::AddNode(ElementId nParent, uint32_t nNumber, std::string strIdentifier,
-                              std::string strDescription) {
+namespace {
+CEmberElement NewElement(EElementKind eKind, uint32_t nNumber, std::string strIdentifier, std::string strDescription) {
     CEmberElement element;
+    element.m_eKind = eKind;
     element.m_nNumber = nNumber;
     element.m_strIdentifier = std::move(strIdentifier);
     element.m_strDescription = std::move(strDescription);
-    return Add(nParent, std::move(element));
+    return element;
+}
+}  // namespace
+
+ElementId CEmberTree::AddNode(ElementId nParent, uint32_t nNumber, std::string strIdentifier,
+                              std::string strDescription) {
+    return Add(nParent, NewElement(EElementKind::kNode, nNumber, std::move(strIdentifier), std::move(strDescription)));
 }
 
 ElementId CEmberTree::AddParameter(ElementId nParent, uint32_t nNumber, std::string strIdentifier,
                                    std::string strDescription, CEmberParameter parameter) {
     if (!Normalise(parameter)) return kNoElement;
-    CEmberElement element;
-    element.m_eKind = EElementKind::kParameter;
-    element.m_nNumber = nNumber;
-    element.m_strIdentifier = std::move(strIdentifier);
-    element.m_strDescription = std::move(strDescription);
+    CEmberElement element =
+        NewElement(EElementKind::kParameter, nNumber, std::move(strIdentifier), std::move(strDescription));
     element.m_parameter = std::move(parameter);
     return Add(nParent, std::move(element));
 }
 
 ElementId CEmberTree::AddFunction(ElementId nParent, uint32_t nNumber, std::string strIdentifier,
                                   std::string strDescription, CEmberFunction function) {
-    CEmberElement element;
-    element.m_eKind = EElementKind::kFunction;
-    element.m_nNumber = nNumber;
-    element.m_strIdentifier = std::move(strIdentifier);
-    element.m_strDescription = std::move(strDescription);
+    CEmberElement element =
+        NewElement(EElementKind::kFunction, nNumber, std::move(strIdentifier), std::move(strDescription));
     element.m_function = std::move(function);
     return Add(nParent, std::move(element));
 }
