@@ -54,7 +54,9 @@ struct EmberServiceTest : ::testing::Test {
         options.nPort = 0;
         options.provider = {"9.9.9.9", "testhost", bReadOnly};
         std::string strError;
-        if (*pszAllow) ASSERT_TRUE(options.allow.Parse(pszAllow, strError));
+        if (*pszAllow) {
+            ASSERT_TRUE(options.allow.Parse(pszAllow, strError));
+        }
         service = std::make_unique<CEmberService>(*rack, options, [this](const std::string& s) {
             std::lock_guard<std::mutex> lock(logMutex);
             log.push_back(s);
