@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine: installs what is missing, builds, and
 #   ./build.sh test   runs every test
+#   ./build.sh deps   only installs what the build and the tests need
 #   ./build.sh run    starts the panel qz81kt-dxp (with the built-in emulator when no device is attached)
 #   ./build.sh screenshot   remakes docs/panel.png (the real window under Xvfb)
 #   ./build.sh package      builds the Debian package build/qz81kt-dxp_<version>_amd64.deb
@@ -40,6 +41,10 @@ build() {
 }
 
 case "${1:-test}" in
+    deps)
+        install_missing "${PACKAGES[@]}"
+        ember_consumer
+        ;;
     test)
         install_missing "${PACKAGES[@]}"
         ember_consumer
@@ -76,7 +81,7 @@ case "${1:-test}" in
         exec sh resources/art/render.sh
         ;;
     *)
-        echo "usage: $0 [test|run|package|screenshot|artwork]" >&2
+        echo "usage: $0 [test|run|package|screenshot|artwork|deps]" >&2
         exit 2
         ;;
 esac
