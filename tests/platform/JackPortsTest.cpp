@@ -269,15 +269,14 @@ TEST_P(JackPortsTest, InputThatOutrunsOurSideIsCountedAsLostWithoutStallingJack)
     ASSERT_EQ(m_pPeer->OutShortMsg(m_hPeerOut, 0x7F4090), MMSYSERR_NOERROR);
     ASSERT_TRUE(Eventually([&] { return gate.m_bHeld.load(); }));
 
-    // Five messages of 16,000 bytes: four fill the 64 KiB ring, the fifth does not fit.
-    // The peer's sends are spaced by many cycles: two such messages fill a cycle's
-    // 32 KiB buffer, and RtMidi's JACK output silently drops a message that no longer
-    // fits in it; its sender can queue the next ones while a cycle is still being
-    // filled (under ThreadSanitizer 3 of 5 were lost that way at 5 cycles' spacing, and
-    // a loaded CI machine delays a cycle of the non-realtime server by tens of ms).
-    constexpr uint64_t kSent = 5 * 16000;
-    for (uint8_t i = 0; i < 5; ++i) {
-        PeerSendLong(SysEx(16000, i));
+    // Nine messages of 8,000 bytes: eight fill the 64 KiB ring, the ninth does not fit.
+    // The peer's sends are spaced by many cycles: RtMidi's JACK output keeps a 16 KiB ring
+    // and a cycle's 32 KiB buffer, and silently drops a message that no longer fits in
+    // either; 16,000-byte messages were lost there whenever a loaded machine delayed a
+    // cycle (one of five under ThreadSanitizer with a build beside it).
+    constexpr uint64_t kSize = 8000, kCount = 9, kSent = kSize * kCount;
+    for (uint8_t i = 0; i < kCount; ++i) {
+        PeerSendLong(SysEx(kSize, i));
         std::this_thread::sleep_for(120ms);
     }
     // Our side is still held, so only the ring can have lost these.
@@ -285,11 +284,11 @@ TEST_P(JackPortsTest, InputThatOutrunsOurSideIsCountedAsLostWithoutStallingJack)
     EXPECT_TRUE(gate.m_bHold.load());
 
     // No buffer is queued, so the rest goes for want of one, and what the ring cut
-    // is one of those five messages, not a sixth.
+    // is one of those nine messages, not a tenth.
     gate.m_bHold = false;
     ASSERT_TRUE(Eventually([&] { return m_pOurs->LostInputBytes() == kSent; }))
         << m_pOurs->LostInputBytes() << " bytes in " << m_pOurs->LostInputMessages() << " messages";
-    EXPECT_EQ(m_pOurs->LostInputMessages(), 5u);
+    EXPECT_EQ(m_pOurs->LostInputMessages(), kCount);
     ASSERT_EQ(m_pPeer->OutShortMsg(m_hPeerOut, 0x004080), MMSYSERR_NOERROR);
     ASSERT_TRUE(m_rec.WaitCount(MIM_DATA, 2));
     auto shorts = m_rec.Events(MIM_DATA);
