@@ -9,8 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(g++ make cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2 libasio-dev libavahi-client-dev
-          qt6-base-dev fonts-dejavu-core nlohmann-json3-dev libcli11-dev scdoc)
+PACKAGES=(g++ make cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2 libasio-dev libavahi-client-dev
+          qt6-base-dev libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev libcli11-dev scdoc)
 SCREENSHOT_PACKAGES=(xvfb xauth xdotool imagemagick)
 ARTWORK_PACKAGES=(librsvg2-bin optipng)
 # cpack's computed dependencies need dpkg-shlibdeps and file.
@@ -36,7 +36,11 @@ ember_consumer() {
 }
 
 build() {
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    # Ninja for a new tree (it keeps both cores busy across targets); a tree configured
+    # before keeps its generator.
+    local generator=()
+    [ -f build/CMakeCache.txt ] || generator=(-G Ninja)
+    cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build build -j"$(nproc)"
 }
 
