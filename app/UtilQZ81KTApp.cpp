@@ -1,6 +1,7 @@
 #include "app/UtilQZ81KTApp.h"
 
 #include "app/AboutDlg.h"
+#include "app/FontConfigWarmUp.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/MidiApi.h"
 #include "midi/platform/CompositeMidiDriver.h"
@@ -36,7 +37,7 @@ bool CUtilQZ81KTApp::ParseArguments(QStringList args, COptions& options, QString
 
 QString CUtilQZ81KTApp::VersionLine() { return QStringLiteral("qz81kt-dxp " QZ81KT_VERSION); }
 
-CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options) : m_options(options) {
+CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options, CFontConfigWarmUp* pFonts) : m_options(options) {
     const EMidiApi eApi = options.m_eApi;
     m_pMidi = std::make_unique<CDeferredMidiDriver<CSystemMidiDriver>>(
         [eApi] { return OpenSystemMidiDriver(eApi, "qz81kt-dxp"); });
@@ -49,6 +50,7 @@ CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options) : m_options(options) {
         m_pComposite = std::make_unique<CCompositeMidiDriver>(*m_pMidi, *m_pLoopback);
         pDriver = m_pComposite.get();
     }
+    if (pFonts) pFonts->Wait();
     CUtilQZ81KTDlg::COptions window;
     window.m_bServiceMode = options.m_bServiceMode;
     m_pWindow = std::make_unique<CUtilQZ81KTDlg>(pDriver, window);

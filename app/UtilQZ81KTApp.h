@@ -9,6 +9,7 @@
 #include "midi/platform/SystemMidiDriver.h"
 
 class CCompositeMidiDriver;
+class CFontConfigWarmUp;
 class CLoopbackDriver;
 class CLoopbackEmulator;
 class CUtilQZ81KTDlg;
@@ -30,7 +31,9 @@ public:
     // The first line of --version.
     static QString VersionLine();
 
-    explicit CUtilQZ81KTApp(const COptions& options);
+    // pFonts: a warm-up started before the QApplication, waited for once the MIDI system
+    // has begun to open and before the window is built (the two overlap).
+    explicit CUtilQZ81KTApp(const COptions& options, CFontConfigWarmUp* pFonts = nullptr);
     ~CUtilQZ81KTApp();
     CUtilQZ81KTApp(const CUtilQZ81KTApp&) = delete;
     CUtilQZ81KTApp& operator=(const CUtilQZ81KTApp&) = delete;

@@ -18,9 +18,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/FontConfigWarmUp.h"
 #include "app/UtilQZ81KTApp.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
@@ -50,6 +52,9 @@ long RssKb() {
 // Modes: "minimal" (an empty dialog), "window" (the program's start-up with --emulate:
 // real MIDI backend plus the emulator), "loopback" (the window on in-process ports only).
 int Child(int argc, char** argv, const std::string& strMode, int nIdleSeconds) {
+    // The window's start-up as the program's main() does it.
+    std::optional<CFontConfigWarmUp> fonts;
+    if (strMode != "minimal") fonts.emplace();
     QApplication app(argc, argv);
     QDialog minimal;
     std::unique_ptr<CUtilQZ81KTApp> pApp;
@@ -62,12 +67,13 @@ int Child(int argc, char** argv, const std::string& strMode, int nIdleSeconds) {
         pLoopback = std::make_unique<CLoopbackDriver>();
         pEmulator = std::make_unique<CLoopbackEmulator>(*pLoopback);
         pEmulator->Start();
+        if (fonts) fonts->Wait();
         pLoopWindow = std::make_unique<CUtilQZ81KTDlg>(pLoopback.get());
         pShown = pLoopWindow.get();
     } else if (bWindow) {
         CUtilQZ81KTApp::COptions options;
         options.m_bEmulate = true;  // as the README's run does without a device
-        pApp = std::make_unique<CUtilQZ81KTApp>(options);
+        pApp = std::make_unique<CUtilQZ81KTApp>(options, fonts ? &*fonts : nullptr);
         pShown = &pApp->MainWindow();
     }
     pShown->show();

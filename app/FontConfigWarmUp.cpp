@@ -1,0 +1,5 @@
+#include "app/FontConfigWarmUp.h"
+
+#include <fontconfig/fontconfig.h>
+
+CFontConfigWarmUp::CFontConfigWarmUp() : m_thread([] { FcInit(); }) {}
