@@ -73,12 +73,8 @@ public:
     std::map<Path, CSeenElement> m_seen;
     std::vector<Path> m_order;  // paths as they were first mentioned
 
-private:
-    void Send(const std::vector<uint8_t>& ber) {
-        std::vector<uint8_t> frames;
-        qz::ember::AppendS101Message(frames, ber.data(), ber.size());
-        (void)!write(m_fd, frames.data(), frames.size());
-    }
+    int Fd() const { return m_fd; }
+    // Reads what has arrived within the time; false when the peer closed.
     bool ReadSome(int nTimeoutMs) {
         pollfd p{m_fd, POLLIN, 0};
         if (poll(&p, 1, nTimeoutMs) <= 0) return true;
@@ -87,6 +83,13 @@ private:
         if (n <= 0) return false;
         m_decoder.Feed(by, static_cast<size_t>(n));
         return true;
+    }
+
+private:
+    void Send(const std::vector<uint8_t>& ber) {
+        std::vector<uint8_t> frames;
+        qz::ember::AppendS101Message(frames, ber.data(), ber.size());
+        (void)!write(m_fd, frames.data(), frames.size());
     }
     static std::vector<uint8_t> Request(const Path& path, bool bParameter, const qz::ember::CGlowValue* pValue) {
         using namespace qz::ember;
