@@ -274,21 +274,29 @@ TEST_P(JackPortsTest, InputThatOutrunsOurSideIsCountedAsLostWithoutStallingJack)
     // and a cycle's 32 KiB buffer, and silently drops a message that no longer fits in
     // either; 16,000-byte messages were lost there whenever a loaded machine delayed a
     // cycle (one of five under ThreadSanitizer with a build beside it).
-    constexpr uint64_t kSize = 8000, kCount = 9, kSent = kSize * kCount;
+    constexpr uint64_t kSize = 8000, kCount = 9;
     for (uint8_t i = 0; i < kCount; ++i) {
         PeerSendLong(SysEx(kSize, i));
         std::this_thread::sleep_for(120ms);
     }
-    // Our side is still held, so only the ring can have lost these.
-    ASSERT_TRUE(Eventually([&] { return m_pOurs->LostInputBytes() >= kSent - 65536; }));
+    // Our side is still held, so only the ring can have lost bytes by now.
+    ASSERT_TRUE(Eventually([&] { return m_pOurs->LostInputBytes() > 0; }));
     EXPECT_TRUE(gate.m_bHold.load());
 
-    // No buffer is queued, so the rest goes for want of one, and what the ring cut
-    // is one of those nine messages, not a tenth.
+    // No buffer is queued, so the rest goes for want of one: every message that arrived
+    // is lost whole, and what the ring cut is one of those nine, not a tenth. The peer
+    // itself may drop one before it reaches JACK when a cycle comes late (seen under
+    // ThreadSanitizer on a loaded machine), so the count is of what arrived.
     gate.m_bHold = false;
-    ASSERT_TRUE(Eventually([&] { return m_pOurs->LostInputBytes() == kSent; }))
+    auto lostWhole = [&] {
+        const uint64_t n = m_pOurs->LostInputMessages();
+        return n >= kCount - 1 && m_pOurs->LostInputBytes() == kSize * n;
+    };
+    ASSERT_TRUE(Eventually(lostWhole))
         << m_pOurs->LostInputBytes() << " bytes in " << m_pOurs->LostInputMessages() << " messages";
-    EXPECT_EQ(m_pOurs->LostInputMessages(), kCount);
+    std::this_thread::sleep_for(200ms);  // nothing more comes
+    EXPECT_TRUE(lostWhole());
+    EXPECT_LE(m_pOurs->LostInputMessages(), kCount);
     ASSERT_EQ(m_pPeer->OutShortMsg(m_hPeerOut, 0x004080), MMSYSERR_NOERROR);
     ASSERT_TRUE(m_rec.WaitCount(MIM_DATA, 2));
     auto shorts = m_rec.Events(MIM_DATA);
