@@ -1,7 +1,7 @@
 #include "app/UtilQZ81KTApp.h"
 
 #include "app/AboutDlg.h"
-#include "app/FontConfigWarmUp.h"
+#include "app/StartUpWork.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/MidiApi.h"
 #include "midi/platform/CompositeMidiDriver.h"
@@ -37,10 +37,9 @@ bool CUtilQZ81KTApp::ParseArguments(QStringList args, COptions& options, QString
 
 QString CUtilQZ81KTApp::VersionLine() { return QStringLiteral("qz81kt-dxp " QZ81KT_VERSION); }
 
-CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options, CFontConfigWarmUp* pFonts) : m_options(options) {
-    const EMidiApi eApi = options.m_eApi;
-    m_pMidi = std::make_unique<CDeferredMidiDriver<CSystemMidiDriver>>(
-        [eApi] { return OpenSystemMidiDriver(eApi, "qz81kt-dxp"); });
+CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options, CStartUpWork* pEarly) : m_options(options) {
+    if (pEarly) m_pMidi = pEarly->TakeMidiSystem(options.m_eApi);
+    if (!m_pMidi) m_pMidi = CStartUpWork::OpenMidiSystem(options.m_eApi);
     CMidiDriver* pDriver = m_pMidi.get();
     if (options.m_bEmulate) {
         // The emulator's pair comes after the real ports, so a real device is preselected first.
@@ -50,7 +49,7 @@ CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options, CFontConfigWarmUp* pFont
         m_pComposite = std::make_unique<CCompositeMidiDriver>(*m_pMidi, *m_pLoopback);
         pDriver = m_pComposite.get();
     }
-    if (pFonts) pFonts->Wait();
+    if (pEarly) pEarly->WaitForFonts();
     CUtilQZ81KTDlg::COptions window;
     window.m_bServiceMode = options.m_bServiceMode;
     m_pWindow = std::make_unique<CUtilQZ81KTDlg>(pDriver, window);

@@ -9,7 +9,7 @@
 #include "midi/platform/SystemMidiDriver.h"
 
 class CCompositeMidiDriver;
-class CFontConfigWarmUp;
+class CStartUpWork;
 class CLoopbackDriver;
 class CLoopbackEmulator;
 class CUtilQZ81KTDlg;
@@ -31,9 +31,9 @@ public:
     // The first line of --version.
     static QString VersionLine();
 
-    // pFonts: a warm-up started before the QApplication, waited for once the MIDI system
-    // has begun to open and before the window is built (the two overlap).
-    explicit CUtilQZ81KTApp(const COptions& options, CFontConfigWarmUp* pFonts = nullptr);
+    // pEarly: work begun before the QApplication; its MIDI system is taken when it was
+    // begun for options' API, and its fonts are waited for before the window is built.
+    explicit CUtilQZ81KTApp(const COptions& options, CStartUpWork* pEarly = nullptr);
     ~CUtilQZ81KTApp();
     CUtilQZ81KTApp(const CUtilQZ81KTApp&) = delete;
     CUtilQZ81KTApp& operator=(const CUtilQZ81KTApp&) = delete;
@@ -45,7 +45,7 @@ public:
 
 private:
     COptions m_options;
-    // Opened while the window is built; the window's first port listing waits for it.
+    // Opened while Qt starts and the window is built; the first port listing waits for it.
     std::unique_ptr<CDeferredMidiDriver<CSystemMidiDriver>> m_pMidi;
     std::unique_ptr<CLoopbackDriver> m_pLoopback;
     std::unique_ptr<CLoopbackEmulator> m_pEmulator;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/FontConfigWarmUp.h"
+#include "app/StartUpWork.h"
 #include "app/UtilQZ81KTApp.h"
 
 int main(int argc, char** argv) {
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
             std::printf("%s\n", CUtilQZ81KTApp::VersionLine().toUtf8().constData());
             return 0;
         }
-    CFontConfigWarmUp fonts;        // alongside the application object's start
+    CStartUpWork early(argc, argv);  // alongside the application object's start
     QApplication app(argc, argv);  // takes Qt's own options out of the command line
     QApplication::setApplicationName(QStringLiteral("qz81kt-dxp"));
     QApplication::setApplicationVersion(QStringLiteral(QZ81KT_VERSION));
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
                      strError.toUtf8().constData());
         return 2;
     }
-    CUtilQZ81KTApp qz(options, &fonts);
+    CUtilQZ81KTApp qz(options, &early);
     qz.Run();
     return 0;
 }

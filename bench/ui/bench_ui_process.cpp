@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "app/FontConfigWarmUp.h"
+#include "app/StartUpWork.h"
 #include "app/UtilQZ81KTApp.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
@@ -53,8 +53,8 @@ long RssKb() {
 // real MIDI backend plus the emulator), "loopback" (the window on in-process ports only).
 int Child(int argc, char** argv, const std::string& strMode, int nIdleSeconds) {
     // The window's start-up as the program's main() does it.
-    std::optional<CFontConfigWarmUp> fonts;
-    if (strMode != "minimal") fonts.emplace();
+    std::optional<CStartUpWork> early;
+    if (strMode != "minimal") early.emplace(argc, argv, strMode == "window");
     QApplication app(argc, argv);
     QDialog minimal;
     std::unique_ptr<CUtilQZ81KTApp> pApp;
@@ -67,13 +67,13 @@ int Child(int argc, char** argv, const std::string& strMode, int nIdleSeconds) {
         pLoopback = std::make_unique<CLoopbackDriver>();
         pEmulator = std::make_unique<CLoopbackEmulator>(*pLoopback);
         pEmulator->Start();
-        if (fonts) fonts->Wait();
+        early->WaitForFonts();
         pLoopWindow = std::make_unique<CUtilQZ81KTDlg>(pLoopback.get());
         pShown = pLoopWindow.get();
     } else if (bWindow) {
         CUtilQZ81KTApp::COptions options;
         options.m_bEmulate = true;  // as the README's run does without a device
-        pApp = std::make_unique<CUtilQZ81KTApp>(options, fonts ? &*fonts : nullptr);
+        pApp = std::make_unique<CUtilQZ81KTApp>(options, &*early);
         pShown = &pApp->MainWindow();
     }
     pShown->show();

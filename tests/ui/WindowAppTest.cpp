@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "app/AboutDlg.h"
+#include "app/StartUpWork.h"
 #include "app/UtilQZ81KTApp.h"
 #include "support/WindowHarness.h"
 
@@ -12,6 +13,8 @@ class WindowAppTest : public QObject {
 private slots:
     void serviceMode_data();
     void serviceMode();
+    void earlyMidiSystemForTheParsedApi_data();
+    void earlyMidiSystemForTheParsedApi();
     void aboutBoxFromF1AndContextMenu();
     void accessibleNames();
 };
@@ -38,6 +41,33 @@ void WindowAppTest::serviceMode() {
     QCOMPARE(options.m_bServiceMode, service);
     QCOMPARE(options.m_bEmulate, emulate);
     QVERIFY(!CUtilQZ81KTApp::ParseArguments({"--api", "oss"}, options, strError));
+}
+
+void WindowAppTest::earlyMidiSystemForTheParsedApi_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("begunFor");  // an EMidiApi, or -1: nothing begun
+    QTest::newRow("none") << QStringList{} << int(EMidiApi::Auto);
+    QTest::newRow("jack") << QStringList{"--api", "jack"} << int(EMidiApi::Jack);
+    QTest::newRow("last wins") << QStringList{"--api", "jack", "-platform", "offscreen", "--api", "alsa"}
+                               << int(EMidiApi::Alsa);
+    QTest::newRow("not an API") << QStringList{"--api", "oss"} << -1;
+    QTest::newRow("no value") << QStringList{"--api"} << -1;
+}
+
+void WindowAppTest::earlyMidiSystemForTheParsedApi() {
+    QFETCH(QStringList, args);
+    QFETCH(int, begunFor);
+    args.prepend(QStringLiteral("qz81kt-dxp"));
+    std::vector<QByteArray> bytes;
+    std::vector<char*> argv;
+    for (const QString& a : args) bytes.push_back(a.toUtf8());
+    for (QByteArray& b : bytes) argv.push_back(b.data());
+    for (EMidiApi eParsed : {EMidiApi::Auto, EMidiApi::Alsa, EMidiApi::Jack}) {
+        CStartUpWork early(static_cast<int>(argv.size()), argv.data());
+        // Taken only by an application that parsed the same API; never twice.
+        QCOMPARE(early.TakeMidiSystem(eParsed) != nullptr, int(eParsed) == begunFor);
+        QVERIFY(!early.TakeMidiSystem(eParsed));
+    }
 }
 
 void WindowAppTest::aboutBoxFromF1AndContextMenu() {

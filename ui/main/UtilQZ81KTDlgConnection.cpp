@@ -21,6 +21,7 @@
 #include "ui/monitor/MidiMonitorWnd.h"
 #include "ui/widgets/BmpBtnBase.h"
 #include "ui/widgets/BmpButton.h"
+#include "ui/widgets/CachedPanelStyle.h"
 #include "ui/widgets/ControlId.h"
 #include "ui/widgets/RadioGroupFocus.h"
 #include "ui_UtilQZ81KTDlg.h"
@@ -48,19 +49,19 @@ constexpr int kReadyControls[] = {IDC_DIR_SDI_TO_1394, IDC_DIR_1394_TO_SDI, IDC_
 constexpr int kReadyOptions[] = {IDC_SYNC_OPERATION, IDC_AUDIO_SRC, IDC_SDI_INPUT_REMOTE, IDC_FORMAT_FIX, IDC_FAN};
 
 // Shrinks a field's font until the sample fits its width (the template's Arial is
-// narrower than the sans fonts a Linux desktop substitutes for it). Every size tried
-// loads a font of its own, so the width scales the size in one step; hinting may still
-// round it a point too wide.
+// narrower than the sans fonts a Linux desktop substitutes for it). Every size measured
+// loads a font of its own, so widths are measured once at the format fields' size (which
+// they load anyway) and scaled; the size chosen is checked, as hinting may round it a
+// point too wide.
 void FitFont(QLineEdit* pEdit, const QString& strFamily, int nPointSize, const QString& strSample) {
     constexpr int kSmallest = 8;
-    QFont font(strFamily, nPointSize);
+    constexpr int kMeasuredAt = 14;
     const int nRoom = pEdit->width() - 8;
-    const int nWidth = QFontMetrics(font).horizontalAdvance(strSample);
-    if (nWidth > nRoom) {
-        font.setPointSize(std::max(kSmallest, nPointSize * nRoom / nWidth));
-        while (font.pointSize() > kSmallest && QFontMetrics(font).horizontalAdvance(strSample) > nRoom)
-            font.setPointSize(font.pointSize() - 1);
-    }
+    QFont font(strFamily, kMeasuredAt);
+    const int nWidth = std::max(1, QFontMetrics(font).horizontalAdvance(strSample));
+    font.setPointSize(std::clamp(kMeasuredAt * nRoom / nWidth, kSmallest, nPointSize));
+    while (font.pointSize() > kSmallest && QFontMetrics(font).horizontalAdvance(strSample) > nRoom)
+        font.setPointSize(font.pointSize() - 1);
     pEdit->setFont(font);
 }
 
@@ -98,6 +99,9 @@ CUtilQZ81KTDlg::~CUtilQZ81KTDlg() {
 void CUtilQZ81KTDlg::OnInitDialog() {
     m_pUi->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    auto* pPanelStyle = new CCachedPanelStyle(this);  // after the fields: deleted after them
+    for (QLineEdit* pField : findChildren<QLineEdit*>())
+        if (pField->isReadOnly()) pField->setStyle(pPanelStyle);
     CRadioGroupFocus::Install(this);
     // The About entry: X11 and Wayland have no window menu, so a context menu and F1.
     m_pAboutAction = new QAction(QStringLiteral("About QZ-81KT DXP(&A)..."), this);

@@ -1,5 +1,0 @@
-#include "app/FontConfigWarmUp.h"
-
-#include <fontconfig/fontconfig.h>
-
-CFontConfigWarmUp::CFontConfigWarmUp() : m_thread([] { FcInit(); }) {}

@@ -1,0 +1,40 @@
+#pragma once
+// Work begun before the application object, so that it overlaps Qt's own start:
+// - fontconfig's configuration: the first text the window lays out needs it, and parsing
+//   its files is the largest single item of the start-up; Qt's own call later finds it
+//   loaded. Wait for it before any widget.
+// - the MIDI system's opening (a JACK client, an ALSA probe that fails): milliseconds,
+//   mostly waiting, that the window's first port listing would otherwise wait for.
+#include <memory>
+#include <thread>
+
+#include "midi/MidiApi.h"
+#include "midi/platform/DeferredMidiDriver.h"
+#include "midi/platform/SystemMidiDriver.h"
+
+class CStartUpWork {
+public:
+    using CMidiSystem = CDeferredMidiDriver<CSystemMidiDriver>;
+
+    // argv is the whole command line; only a well-formed "--api alsa|jack" is read from
+    // it (the application parses it properly once Qt has taken its own options).
+    // bOpenMidi false: fonts only (a window on in-process ports).
+    CStartUpWork(int argc, char** argv, bool bOpenMidi = true);
+    ~CStartUpWork() { WaitForFonts(); }
+    CStartUpWork(const CStartUpWork&) = delete;
+    CStartUpWork& operator=(const CStartUpWork&) = delete;
+
+    // The MIDI system for eApi, opening in the background under the window's client name.
+    static std::unique_ptr<CMidiSystem> OpenMidiSystem(EMidiApi eApi);
+
+    void WaitForFonts() {
+        if (m_fonts.joinable()) m_fonts.join();
+    }
+    // The MIDI system begun here when it was begun for eApi, else null.
+    std::unique_ptr<CMidiSystem> TakeMidiSystem(EMidiApi eApi);
+
+private:
+    std::thread m_fonts;
+    EMidiApi m_eMidiApi = EMidiApi::Auto;
+    std::unique_ptr<CMidiSystem> m_pMidi;
+};
