@@ -278,18 +278,19 @@ void CQZ81KTEmulator::ProcessFrame(const uint8_t* f, size_t nLength) {
         m_nIgnoredSilent.fetch_add(1, std::memory_order_acq_rel);
         return;
     }
-    if (nLength < qz::kDT1Overhead || f[1] != qz::kManufacturerID || f[3] != 0x00 || f[4] != 0x00 || f[5] != 0x3F) {
+    qz::CFrameFields frame;
+    if (!qz::ReadFrame(f, nLength, frame) || frame.byManufacturer != qz::kManufacturerID || !qz::IsDeviceModel(frame)) {
         m_nFramesIgnored.fetch_add(1, std::memory_order_acq_rel);
         return;
     }
     // The device ID byte is not examined: the panel always sends 7F, which every unit takes.
-    const uint32_t dwAddress = (uint32_t{f[7]} << 16) | (uint32_t{f[8]} << 8) | f[9];
-    if (f[6] == qz::kCmdRQ1) {
-        const uint32_t dwSize = (uint32_t{f[10]} << 16) | (uint32_t{f[11]} << 8) | f[12];
+    const uint32_t dwAddress = frame.dwAddress;
+    if (frame.byCommand == qz::kCmdRQ1) {
+        const uint32_t dwSize = qz::RequestedSize(frame);
         const int nBlock = CEmulatorState::ReadableBlockSize(dwAddress);
         // A request is answered only for a whole block: a wrong size gets no reply, so that
         // a sender asking for the wrong size finds out at once.
-        if (nLength != qz::kRQ1Length || qz::FrameChecksum(f + 7, 6) != f[13] || nBlock == 0 ||
+        if (nLength != qz::kRQ1Length || !frame.bChecksumGood || nBlock == 0 ||
             dwSize != static_cast<uint32_t>(nBlock)) {
             m_nFramesIgnored.fetch_add(1, std::memory_order_acq_rel);
             return;
@@ -302,14 +303,14 @@ void CQZ81KTEmulator::ProcessFrame(const uint8_t* f, size_t nLength) {
         Reply(dwAddress, m_block, n);
         return;
     }
-    if (f[6] == qz::kCmdDT1) {
-        const size_t n = nLength - qz::kDT1Overhead;
-        if (n == 0 || qz::FrameChecksum(f + 7, 3 + n) != f[10 + n]) {
+    if (frame.byCommand == qz::kCmdDT1) {
+        const size_t n = frame.nData;
+        if (n == 0 || !frame.bChecksumGood) {
             m_nFramesIgnored.fetch_add(1, std::memory_order_acq_rel);
             return;
         }
         std::unique_lock<std::mutex> lock(m_stateMutex);
-        switch (m_state.ApplyWrite(dwAddress, f + 10, n, StatusNow())) {
+        switch (m_state.ApplyWrite(dwAddress, frame.pData, n, StatusNow())) {
         case CEmulatorState::kWriteIgnored:
             m_nFramesIgnored.fetch_add(1, std::memory_order_acq_rel);
             break;

@@ -18,6 +18,28 @@ uint32_t PackAddress7(uint32_t c) { return ((c & 0x1FC000) << 2) | ((c & 0x3F80)
 
 uint32_t PresetAddress(int n) { return BlockInfo(PresetBlock(n < 0 ? 0 : n >= kPresetCount ? kPresetCount - 1 : n)).dwAddress; }
 
+bool ReadFrame(const uint8_t* pMsg, size_t nLength, CFrameFields& frame) {
+    if (!pMsg || nLength < static_cast<size_t>(kDT1Overhead)) return false;
+    frame.byManufacturer = pMsg[1];
+    frame.byDevice = pMsg[2];
+    std::memcpy(frame.abyModel, pMsg + 3, sizeof frame.abyModel);
+    frame.byCommand = pMsg[6];
+    frame.dwAddress = uint32_t{pMsg[7]} << 16 | uint32_t{pMsg[8]} << 8 | pMsg[9];
+    frame.pData = pMsg + 10;
+    frame.nData = nLength - kDT1Overhead;
+    frame.bChecksumGood = FrameChecksum(pMsg + 7, 3 + frame.nData) == pMsg[nLength - 2];
+    return true;
+}
+
+bool IsDeviceModel(const CFrameFields& frame) {
+    return frame.abyModel[0] == 0x00 && frame.abyModel[1] == 0x00 && frame.abyModel[2] == 0x3F;
+}
+
+uint32_t RequestedSize(const CFrameFields& frame) {
+    if (frame.nData != 3) return 0;
+    return uint32_t{frame.pData[0]} << 16 | uint32_t{frame.pData[1]} << 8 | frame.pData[2];
+}
+
 static size_t PutHeader(uint8_t* p, uint8_t byDeviceID, uint8_t byCommand, uint32_t dwAddress) {
     p[0] = 0xF0;
     p[1] = kManufacturerID;

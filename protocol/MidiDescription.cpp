@@ -53,9 +53,11 @@ void DescribeRequest(const uint8_t* p, size_t n, CMidiDescription& d) {
         d.strText = Format("RQ1 malformed (%zu bytes, not %d)", n, kRQ1Length);
         return;
     }
-    d.dwAddress = uint32_t{p[7]} << 16 | uint32_t{p[8]} << 8 | p[9];
-    const uint32_t dwSize = uint32_t{p[10]} << 16 | uint32_t{p[11]} << 8 | p[12];
-    d.bChecksumGood = FrameChecksum(p + 7, 6) == p[13];
+    CFrameFields frame;
+    ReadFrame(p, n, frame);
+    d.dwAddress = frame.dwAddress;
+    const uint32_t dwSize = RequestedSize(frame);
+    d.bChecksumGood = frame.bChecksumGood;
     const CBlockInfo* pBlock = FindBlockByAddress(d.dwAddress);
     d.bLinkPoll = IsPollBlock(pBlock) && dwSize == static_cast<uint32_t>(pBlock->nSize);
     d.strText = "RQ1 " + (pBlock ? std::string(pBlock->pszName) + " " : std::string()) + "(" +
@@ -68,9 +70,11 @@ void DescribeDataSet(const uint8_t* p, size_t n, CMidiDescription& d) {
         d.strText = Format("DT1 malformed (%zu bytes)", n);
         return;
     }
-    d.dwAddress = uint32_t{p[7]} << 16 | uint32_t{p[8]} << 8 | p[9];
-    const size_t nData = n - kDT1Overhead;
-    d.bChecksumGood = FrameChecksum(p + 7, 3 + nData) == p[n - 2];
+    CFrameFields frame;
+    ReadFrame(p, n, frame);
+    d.dwAddress = frame.dwAddress;
+    const size_t nData = frame.nData;
+    d.bChecksumGood = frame.bChecksumGood;
     const std::string strSuffix = FrameSuffix(p[2], d.bChecksumGood);
     const std::string strAddr = AddressText(d.dwAddress);
     if (nData == 1) {

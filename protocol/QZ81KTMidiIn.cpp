@@ -84,12 +84,13 @@ CQZ81KTMidiIn::~CQZ81KTMidiIn() = default;
 void CQZ81KTMidiIn::OnOtherSysEx(const uint8_t* pMsg, int nLen) {
     // A data set carries at least one data byte. The device ID, model byte 2 and the
     // checksum are not examined: replies from any ID, and with a wrong sum, are stored.
-    if (!pMsg || nLen < 13 || !m_pOwnerWnd) return;
-    if (pMsg[3] != 0x00 || pMsg[5] != 0x3F || pMsg[6] != qz::kCmdDT1) return;
-    uint32_t dwAddress = (uint32_t(pMsg[7]) << 16) | (uint32_t(pMsg[8]) << 8) | pMsg[9];
-    const qz::CBlockInfo* pBlock = qz::FindBlockByAddress(dwAddress);
-    if (!pBlock || nLen - qz::kDT1Overhead != pBlock->nSize) return;
-    StoreReply(*m_pOwnerWnd, pBlock->eBlock, pMsg + 10);
+    qz::CFrameFields frame;
+    if (nLen < 0 || !m_pOwnerWnd || !qz::ReadFrame(pMsg, static_cast<size_t>(nLen), frame) || frame.nData == 0)
+        return;
+    if (frame.abyModel[0] != 0x00 || frame.abyModel[2] != 0x3F || frame.byCommand != qz::kCmdDT1) return;
+    const qz::CBlockInfo* pBlock = qz::FindBlockByAddress(frame.dwAddress);
+    if (!pBlock || frame.nData != static_cast<size_t>(pBlock->nSize)) return;
+    StoreReply(*m_pOwnerWnd, pBlock->eBlock, frame.pData);
 }
 
 int RequestAll(CQZ81KTMidiOut& port, uint8_t byDeviceID) {

@@ -54,11 +54,31 @@ TEST(DeviceFrames, DataSetLengthAndChecksumForRandomData) {
         unsigned sum = 0;
         for (size_t i = 7; i < len - 1; ++i) sum += frame[i];  // address, data and checksum
         EXPECT_EQ(sum % 128, 0u) << "round " << round;
+        // Read back: every field where it was put; one data bit more spoils the sum.
+        qz::CFrameFields read;
+        ASSERT_TRUE(qz::ReadFrame(frame, len, read));
+        EXPECT_TRUE(read.byManufacturer == 0x41 && read.byDevice == 0x7F && qz::IsDeviceModel(read));
+        EXPECT_TRUE(read.byCommand == 0x12 && read.dwAddress == addr && read.bChecksumGood);
+        EXPECT_EQ(Bytes(read.pData, read.pData + read.nData), data);
+        frame[len - 3] ^= 0x01;
+        ASSERT_TRUE(qz::ReadFrame(frame, len, read));
+        EXPECT_FALSE(read.bChecksumGood);
     }
     Bytes tooLong(qz::kMaxDT1Data + 1, 0);
     uint8_t frame[200];
     EXPECT_EQ(qz::BuildDT1(frame, sizeof frame, 0x7F, 0, tooLong.data(), tooLong.size()), 0u);
     EXPECT_EQ(qz::BuildDT1(frame, 20, 0x7F, 0, tooLong.data(), 10), 0u);  // would not fit the output
+}
+
+TEST(DeviceFrames, ReadingARequestAndMessagesTooShort) {
+    uint8_t rq1[qz::kRQ1Length];
+    qz::BuildRQ1(rq1, 0x10, 0x100000, 0x4A);
+    qz::CFrameFields read;
+    ASSERT_TRUE(qz::ReadFrame(rq1, sizeof rq1, read));
+    EXPECT_TRUE(read.byDevice == 0x10 && read.byCommand == 0x11 && read.dwAddress == 0x100000 && read.bChecksumGood);
+    EXPECT_EQ(qz::RequestedSize(read), 0x4Au);
+    EXPECT_FALSE(qz::ReadFrame(rq1, qz::kDT1Overhead - 1, read));
+    EXPECT_FALSE(qz::ReadFrame(nullptr, 0, read));
 }
 
 TEST(DeviceFrames, FixedCommandFramesCarryTheirChecksums) {
