@@ -172,29 +172,29 @@ int CDeviceCommands::Get(const std::vector<const qz::CSystemSetting*>& settings)
     return kExitOk;
 }
 
+int CDeviceCommands::ShowPreset(int nPreset) {
+    uint8_t p[qz::kPresetSize];
+    m_session.Image().Read(qz::PresetBlock(nPreset), p);
+    const bool bLow = m_session.Image().m_bLowLatencyAvail.load() != 0;
+    std::vector<CPresetFieldChoice> all;
+    for (int e = 0; e < qz::kPresetListCount; ++e) all.push_back({false, e, 0});
+    for (int e = 0; e < qz::kPresetHexCount; ++e) all.push_back({true, e, 0});
+    if (m_bJson) {
+        nlohmann::ordered_json j = {{"preset", nPreset}};
+        for (const CPresetFieldChoice& f : all) j[PresetFieldName(f.bHex, f.nField)] = PresetFieldText(f, p, bLow);
+        m_out << j.dump() << "\n";
+    } else {
+        for (const CPresetFieldChoice& f : all)
+            m_out << PresetFieldName(f.bHex, f.nField) << "=" << PresetFieldText(f, p, bLow) << "\n";
+    }
+    return kExitOk;
+}
+
 int CDeviceCommands::Preset(int nPreset, const std::vector<CPresetFieldChoice>& fields) {
-    CDeviceImage& img = m_session.Image();
     const EBlock eBlock = qz::PresetBlock(nPreset);
-    auto show = [&] {
-        uint8_t p[qz::kPresetSize];
-        img.Read(eBlock, p);
-        const bool bLow = img.m_bLowLatencyAvail.load() != 0;
-        std::vector<CPresetFieldChoice> all;
-        for (int e = 0; e < qz::kPresetListCount; ++e) all.push_back({false, e, 0});
-        for (int e = 0; e < qz::kPresetHexCount; ++e) all.push_back({true, e, 0});
-        if (m_bJson) {
-            nlohmann::ordered_json j = {{"preset", nPreset}};
-            for (const CPresetFieldChoice& f : all) j[PresetFieldName(f.bHex, f.nField)] = PresetFieldText(f, p, bLow);
-            m_out << j.dump() << "\n";
-        } else {
-            for (const CPresetFieldChoice& f : all)
-                m_out << PresetFieldName(f.bHex, f.nField) << "=" << PresetFieldText(f, p, bLow) << "\n";
-        }
-        return kExitOk;
-    };
     if (fields.empty()) {
         EWait w = WaitForBlocks({eBlock, EBlock::Status}, m_nTimeoutMs);
-        return w == EWait::Done ? show() : NoAnswer(w, {eBlock, EBlock::Status});
+        return w == EWait::Done ? ShowPreset(nPreset) : NoAnswer(w, {eBlock, EBlock::Status});
     }
     const auto need = {EBlock::System, EBlock::Status, EBlock::Preset0, EBlock::Preset1, EBlock::Preset2,
                        EBlock::Preset3, EBlock::Preset4, EBlock::Preset5, EBlock::Preset6, EBlock::Preset7};
@@ -202,27 +202,34 @@ int CDeviceCommands::Preset(int nPreset, const std::vector<CPresetFieldChoice>& 
     if (w != EWait::Done) return NoAnswer(w, need);
 
     if (ReportPresetRefusals(nPreset, fields)) return kExitRefused;
-    uint8_t p[qz::kPresetSize];
-    img.ForgetReply(eBlock);  // the read-back is the next reply of the preset
-    switch (m_session.Device().SavePreset(nPreset, fields, p)) {
+    uint8_t sent[qz::kPresetSize];
+    m_session.Image().ForgetReply(eBlock);  // the read-back is the next reply of the preset
+    switch (m_session.Device().SavePreset(nPreset, fields, sent)) {
         case CDeviceSession::ESend::Sent: break;
         case CDeviceSession::ESend::Refused:
             ReportPresetRefusals(nPreset, fields);
             return kExitRefused;
         case CDeviceSession::ESend::PortRefused: m_err << "qz81kt: the MIDI output port refused the write\n"; return kExitPort;
     }
+    return VerifyPreset(nPreset, fields, sent);
+}
+
+int CDeviceCommands::VerifyPreset(int nPreset, const std::vector<CPresetFieldChoice>& fields,
+                                  const uint8_t (&sent)[qz::kPresetSize]) {
+    CDeviceImage& img = m_session.Image();
+    const EBlock eBlock = qz::PresetBlock(nPreset);
     const bool bLow = img.m_bLowLatencyAvail.load() != 0;
     uint8_t back[qz::kPresetSize];
     for (int round = 0; round < 2; ++round) {
-        w = round == 0 ? AwaitReply(eBlock) : ReadBack(eBlock);
+        const EWait w = round == 0 ? AwaitReply(eBlock) : ReadBack(eBlock);
         if (w != EWait::Done) return NoAnswer(w, {eBlock}, " after the write");
         img.Read(eBlock, back);
-        if (std::equal(std::begin(back), std::end(back), std::begin(p))) return show();
+        if (std::equal(std::begin(back), std::end(back), std::begin(sent))) return ShowPreset(nPreset);
     }
     for (const CPresetFieldChoice& f : fields)
-        if (PresetFieldText(f, back, bLow) != PresetFieldText(f, p, bLow))
+        if (PresetFieldText(f, back, bLow) != PresetFieldText(f, sent, bLow))
             m_err << "qz81kt: preset " << nPreset << " holds " << PresetFieldName(f.bHex, f.nField) << "="
-                  << PresetFieldText(f, back, bLow) << " after the write of " << PresetFieldText(f, p, bLow) << "\n";
+                  << PresetFieldText(f, back, bLow) << " after the write of " << PresetFieldText(f, sent, bLow) << "\n";
     m_err << "qz81kt: preset " << nPreset << " does not hold what was sent\n";
     return kExitRefused;
 }

@@ -48,6 +48,11 @@ private:
     // Tells why the session refuses the choices (the window's rules); true when it does.
     bool ReportRefusals(const std::vector<CSettingChoice>& choices);
     bool ReportPresetRefusals(int nPreset, const std::vector<CPresetFieldChoice>& fields);
+    // Prints every field of the preset as the image holds it.
+    int ShowPreset(int nPreset);
+    // Waits for the preset's read-back (asking once more) and shows it when it holds what
+    // was sent; else names each field that differs.
+    int VerifyPreset(int nPreset, const std::vector<CPresetFieldChoice>& fields, const uint8_t (&sent)[qz::kPresetSize]);
 
     CCliSession& m_session;
     const uint32_t m_nTimeoutMs;
