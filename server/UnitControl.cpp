@@ -13,6 +13,20 @@ const char* const kLinkDown = "the unit's link is down";
 
 bool FitsInt(int64_t n) { return n >= std::numeric_limits<int>::min() && n <= std::numeric_limits<int>::max(); }
 
+std::string Joined(const std::vector<std::string>& reasons) {
+    std::string why;
+    for (const std::string& r : reasons) why += (why.empty() ? "" : "; ") + r;
+    return why;
+}
+
+// What to answer for a write that did not go out: the port's refusal is the window's message.
+std::string Unsent(CDeviceSession::ESend eSend, const std::string& strRuleNow) {
+    if (eSend == CDeviceSession::ESend::Sent) return {};
+    // Refused: the device changed between the check and the write.
+    return eSend == CDeviceSession::ESend::Refused && !strRuleNow.empty() ? strRuleNow
+                                                                          : std::string(qz::kRefusedSendText);
+}
+
 }  // namespace
 
 std::string CUnitControl::Refusal(const CDeviceSession& session, const CUnitWrite& w) {
@@ -24,11 +38,7 @@ std::string CUnitControl::Refusal(const CDeviceSession& session, const CUnitWrit
         const auto refusals = session.SettingRefusals({{&qz::kSystemSettings[w.nField], nValue}});
         return refusals.empty() ? std::string() : refusals.front().strReason;
     }
-    const auto refusals =
-        session.PresetRefusals(w.nPreset, {{w.eKind == CUnitWrite::EKind::PresetHex, w.nField, nValue}});
-    std::string why;
-    for (const std::string& r : refusals) why += (why.empty() ? "" : "; ") + r;
-    return why;
+    return Joined(session.PresetRefusals(w.nPreset, {{w.eKind == CUnitWrite::EKind::PresetHex, w.nField, nValue}}));
 }
 
 bool CUnitControl::SettingEnabled(const CDeviceSession& session, int nSetting) {
@@ -40,33 +50,31 @@ bool CUnitControl::SettingEnabled(const CDeviceSession& session, int nSetting) {
 
 bool CUnitControl::PresetEditable(const CDeviceSession& session, std::string* pWhy) {
     std::string why = session.IsLinkUp() ? std::string() : kLinkDown;
-    if (why.empty())
-        for (const std::string& r : session.PresetRefusals(0, {})) why += (why.empty() ? "" : "; ") + r;
+    if (why.empty()) why = Joined(session.PresetRefusals(0, {}));
     if (pWhy) *pWhy = why;
     return why.empty();
 }
 
 std::string CUnitControl::Write(CDeviceSession& session, const CUnitWrite& w, qz::EBlock& eReadBack) {
     if (std::string why = Refusal(session, w); !why.empty()) return why;
-    const int nValue = static_cast<int>(w.nValue);
-    CDeviceSession::ESend eSend;
-    if (w.eKind == CUnitWrite::EKind::Setting) {
-        eReadBack = qz::EBlock::System;
-        session.Image().ForgetReply(eReadBack);
-        eSend = session.WriteSettings({{&qz::kSystemSettings[w.nField], nValue}});
-    } else {
-        eReadBack = qz::PresetBlock(w.nPreset);
-        session.Image().ForgetReply(eReadBack);
-        eSend = session.SavePreset(w.nPreset, {{w.eKind == CUnitWrite::EKind::PresetHex, w.nField, nValue}});
-    }
-    switch (eSend) {
-        case CDeviceSession::ESend::Sent: return {};
-        case CDeviceSession::ESend::PortRefused: return qz::kRefusedSendText;
-        case CDeviceSession::ESend::Refused: break;
-    }
-    // The device changed between the check and the write.
-    std::string why = Refusal(session, w);
-    return why.empty() ? std::string(qz::kRefusedSendText) : why;
+    if (w.eKind != CUnitWrite::EKind::Setting)
+        return SavePreset(session, w.nPreset,
+                          {{w.eKind == CUnitWrite::EKind::PresetHex, w.nField, static_cast<int>(w.nValue)}}, eReadBack);
+    eReadBack = qz::EBlock::System;
+    session.Image().ForgetReply(eReadBack);
+    const auto eSend = session.WriteSettings({{&qz::kSystemSettings[w.nField], static_cast<int>(w.nValue)}});
+    return eSend == CDeviceSession::ESend::Sent ? std::string() : Unsent(eSend, Refusal(session, w));
+}
+
+std::string CUnitControl::SavePreset(CDeviceSession& session, int nPreset, const std::vector<CPresetFieldChoice>& fields,
+                                     qz::EBlock& eReadBack) {
+    if (!session.IsLinkUp()) return kLinkDown;
+    if (std::string why = Joined(session.PresetRefusals(nPreset, fields)); !why.empty()) return why;
+    eReadBack = qz::PresetBlock(nPreset);
+    session.Image().ForgetReply(eReadBack);
+    const auto eSend = session.SavePreset(nPreset, fields);
+    return eSend == CDeviceSession::ESend::Sent ? std::string()
+                                                : Unsent(eSend, Joined(session.PresetRefusals(nPreset, fields)));
 }
 
 std::string CUnitControl::WriteFlash(CDeviceSession& session) {

@@ -11,7 +11,10 @@
 #include <optional>
 #include <string>
 
+#include <vector>
+
 #include "protocol/DeviceBlocks.h"
+#include "protocol/PresetFields.h"
 
 class CDeviceSession;
 
@@ -49,6 +52,9 @@ public:
     // or why nothing was written: a rule, or the window's own message when the port
     // refused the frames.
     static std::string Write(CDeviceSession& session, const CUnitWrite& write, qz::EBlock& eReadBack);
+    // The preset editor's OK with these fields changed, as Write does for one.
+    static std::string SavePreset(CDeviceSession& session, int nPreset, const std::vector<CPresetFieldChoice>& fields,
+                                  qz::EBlock& eReadBack);
     // "Write to FlashROM": empty when sent, else the window's message.
     static std::string WriteFlash(CDeviceSession& session);
 
