@@ -32,16 +32,9 @@ for _ in $(seq 100); do
     [[ $(grep -c " online on " "$work/serve.log") -ge 2 ]] && break
     sleep 0.1
 done
-NODE_PATH="$here/../tests/e2e/web/node_modules" PORT=$port OUT="$here" node -e '
-const { chromium } = require("playwright-core");
-const fs = require("fs"), os = require("os"), path = require("path");
+NODE_PATH="$here/../tests/e2e/web/node_modules" PORT=$port OUT="$here" BROWSER="$here/../tests/e2e/web/browser.js" node -e '
 (async () => {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "qz81kt-shots-"));
-  const context = await chromium.launchPersistentContext(profile, { executablePath: "/usr/bin/chromium",
-    headless: true, viewport: { width: 1000, height: 560 },
-    args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-      "--disable-background-networking", "--disable-component-update", "--disable-sync"] });
-  const page = context.pages()[0];
+  const { page, close } = await require(process.env.BROWSER).launchChromium({ viewport: { width: 1000, height: 560 } });
   const base = "http://127.0.0.1:" + process.env.PORT;
   await page.goto(base + "/");
   await page.waitForSelector(".card >> nth=1");
@@ -52,7 +45,6 @@ const fs = require("fs"), os = require("os"), path = require("path");
   await page.waitForSelector("form.settings");
   await page.waitForTimeout(1000);
   await page.screenshot({ path: process.env.OUT + "/web-unit.png" });
-  await context.close();
-  fs.rmSync(profile, { recursive: true, force: true });
+  await close();
 })();'
 echo "wrote $here/web-rack.png and $here/web-unit.png"

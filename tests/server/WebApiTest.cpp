@@ -6,31 +6,18 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "emulator/LoopbackEmulator.h"
 #include "protocol/BlockLayout.h"
-#include "protocol/OperatorMessages.h"
-#include "protocol/Rack.h"
+#include "server/TwoUnitRack.h"
 #include "server/WebApi.h"
 #include "server/WebService.h"
-#include "support/ForwardingPeer.h"
 
 namespace {
 
 using Json = nlohmann::json;
 const std::string kUnitB = "/api/units/unit_UNIT_B";
 
-struct CForwarder : CRackListener {
-    void OnRackEvent(const CRackEvent& e) override {
-        if (pService) pService->PostRackEvent(e);
-    }
-    CWebService* pService = nullptr;
-};
-
-struct WebApiTest : ::testing::Test {
-    CLoopbackDriver driver;
-    CLoopbackEmulator a{driver, "QZ-81KT A"}, b{driver, "QZ-81KT B"};
-    CForwardingPeer peerA{a.Emulator()}, peerB{b.Emulator()};
-    CForwarder forwarder;
+struct WebApiTest : CTwoUnitRack {
+    CForwardTo<CWebService> forwarder;
     std::unique_ptr<CRack> rack;
     std::unique_ptr<CWebService> service;
     std::unique_ptr<CWebApi> api;
@@ -38,12 +25,6 @@ struct WebApiTest : ::testing::Test {
     std::vector<std::string> log;
     std::mutex logMutex;
 
-    void SetUp() override {
-        ASSERT_TRUE(a.Emulator().SetProductID("UNIT-A") && b.Emulator().SetProductID("UNIT-B"));
-        driver.SetPeer(a.Port(), &peerA);
-        driver.SetPeer(b.Port(), &peerB);
-        ASSERT_TRUE(a.Start() && b.Start());
-    }
     void TearDown() override {
         if (rack) rack->Stop();
         if (service) service->Stop();
@@ -98,11 +79,6 @@ struct WebApiTest : ::testing::Test {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return false;
-    }
-    size_t Writes(CForwardingPeer& peer) {
-        size_t n = 0;
-        for (const auto& m : peer.Messages()) n += m.size() > 9 && m[6] == qz::kCmdDT1;
-        return n;
     }
 };
 

@@ -5,11 +5,8 @@
 // stops going offline within 1.5 s and coming back by itself.
 // Environment: PORT, TOKEN, QZ81KT, EMU, EMU_B_PID (the second unit's emulator).
 "use strict";
-const { chromium } = require("playwright-core");
 const { execFileSync, spawn } = require("child_process");
-const fs = require("fs");
-const os = require("os");
-const path = require("path");
+const { launchChromium } = require("./browser");
 
 const base = `http://127.0.0.1:${process.env.PORT}`;
 const token = process.env.TOKEN;
@@ -111,24 +108,16 @@ async function main(page) {
 }
 
 (async () => {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "qz81kt-chromium-"));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: "/usr/bin/chromium",
-    headless: true,
-    args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-      "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-  });
+  const { page, close } = await launchChromium();
   let failed = false;
   try {
-    const page = context.pages()[0] || (await context.newPage());
     page.on("pageerror", (e) => { console.error("page error: " + e.message); failed = true; });
     await main(page);
   } catch (e) {
     console.error(`FAIL (${step}): ${e.message}`);
     failed = true;
   } finally {
-    await context.close();
-    fs.rmSync(profile, { recursive: true, force: true });
+    await close();
   }
   console.log(`browser checks took ${Date.now() - t0} ms`);
   process.exit(failed ? 1 : 0);
