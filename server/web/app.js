@@ -89,10 +89,10 @@ function onEvent(text) {
     render();
   } else if (name === "unit") {
     const unit = state.units.get(doc.unit) || {};
-    const before = unit.identity && unit.identity.online;
+    const before = unit.identity ? linked(unit) : undefined;
     Object.assign(unit, doc);
     state.units.set(doc.unit, unit);
-    if (before !== undefined && before !== unit.identity.online) announce(unit);
+    if (before !== undefined && before !== linked(unit)) announce(unit);
     update(doc.unit, doc);
   }
 }
@@ -102,8 +102,11 @@ function setConnection(up) {
   $("#connection").textContent = up ? "" : "No connection to the server; trying again";
 }
 
+const linked = (unit) => unit.identity.online && unit.status.link;
+
+// Said by a screen reader (the region is aria-live) whenever a unit's link comes or goes.
 function announce(unit) {
-  $("#connection").textContent = unit.identity.productId + (unit.identity.online ? ": online" : ": offline");
+  $("#connection").textContent = unit.identity.productId + (linked(unit) ? ": link up" : ": offline");
 }
 
 // ---- the rack page ----

@@ -67,7 +67,9 @@ TEST(Cli, ServeTakesTheWebPageOnlyWithItsSafeguards) {
         std::string strError;
         ASSERT_TRUE(ParseCliOptions(c.args, options, strError)) << strError;
         EXPECT_EQ(CServeCommand::CheckOptions(options, strError), c.pszError == nullptr) << c.args[2];
-        if (c.pszError) EXPECT_NE(strError.find(c.pszError), std::string::npos) << strError;
+        if (c.pszError) {
+            EXPECT_NE(strError.find(c.pszError), std::string::npos) << strError;
+        }
     }
 }
 

@@ -96,6 +96,7 @@ async function main(page) {
   const offlineMs = Date.now() - stopped;
   console.log(`UNIT B shown offline ${offlineMs} ms after its emulator was stopped`);
   check(offlineMs <= 1500, `offline after ${offlineMs} ms`);
+  check((await page.textContent("#connection")).includes("UNIT B: offline"), "the live region did not say so");
   const emu = spawn(process.env.EMU, ["--api", "jack", "--name", "QZ-81KT-B", "--product-id", "unit b"], { stdio: "ignore" });
   try {
     const started = Date.now();
