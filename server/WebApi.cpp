@@ -72,6 +72,7 @@ bool CWebApi::Start(std::string& strError) {
     }
     m_pServer->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     m_pServer->set_payload_max_length(kMaxBodyBytes);
+    m_pServer->set_tcp_nodelay(true);  // headers and body go out in separate writes: no 40 ms delayed-ACK stall
     m_pServer->set_keep_alive_timeout(2);
     m_pServer->set_read_timeout(5);
     m_pServer->set_write_timeout(5);

@@ -340,20 +340,20 @@ function update(id, change) {
 }
 
 async function start() {
-  const [windowCaptions, editorCaptions] = await Promise.all(["/window.json", "/preset-editor.json"].map((p) => fetch(p).then((r) => r.json())));
-  state.window = windowCaptions;
-  state.editor = editorCaptions;
-  document.title = $("#title").textContent = state.window.CUtilQZ81KTDlg;
+  // Everything the first view needs, at once: the captions, the tables and the units.
+  const captions = ["/window.json", "/preset-editor.json"].map((p) => fetch(p).then((r) => r.json()));
+  let schema, units;
   try {
-    state.schema = (await api("/api/schema")).body;
+    [state.window, state.editor, schema, units] = await Promise.all([...captions, api("/api/schema"), api("/api/units")]);
   } catch (e) {
     if (e instanceof NeedsToken) return askForToken(sessionStorage.getItem("qz81kt-token") !== null);
     throw e;
   }
+  document.title = $("#title").textContent = state.window.CUtilQZ81KTDlg;
+  state.schema = schema.body;
+  state.units = new Map(units.body.units.map((u) => [u.identity.id, u]));
   $("#token-form").hidden = true;
   say("");
-  const units = await api("/api/units");
-  state.units = new Map(units.body.units.map((u) => [u.identity.id, u]));
   window.addEventListener("hashchange", render);
   render();
   follow();
