@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+
 #include "server/WebAssets.h"
 #include "server/WebModel.h"
 

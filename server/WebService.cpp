@@ -1,5 +1,7 @@
 #include "server/WebService.h"
 
+#include <algorithm>
+
 #include "protocol/ItemList.h"
 #include "protocol/PresetFields.h"
 #include "protocol/SystemSettings.h"

@@ -171,6 +171,7 @@ TEST_F(WebApiTest, BadRequestsGetAClear4xxAndReachNoDevice) {
         {"/presets/2", R"({"fields":{"warp":1}})", "application/json", 400},
         {"/presets/2", R"({"fields":{"gop":99}})", "application/json", 409},
         {"/presets/2", R"({"fields":[]})", "application/json", 400},
+        {"/settings/fan", std::string(8000, '[') + std::string(8000, ']'), "application/json", 400},
     };
     for (const CCase& c : cases) {
         auto res = Put(kUnitB + c.pszPath, c.strBody, c.pszType);
@@ -233,6 +234,9 @@ TEST_F(WebApiTest, TheEventStreamStartsWithTheRackThenCarriesChanges) {
     EXPECT_EQ(count(strFan), 1u);
     bStop = true;
     t.join();
+    // The reader went: its stream fails at the next event and is dropped.
+    for (int n = 0; n < 200 && service->StreamCount() > 0; ++n) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(service->StreamCount(), 0u);
 }
 
 TEST(WebApiSecretTest, SameSecretComparesWholeTexts) {
