@@ -3,7 +3,8 @@
 // the ones the device read back, from the event stream or a write's answer.
 "use strict";
 
-const state = { schema: null, window: {}, editor: {}, units: new Map(), stream: null, view: "" };
+// pending: settings whose write awaits its read-back; the stream leaves their controls alone.
+const state = { schema: null, window: {}, editor: {}, units: new Map(), stream: null, view: "", pending: new Set() };
 const $ = (sel, root = document) => root.querySelector(sel);
 
 function el(tag, attrs = {}, ...children) {
@@ -64,7 +65,12 @@ async function follow() {
       buffer += value;
       let end;
       while ((end = buffer.indexOf("\n\n")) >= 0) {
-        onEvent(buffer.slice(0, end));
+        try {
+          onEvent(buffer.slice(0, end));
+        } catch (e) {
+          console.error(e);  // a drawing fault must not end the stream
+          render();
+        }
         buffer = buffer.slice(end + 2);
       }
     }
@@ -189,6 +195,7 @@ function showSetting(unit, setting) {
 
 async function setSetting(unit, setting, value, control) {
   control.closest("fieldset, .check").setAttribute("aria-busy", "true");
+  state.pending.add(setting.name);
   try {
     const r = await write("PUT", `/api/units/${unit.identity.id}/settings/${setting.name}`, { value });
     if ("value" in r.body) unit.settings[setting.name].value = r.body.value;
@@ -196,6 +203,7 @@ async function setSetting(unit, setting, value, control) {
   } catch (e) {
     if (e instanceof NeedsToken) askForToken(true);
   }
+  state.pending.delete(setting.name);
   control.closest("fieldset, .check").removeAttribute("aria-busy");
   showSetting(unit, setting);  // the value read back, not the one asked for
 }
@@ -315,23 +323,30 @@ function update(id, change) {
   const r = route();
   if (!r.unit) {
     const old = document.querySelector(`[data-unit="${id}"]`);
-    if (old && !change.identity) old.querySelector("dl").replaceWith(statusList(state.units.get(id)));
+    const dl = old && old.querySelector("dl");
+    if (dl && !change.identity) dl.replaceWith(statusList(state.units.get(id)));
     else render();
     return;
   }
   if (r.unit !== id) return;
   const unit = state.units.get(id);
   if (r.preset !== null) {
-    if (change.controls || change.identity) render();
-    else if (change.presets) $(`[data-summary="${r.preset}"]`).textContent = unit.presets[r.preset].summary;
+    const summary = $(`[data-summary="${r.preset}"]`);
+    if (!summary || change.controls || change.identity) render();
+    else if (change.presets) summary.textContent = unit.presets[r.preset].summary;
     return;
   }
-  if (change.status) $(".unit-status dl").replaceWith(statusList(unit));
-  if (change.status) { const sw6 = $('[data-status="sw6"]'); if (sw6) sw6.textContent = unit.status.controlMode || " -"; }
-  if (change.identity || change.controls || change.presets) return render();
+  const shown = $(".unit-status dl");
+  // The view may not be drawn yet (the address changed just now): draw it whole.
+  if (!shown || change.identity || change.controls || change.presets) return render();
+  if (change.status) {
+    shown.replaceWith(statusList(unit));
+    const sw6 = $('[data-status="sw6"]');
+    if (sw6) sw6.textContent = unit.status.controlMode || " -";
+  }
   if (change.settings)
     for (const setting of state.schema.settings) {
-      showSetting(unit, setting);
+      if (!state.pending.has(setting.name)) showSetting(unit, setting);
       const disabled = !unit.settings[setting.name].enabled || state.schema.readOnly;
       document.querySelectorAll(`[data-setting="${setting.name}"], input[name="${setting.name}"]`).forEach((c) => {
         if (c.tagName === "INPUT") c.disabled = disabled;

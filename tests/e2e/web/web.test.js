@@ -66,6 +66,7 @@ async function main(page) {
   await until("FAN read back", async () => (await api(`/api/units/${unitA}/settings`)).fan.value === (wasOn ? 0 : 1));
   await until("FAN shown", async () => (await fan.isChecked()) !== wasOn);
   check(heldByEmulator("QZ-81KT-A", "fan") === (wasOn ? "off" : "on"), "the emulator does not hold FAN");
+  check(!(await page.textContent("#connection")).includes("No connection"), "the page lost its event stream");
 
   step = "keyboard only";
   const before = (await api(`/api/units/${unitA}/settings`)).unit.value;
@@ -113,6 +114,10 @@ async function main(page) {
   let failed = false;
   try {
     page.on("pageerror", (e) => { console.error("page error: " + e.message); failed = true; });
+    page.on("console", (m) => {
+      // The token's refusals are expected; anything else said in red is a fault.
+      if (m.type() === "error" && !m.text().includes("status of 401")) { console.error("page console: " + m.text()); failed = true; }
+    });
     await main(page);
   } catch (e) {
     console.error(`FAIL (${step}): ${e.message}`);
