@@ -70,7 +70,7 @@ void CRackProvider::UnitAdded(const std::string& strId) {
         for (int b = 0; b < qz::kBlockCount; ++b) RefreshBlock(nUnit, *pSession, static_cast<qz::EBlock>(b), false);
     // Consumers that walked units before learn of the new child; it is offline until its link is up.
     if (bNew) m_sink.Broadcast(m_processor.Writer().Directory(m_rackTree.UnitsNode(), true, -1));
-    m_sink.Log("qz81kt: " + strId + " found: " + info.strProductID + " on " + info.strInPort);
+    m_sink.Log(CUnitControl::FoundLogLine(strId, info.strProductID, info.strInPort));
 }
 
 void CRackProvider::UnitOnline(const std::string& strId, bool bOnline) {
@@ -87,7 +87,7 @@ void CRackProvider::UnitOnline(const std::string& strId, bool bOnline) {
     const std::vector<uint8_t> notification = m_processor.UpdateOnline(m_rackTree.Unit(n).nNode, bOnline);
     if (!notification.empty()) {
         m_sink.Broadcast(notification);
-        m_sink.Log("qz81kt: " + strId + (bOnline ? " online on " + info.strInPort : std::string(" offline")));
+        m_sink.Log(CUnitControl::OnlineLogLine(strId, bOnline, info.strInPort));
     }
 }
 
@@ -203,8 +203,8 @@ void CRackProvider::OnSetValue(ConsumerId nConsumer, ElementId nParameter, const
     // Refused: nothing was sent; the requester sees what the unit holds.
     Answer(nConsumer, nParameter);
     if (bWritable)
-        m_sink.Log("qz81kt: " + m_sink.ConsumerAddress(nConsumer) + " refused " + m_rackTree.Unit(t.nUnit).strId + " " +
-                   ParameterName(nParameter) + ": " + why);
+        m_sink.Log(CUnitControl::RefusedLogLine(m_sink.ConsumerAddress(nConsumer), m_rackTree.Unit(t.nUnit).strId,
+                                                ParameterName(nParameter), why));
 }
 
 void CRackProvider::OnInvoke(ConsumerId nConsumer, ElementId nFunction, const qz::ember::CGlowRequest& request) {
@@ -214,8 +214,7 @@ void CRackProvider::OnInvoke(ConsumerId nConsumer, ElementId nFunction, const qz
         const std::string& strUnit = m_rackTree.Unit(t.nUnit).strId;
         std::shared_ptr<CDeviceSession> pSession = m_rack.Session(strUnit);
         bSent = pSession && CUnitControl::WriteFlash(*pSession).empty();
-        m_sink.Log("qz81kt: " + m_sink.ConsumerAddress(nConsumer) + (bSent ? " wrote " : " could not write ") +
-                   strUnit + " to flash");
+        m_sink.Log(CUnitControl::FlashLogLine(m_sink.ConsumerAddress(nConsumer), strUnit, bSent));
     }
     if (request.m_bHasInvocationId)
         m_sink.SendTo(nConsumer, qz::ember::CGlowElementWriter::InvocationResult(request.m_nInvocationId, bSent, {bSent}));

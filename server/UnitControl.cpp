@@ -89,6 +89,24 @@ std::string CUnitControl::WriteLogLine(const std::string& strClient, const std::
            (bReadBack ? " = " + strValue + " (read back)" : ": no read-back; answered " + strValue);
 }
 
+std::string CUnitControl::RefusedLogLine(const std::string& strClient, const std::string& strUnit,
+                                        const std::string& strName, const std::string& strWhy) {
+    return "qz81kt: " + strClient + " refused " + strUnit + " " + strName + ": " + strWhy;
+}
+
+std::string CUnitControl::FlashLogLine(const std::string& strClient, const std::string& strUnit, bool bSent) {
+    return "qz81kt: " + strClient + (bSent ? " wrote " : " could not write ") + strUnit + " to flash";
+}
+
+std::string CUnitControl::FoundLogLine(const std::string& strUnit, const std::string& strProductID,
+                                      const std::string& strInPort) {
+    return "qz81kt: " + strUnit + " found: " + strProductID + " on " + strInPort;
+}
+
+std::string CUnitControl::OnlineLogLine(const std::string& strUnit, bool bOnline, const std::string& strInPort) {
+    return "qz81kt: " + strUnit + (bOnline ? " online on " + strInPort : std::string(" offline"));
+}
+
 CUnitStatus CUnitControl::Status(const CDeviceSession& session) {
     CUnitStatus s;
     s.bLink = session.IsLinkUp();

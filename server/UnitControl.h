@@ -63,6 +63,15 @@ public:
     static std::string WriteLogLine(const std::string& strClient, const std::string& strUnit,
                                     const std::string& strName, const std::string& strValue, bool bReadBack);
 
+    // A write the rules (or the port) refused: nothing was sent.
+    static std::string RefusedLogLine(const std::string& strClient, const std::string& strUnit,
+                                      const std::string& strName, const std::string& strWhy);
+    static std::string FlashLogLine(const std::string& strClient, const std::string& strUnit, bool bSent);
+    // The operator's lines for a unit published, and for one going online or offline.
+    static std::string FoundLogLine(const std::string& strUnit, const std::string& strProductID,
+                                    const std::string& strInPort);
+    static std::string OnlineLogLine(const std::string& strUnit, bool bOnline, const std::string& strInPort);
+
     static CUnitStatus Status(const CDeviceSession& session);
     // The setting's value as the device read it back: an index among its names, or
     // nothing before the system block arrived or for a byte no button shows.

@@ -102,11 +102,13 @@ void CWebService::OnRackEvent(const CRackEvent& event) {
     const CRackUnit info = it == units.end() ? CRackUnit{} : *it;
     switch (event.eKind) {
         case CRackEvent::EKind::Added:
-            m_log("qz81kt: " + event.strUnit + " found: " + info.strProductID + " on " + info.strInPort);
+            m_log(CUnitControl::FoundLogLine(event.strUnit, info.strProductID, info.strInPort));
             break;
-        case CRackEvent::EKind::Online: m_log("qz81kt: " + event.strUnit + " online on " + info.strInPort); break;
+        case CRackEvent::EKind::Online:
         case CRackEvent::EKind::Offline:
-        case CRackEvent::EKind::Removed: m_log("qz81kt: " + event.strUnit + " offline"); break;
+        case CRackEvent::EKind::Removed:
+            m_log(CUnitControl::OnlineLogLine(event.strUnit, event.eKind == CRackEvent::EKind::Online, info.strInPort));
+            break;
         case CRackEvent::EKind::Warning: m_log("qz81kt: " + event.strText); break;
         case CRackEvent::EKind::Blocks: break;
     }
@@ -206,9 +208,8 @@ CWebService::CReply CWebService::WriteFlash(const std::string& strClient, const 
 
 void CWebService::StartWrite(Promise promise, const std::shared_ptr<CPending>& pWrite) {
     const CPending& w = *pWrite;
-    const std::string strName = w.bFlash ? "to flash"
-                                : w.nSetting >= 0 ? std::string("settings/") + qz::kSystemSettings[w.nSetting].pszName
-                                                  : "presets/preset-" + std::to_string(w.nPreset);
+    const std::string strName = w.nSetting >= 0 ? std::string("settings/") + qz::kSystemSettings[w.nSetting].pszName
+                                                : "presets/preset-" + std::to_string(w.nPreset);
     if (!m_model.Unit(w.strUnit)) return promise->set_value(Error(404, "no unit " + w.strUnit));
     const std::shared_ptr<CDeviceSession> pSession = m_rack.Session(w.strUnit);
     qz::EBlock eBlock = qz::EBlock::System;
@@ -218,11 +219,12 @@ void CWebService::StartWrite(Promise promise, const std::shared_ptr<CPending>& p
         why = CUnitControl::Write(*pSession, {CUnitWrite::EKind::Setting, 0, w.nSetting, w.nValue}, eBlock);
     else if (pSession) why = CUnitControl::SavePreset(*pSession, w.nPreset, w.fields, eBlock);
     if (!why.empty()) {
-        m_log("qz81kt: " + w.strClient + " refused " + w.strUnit + " " + strName + ": " + why);
+        m_log(w.bFlash ? CUnitControl::FlashLogLine(w.strClient, w.strUnit, false)
+                       : CUnitControl::RefusedLogLine(w.strClient, w.strUnit, strName, why));
         return promise->set_value(Error(409, why));
     }
     if (w.bFlash) {
-        m_log("qz81kt: " + w.strClient + " wrote " + w.strUnit + " to flash");
+        m_log(CUnitControl::FlashLogLine(w.strClient, w.strUnit, true));
         return promise->set_value({200, {{"unit", w.strUnit}, {"sent", true}}});
     }
     m_waits.Add(0, w.strUnit, eBlock, [this, promise, pWrite](bool bBack) { Answer(promise, *pWrite, bBack); });
