@@ -240,10 +240,16 @@ function renderPreset(main, unit, n) {
   const editable = unit.controls.presets && !s.readOnly && preset.fields;
   main.append(el("h2", { class: "page", tabindex: "-1", text: state.editor.CPresetDlg + ": " + s.presetNames[n] }));
   const form = el("form", { class: "preset", "data-preset": n });
+  // As the editor lays them out: the lists every codec uses on top, the group boxes in
+  // one column, the other lists in the next.
+  const top = el("div", { class: "top" }), boxes = el("div", { class: "column" }), lists = el("div", { class: "column" });
+  form.append(top, boxes, lists);
+  const always = s.enabledByCodec[0] || [];
   const groups = new Map();
-  const place = (group, node) => {
-    if (!group) return form.append(node);
-    if (!groups.has(group)) form.append(groups.set(group, el("fieldset", {}, el("legend", { text: group }))).get(group));
+  const place = (name, group, node) => {
+    if (always.includes(name)) return top.append(node);
+    if (!group) return lists.append(node);
+    if (!groups.has(group)) boxes.append(groups.set(group, el("fieldset", {}, el("legend", { text: group }))).get(group));
     groups.get(group).append(node);
   };
   for (const list of s.presetLists) {
@@ -253,20 +259,20 @@ function renderPreset(main, unit, n) {
     if (fields[list.name] === null) select.selectedIndex = -1;
     const row = presetField(unit, list.name, list.label, select);
     if (list.unit) row.append(el("span", { class: "unit", text: list.unit }));
-    place(list.group, row);
+    place(list.name, list.group, row);
   }
   for (const hex of s.presetHex) {
     const input = el("input", { type: "text", inputmode: "text", spellcheck: "false", size: 6 });
     input.value = fields[hex.name] || "";
     const row = presetField(unit, hex.name, hex.label, input);
     if (hex.note) row.append(el("span", { class: "unit", text: hex.note }));
-    place(hex.group, row);
+    place(hex.name, hex.group, row);
   }
   const enable = () => {
     const codec = Number($("#p-codec", form).value) || 0;
     const allowed = s.enabledByCodec[codec] || [];
     form.querySelectorAll("[data-field]").forEach((c) => {
-      c.disabled = !editable || !(c.dataset.field === "codec" || c.dataset.field === "rx-type" || allowed.includes(c.dataset.field));
+      c.disabled = !editable || !allowed.includes(c.dataset.field);
     });
   };
   form.addEventListener("change", enable);
