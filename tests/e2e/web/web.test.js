@@ -1,8 +1,8 @@
 // The web page of qz81kt serve in Debian's headless Chromium, one browser launch for
 // every check: the token, the rack's cards and their running timecode, a setting changed
 // with the mouse and one with the keyboard alone (each shown as read back and held by
-// the emulator), Local mode disabling the settings as the window does, and a unit that
-// stops going offline within 1.5 s and coming back by itself.
+// the emulator), a preset saved as the editor saves it, Local mode disabling the settings
+// as the window does, and a unit that stops going offline within 1.5 s and coming back.
 // Environment: PORT, TOKEN, QZ81KT, EMU, EMU_B_PID (the second unit's emulator).
 "use strict";
 const { execFileSync, spawn } = require("child_process");
@@ -79,6 +79,19 @@ async function main(page) {
   await page.keyboard.press(before === 0 ? "ArrowDown" : "ArrowUp");
   await until("unit type read back", async () => (await api(`/api/units/${unitA}/settings`)).unit.value === 1 - before);
   await until("unit type shown", () => page.isChecked(`#s-unit-${1 - before}`));
+
+  step = "preset form";
+  await page.click('a.edit[href$="/preset/2"]');
+  await page.waitForSelector("form.preset");
+  const codec = await page.inputValue("#p-codec");
+  await page.selectOption("#p-codec", "0");
+  check((await page.isDisabled("#p-gop")) && (await page.isEnabled("#p-rx-type")), "HDV/DV must leave only the codec and Rx lists");
+  await page.selectOption("#p-codec", codec);
+  await page.fill("#p-pmt", "1A2B3");  // the editor keeps the low 16 bits
+  await page.click('form.preset button[type="submit"]');
+  await until("PMT read back", async () => (await page.inputValue("#p-pmt")) === "a2b3");
+  await page.goBack();
+  await page.waitForSelector("form.settings");
 
   step = "local mode";
   await page.check("#s-control-mode-0");
