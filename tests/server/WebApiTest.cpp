@@ -121,6 +121,15 @@ TEST_F(WebApiTest, AWriteIsAnsweredWithTheValueReadBack) {
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(Json::parse(res->body)["value"], nFanA);
 
+    // No read-back at all: after kReadBackMs the answer is what the device last said.
+    peerA.m_bLoseWrites = false;
+    peerA.m_dwLoseRequestsOf = 0;  // the system block's address
+    res = Put("/api/units/unit_UNIT_A/settings/fan", Json{{"value", 1 - nFanA}}.dump());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 504);
+    EXPECT_EQ(Json::parse(res->body)["value"], nFanA);
+    EXPECT_TRUE(Logged(" wrote unit_UNIT_A settings/fan: no read-back; answered "));
+
     // A preset field as the editor saves it.
     res = Put(kUnitB + "/presets/3", R"({"fields":{"codec":"MPEG-2","pmt":" 0x1F"}})");
     ASSERT_TRUE(res);
