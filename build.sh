@@ -10,7 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++ make cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2 libasio-dev libavahi-client-dev
-          qt6-base-dev libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev libcli11-dev scdoc)
+          qt6-base-dev libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev libcli11-dev scdoc libcpp-httplib-dev libssl-dev
+          chromium)
 SCREENSHOT_PACKAGES=(xvfb xauth xdotool imagemagick)
 ARTWORK_PACKAGES=(librsvg2-bin optipng)
 # cpack's computed dependencies need dpkg-shlibdeps and file.
@@ -29,10 +30,13 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# The end-to-end test's Ember+ consumer comes from npm (tests/e2e/ember/package-lock.json).
+# The end-to-end tests' Ember+ consumer and browser driver come from npm
+# (tests/e2e/ember/package-lock.json, tests/e2e/web/package-lock.json); the browser is
+# Debian's chromium, never one a tool downloads.
 ember_consumer() {
     command -v node >/dev/null && command -v npm >/dev/null || install_missing nodejs npm
     npm ci --prefix tests/e2e/ember --no-audit --no-fund --loglevel=error >/dev/null
+    PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefix tests/e2e/web --no-audit --no-fund --loglevel=error >/dev/null
 }
 
 build() {

@@ -21,18 +21,9 @@ work=$(mktemp -d)
 declare -A emu_pid
 serve_pid="" watch_pid=""
 
-read -r server _ < <(bash "$server_script" start "qz81kt-rack-bench-$$") || exit 1
-export JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1
-finish() {
+source "$here/jack-common.sh"
+finish_more() {
     for p in $watch_pid $serve_pid "${emu_pid[@]}"; do kill -INT "$p" 2>/dev/null; done
-    wait 2>/dev/null
-    bash "$server_script" stop "$server"
-    rm -rf "$work"
-}
-trap finish EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
 }
 
 start_emu() {
@@ -56,15 +47,6 @@ cpu_ns() {
     for p in "$@"; do cat /proc/"$p"/task/*/schedstat 2>/dev/null; done | awk '{ s += $1 } END { printf "%d", s }'
 }
 rss_kb() { awk '/^VmRSS/ { print $2 }' /proc/"$1"/status; }
-# Waits until FILE has at least N lines matching PATTERN.
-wait_lines() {
-    local file=$1 pattern=$2 n=$3 i
-    for ((i = 0; i < 400; i++)); do
-        [[ $(grep -c -- "$pattern" "$file" 2>/dev/null) -ge $n ]] && return 0
-        sleep 0.01
-    done
-    return 1
-}
 percent() { awk -v d="$1" -v s="$secs" 'BEGIN { printf "%.3f %% of a core (%.1f ms of CPU over %d s)", 100 * d / 1e9 / s, d / 1e6, s }'; }
 
 for unit in A B C D; do start_emu $unit; done

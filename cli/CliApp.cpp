@@ -90,11 +90,7 @@ bool ParseCommandArgs(const CCliOptions& o, CCommandArgs& parsed, std::string& s
         case E::Set: return ParseSettingChoices(o.m_args, parsed.m_settings, strError);
         case E::Get: return ParseSettingNames(o.m_args, parsed.m_names, strError);
         case E::Preset: return ParsePresetArgs(o.m_args, parsed.m_nPreset, parsed.m_fields, strError);
-        case E::Serve: {
-            std::string strAddress;
-            uint16_t nPort = 0;
-            return CServeCommand::ParseEndpoint(o, strAddress, nPort, strError);
-        }
+        case E::Serve: return CServeCommand::CheckOptions(o, strError);
         case E::FactoryReset:
             if (o.m_bYes) return true;
             strError = "factory-reset erases every setting of the device; give --yes to do it";

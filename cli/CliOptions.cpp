@@ -28,7 +28,8 @@ const std::vector<CCliCommand> kCliCommands = {
     {E::Monitor, "monitor", "", "print every message sent and received while polling like the panel, until interrupted",
      0, 0, true},
     {E::Serve, "serve", "",
-     "offer every QZ-81KT on the MIDI system to Ember+ consumers (TCP, default 127.0.0.1:9000) until interrupted",
+     "offer every QZ-81KT on the MIDI system to Ember+ consumers (TCP, default 127.0.0.1:9000) and with --http on a "
+     "web page, until interrupted",
      0, 0, true},
     {E::Completion, "completion", "bash", "print the bash completion script", 1, 1, false},
     {E::Help, "help", "", "print this text", 0, 0, false},
@@ -58,6 +59,12 @@ const std::vector<CCliOption> kCliOptions = {
      "serve: networks whose consumers may connect besides this machine (needed for any address but loopback)",
      "serve"},
     {"--read-only", nullptr, "serve: answer every write with the current value", "serve"},
+    {"--http", "[ADDR:]PORT",
+     "serve: the web page and its JSON API (e.g. 8080 for 127.0.0.1:8080); alone, or beside --ember", "serve"},
+    {"--token-file", "FILE",
+     "serve --http: the token the page and the API ask for (needed for any address but loopback)", "serve"},
+    {"--tls-cert", "FILE", "serve --http: serve HTTPS with this certificate (PEM), with --tls-key", "serve"},
+    {"--tls-key", "FILE", "serve --http: the certificate's private key (PEM)", "serve"},
 };
 
 const CCliCommand* FindCliCommand(E eCommand) {
@@ -234,6 +241,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
         else if (name == "--ember") options.m_strEmber = v;
         else if (name == "--allow") options.m_strAllow = v;
         else if (name == "--read-only") options.m_bReadOnly = true;
+        else if (name == "--http") options.m_strHttp = v, options.m_bHttp = true;
+        else if (name == "--token-file") options.m_strTokenFile = v;
+        else if (name == "--tls-cert") options.m_strTlsCert = v;
+        else if (name == "--tls-key") options.m_strTlsKey = v;
     }
 
     if (options.m_bReconnect && !options.m_bWatch) {

@@ -30,6 +30,10 @@ struct CCliOptions {
     std::string m_strEmber;         // serve --ember [ADDR:]PORT; empty: the default
     std::string m_strAllow;         // serve --allow CIDR[,CIDR...]
     bool m_bReadOnly = false;       // serve --read-only
+    std::string m_strHttp;          // serve --http [ADDR:]PORT; empty: no web page
+    bool m_bHttp = false;           // --http was given (with its default endpoint when empty)
+    std::string m_strTokenFile;     // serve --token-file FILE
+    std::string m_strTlsCert, m_strTlsKey;  // serve --tls-cert FILE --tls-key FILE
 };
 
 // One command: its name, what follows it in the usage line, its help line, how many

@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "protocol/DeviceBlocks.h"
+#include "protocol/OperatorMessages.h"
 #include "protocol/ParameterFile.h"
 
 class CDeviceImage;
 class CDeviceOwner;
 
 // Shown by the caller when the request after an import was refused.
-constexpr const char* kImportRequestRefusedText = "Error : cann't send MIDI request";
+constexpr const char* kImportRequestRefusedText = qz::kRequestRefusedText;
 
 struct CExportResult {
     enum class EStatus {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "server/UnitControl.h"
 #include "server/ember/GlowElementWriter.h"
 
 using qz::ember::CGlowValue;
@@ -23,7 +24,7 @@ CRackProvider::CRackProvider(CRack& rack, ISink& sink, const COptions& options)
 
 void CRackProvider::RemoveConsumer(ConsumerId nConsumer) {
     m_processor.RemoveConsumer(nConsumer);
-    std::erase_if(m_pending, [&](const CPending& p) { return p.nConsumer == nConsumer; });
+    m_waits.Drop(nConsumer);
 }
 
 void CRackProvider::HandleMessage(ConsumerId nConsumer, const uint8_t* pData, size_t nLength) {
@@ -54,7 +55,7 @@ void CRackProvider::OnRackEvent(const CRackEvent& event) {
             for (int b = 0; b < qz::kBlockCount; ++b)
                 if (event.dwBlocks & (1u << b) && static_cast<qz::EBlock>(b) != qz::EBlock::Status)
                     RefreshBlock(static_cast<size_t>(nUnit), *pSession, static_cast<qz::EBlock>(b), true);
-            ResolvePending(Clock::now());
+            m_waits.Settle(m_rack);
             break;
         }
     }
@@ -69,7 +70,7 @@ void CRackProvider::UnitAdded(const std::string& strId) {
         for (int b = 0; b < qz::kBlockCount; ++b) RefreshBlock(nUnit, *pSession, static_cast<qz::EBlock>(b), false);
     // Consumers that walked units before learn of the new child; it is offline until its link is up.
     if (bNew) m_sink.Broadcast(m_processor.Writer().Directory(m_rackTree.UnitsNode(), true, -1));
-    m_sink.Log("qz81kt: " + strId + " found: " + info.strProductID + " on " + info.strInPort);
+    m_sink.Log(CUnitControl::FoundLogLine(strId, info.strProductID, info.strInPort));
 }
 
 void CRackProvider::UnitOnline(const std::string& strId, bool bOnline) {
@@ -86,7 +87,7 @@ void CRackProvider::UnitOnline(const std::string& strId, bool bOnline) {
     const std::vector<uint8_t> notification = m_processor.UpdateOnline(m_rackTree.Unit(n).nNode, bOnline);
     if (!notification.empty()) {
         m_sink.Broadcast(notification);
-        m_sink.Log("qz81kt: " + strId + (bOnline ? " online on " + info.strInPort : std::string(" offline")));
+        m_sink.Log(CUnitControl::OnlineLogLine(strId, bOnline, info.strInPort));
     }
 }
 
@@ -132,7 +133,7 @@ void CRackProvider::Tick(Clock::time_point now) {
         if (std::shared_ptr<CDeviceSession> pSession = m_rack.Session(m_rackTree.Unit(n).strId))
             Store(m_rackTree.StatusValues(n, *pSession), true, qz::ember::kNoElement);
     }
-    ResolvePending(now);
+    m_waits.Settle(m_rack, now);
 }
 
 std::string CRackProvider::ValueText(ElementId nId) const {
@@ -159,28 +160,19 @@ std::string CRackProvider::ParameterName(ElementId nId) const {
     return s;
 }
 
-void CRackProvider::ResolvePending(Clock::time_point now) {
-    for (size_t i = 0; i < m_pending.size();) {
-        const CPending p = m_pending[i];
-        const std::string& strUnit = m_rackTree.Unit(p.nUnit).strId;
-        std::shared_ptr<CDeviceSession> pSession = m_rack.Session(strUnit);
-        if (pSession && pSession->Image().ReplyStored(p.eBlock)) {
-            RefreshBlock(p.nUnit, *pSession, p.eBlock, true, p.nParameter);
-            const std::vector<ConsumerId> watchers = m_processor.Watchers(p.nParameter);
-            if (std::find(watchers.begin(), watchers.end(), p.nConsumer) == watchers.end())
-                Answer(p.nConsumer, p.nParameter);  // the requester always hears the read-back
-            m_sink.Log("qz81kt: " + m_sink.ConsumerAddress(p.nConsumer) + " wrote " + strUnit + " " +
-                       ParameterName(p.nParameter) + " = " + ValueText(p.nParameter) + " (read back)");
-        } else if (now >= p.deadline || !pSession) {
-            Answer(p.nConsumer, p.nParameter);
-            m_sink.Log("qz81kt: " + m_sink.ConsumerAddress(p.nConsumer) + " wrote " + strUnit + " " +
-                       ParameterName(p.nParameter) + ": no read-back; answered " + ValueText(p.nParameter));
-        } else {
-            ++i;
-            continue;
-        }
-        m_pending.erase(m_pending.begin() + static_cast<std::ptrdiff_t>(i));
+void CRackProvider::ReadBack(ConsumerId nConsumer, ElementId nParameter, size_t nUnit, qz::EBlock eBlock, bool bBack) {
+    const std::string& strUnit = m_rackTree.Unit(nUnit).strId;
+    std::shared_ptr<CDeviceSession> pSession = bBack ? m_rack.Session(strUnit) : nullptr;
+    if (pSession) {
+        RefreshBlock(nUnit, *pSession, eBlock, true, nParameter);
+        const std::vector<ConsumerId> watchers = m_processor.Watchers(nParameter);
+        if (std::find(watchers.begin(), watchers.end(), nConsumer) == watchers.end())
+            Answer(nConsumer, nParameter);  // the requester always hears the read-back
+    } else {
+        Answer(nConsumer, nParameter);
     }
+    m_sink.Log(CUnitControl::WriteLogLine(m_sink.ConsumerAddress(nConsumer), strUnit, ParameterName(nParameter),
+                                          ValueText(nParameter), pSession != nullptr));
 }
 
 void CRackProvider::Answer(ConsumerId nConsumer, ElementId nParameter) {
@@ -188,30 +180,6 @@ void CRackProvider::Answer(ConsumerId nConsumer, ElementId nParameter) {
 }
 
 // ---- writes and calls ----
-
-std::string CRackProvider::Write(CDeviceSession& session, const CRackTarget& t, int64_t nValue, qz::EBlock& eBlock) {
-    auto reason = [](const auto& refusals) {
-        std::string s;
-        for (const auto& r : refusals) {
-            if constexpr (std::is_same_v<std::decay_t<decltype(r)>, std::string>) s += (s.empty() ? "" : "; ") + r;
-            else s += (s.empty() ? "" : "; ") + r.strReason;
-        }
-        return s;
-    };
-    const int nValueInt = static_cast<int>(nValue);
-    if (t.eKind == EKind::Setting) {
-        const std::vector<CSettingChoice> choices = {{&qz::kSystemSettings[t.nField], nValueInt}};
-        if (std::string why = reason(session.SettingRefusals(choices)); !why.empty()) return why;
-        eBlock = qz::EBlock::System;
-        session.Image().ForgetReply(eBlock);
-        return session.WriteSettings(choices) == CDeviceSession::ESend::Sent ? "" : "the device's port refused it";
-    }
-    const std::vector<CPresetFieldChoice> fields = {{t.eKind == EKind::PresetHex, t.nField, nValueInt}};
-    if (std::string why = reason(session.PresetRefusals(t.nPreset, fields)); !why.empty()) return why;
-    eBlock = qz::PresetBlock(t.nPreset);
-    session.Image().ForgetReply(eBlock);
-    return session.SavePreset(t.nPreset, fields) == CDeviceSession::ESend::Sent ? "" : "the device's port refused it";
-}
 
 void CRackProvider::OnSetValue(ConsumerId nConsumer, ElementId nParameter, const CGlowValue& value) {
     const CRackTarget t = m_rackTree.Target(nParameter);
@@ -221,15 +189,22 @@ void CRackProvider::OnSetValue(ConsumerId nConsumer, ElementId nParameter, const
         bWritable ? m_rack.Session(m_rackTree.Unit(t.nUnit).strId) : nullptr;
     std::string why = "the unit is not connected";
     qz::EBlock eBlock = qz::EBlock::System;
-    if (pSession && pValue && (why = Write(*pSession, t, *pValue, eBlock)).empty()) {
-        m_pending.push_back({nConsumer, nParameter, t.nUnit, eBlock, Clock::now() + std::chrono::milliseconds(kReadBackMs)});
+    const CUnitWrite::EKind eKind = t.eKind == EKind::Setting      ? CUnitWrite::EKind::Setting
+                                    : t.eKind == EKind::PresetList ? CUnitWrite::EKind::PresetList
+                                                                   : CUnitWrite::EKind::PresetHex;
+    if (pSession && pValue &&
+        (why = CUnitControl::Write(*pSession, {eKind, t.nPreset, t.nField, *pValue}, eBlock)).empty()) {
+        const size_t nUnit = t.nUnit;
+        m_waits.Add(nConsumer, m_rackTree.Unit(nUnit).strId, eBlock, [=, this](bool bBack) {
+            ReadBack(nConsumer, nParameter, nUnit, eBlock, bBack);
+        });
         return;
     }
     // Refused: nothing was sent; the requester sees what the unit holds.
     Answer(nConsumer, nParameter);
     if (bWritable)
-        m_sink.Log("qz81kt: " + m_sink.ConsumerAddress(nConsumer) + " refused " + m_rackTree.Unit(t.nUnit).strId + " " +
-                   ParameterName(nParameter) + ": " + why);
+        m_sink.Log(CUnitControl::RefusedLogLine(m_sink.ConsumerAddress(nConsumer), m_rackTree.Unit(t.nUnit).strId,
+                                                ParameterName(nParameter), why));
 }
 
 void CRackProvider::OnInvoke(ConsumerId nConsumer, ElementId nFunction, const qz::ember::CGlowRequest& request) {
@@ -238,9 +213,8 @@ void CRackProvider::OnInvoke(ConsumerId nConsumer, ElementId nFunction, const qz
     if (t.eKind == EKind::WriteFlash && !m_options.bReadOnly) {
         const std::string& strUnit = m_rackTree.Unit(t.nUnit).strId;
         std::shared_ptr<CDeviceSession> pSession = m_rack.Session(strUnit);
-        bSent = pSession && pSession->WriteFlash() == CDeviceSession::ESend::Sent;
-        m_sink.Log("qz81kt: " + m_sink.ConsumerAddress(nConsumer) + (bSent ? " wrote " : " could not write ") +
-                   strUnit + " to flash");
+        bSent = pSession && CUnitControl::WriteFlash(*pSession).empty();
+        m_sink.Log(CUnitControl::FlashLogLine(m_sink.ConsumerAddress(nConsumer), strUnit, bSent));
     }
     if (request.m_bHasInvocationId)
         m_sink.SendTo(nConsumer, qz::ember::CGlowElementWriter::InvocationResult(request.m_nInvocationId, bSent, {bSent}));

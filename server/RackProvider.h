@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "protocol/Rack.h"
+#include "server/ReadBackWaits.h"
 #include "server/RackTree.h"
 #include "server/ember/EmberProcessor.h"
 #include "server/ember/EmberTree.h"
@@ -26,7 +27,7 @@ class CRackProvider : private qz::ember::CEmberProcessor::IHandler {
 public:
     using Clock = std::chrono::steady_clock;
     using ConsumerId = qz::ember::ConsumerId;
-    static constexpr uint32_t kReadBackMs = 2000;
+    static constexpr uint32_t kReadBackMs = CReadBackWaits::kReadBackMs;
 
     // Where the provider's messages go: whole EmBER messages, framed by the receiver.
     class ISink {
@@ -62,19 +63,10 @@ public:
     const qz::ember::CEmberProcessor& Processor() const { return m_processor; }
 
 private:
-    // A write sent to the device whose read-back the requester waits for.
-    struct CPending {
-        ConsumerId nConsumer;
-        qz::ember::ElementId nParameter;
-        size_t nUnit;
-        qz::EBlock eBlock;
-        Clock::time_point deadline;
-    };
-
     void OnSetValue(ConsumerId nConsumer, qz::ember::ElementId nParameter, const qz::ember::CGlowValue& value) override;
     void OnInvoke(ConsumerId nConsumer, qz::ember::ElementId nFunction, const qz::ember::CGlowRequest& request) override;
-    // Sends the write; the block to watch for its read-back, or the reason it was refused.
-    std::string Write(CDeviceSession& session, const CRackTarget& target, int64_t nValue, qz::EBlock& eBlock);
+    // The write's read-back arrived (or did not): every consumer hears the value.
+    void ReadBack(ConsumerId nConsumer, qz::ember::ElementId nParameter, size_t nUnit, qz::EBlock eBlock, bool bBack);
 
     void UnitAdded(const std::string& strId);
     void UnitOnline(const std::string& strId, bool bOnline);
@@ -84,7 +76,6 @@ private:
                       qz::ember::ElementId nForced = qz::ember::kNoElement);
     void Store(const std::vector<std::pair<qz::ember::ElementId, qz::ember::CGlowValue>>& values, bool bNotify,
                qz::ember::ElementId nForced);
-    void ResolvePending(Clock::time_point now);
     void Answer(ConsumerId nConsumer, qz::ember::ElementId nParameter);
     std::string ValueText(qz::ember::ElementId nParameter) const;
     std::string ParameterName(qz::ember::ElementId nParameter) const;
@@ -96,5 +87,5 @@ private:
     qz::ember::CEmberTree m_tree;
     CRackTree m_rackTree;
     qz::ember::CEmberProcessor m_processor{m_tree, *this};
-    std::vector<CPending> m_pending;
+    CReadBackWaits m_waits;
 };

@@ -5,7 +5,7 @@
 #include "protocol/DeviceSession.h"
 #include "protocol/ItemList.h"
 #include "protocol/PresetBlock.h"
-#include "protocol/StatusText.h"
+#include "server/UnitControl.h"
 
 using qz::ember::CEmberParameter;
 using qz::ember::ElementId;
@@ -212,21 +212,20 @@ void CRackTree::AddPreset(CUnitElements& unit, ElementId nParent, int nPreset) {
 std::vector<std::pair<ElementId, qz::ember::CGlowValue>> CRackTree::StatusValues(size_t nUnit,
                                                                              const CDeviceSession& session) const {
     const CUnitElements& u = m_units[nUnit];
+    const CUnitStatus s = CUnitControl::Status(session);
     std::vector<std::pair<ElementId, CGlowValue>> values;
-    values.emplace_back(u.status[kLink], session.IsLinkUp());
-    uint8_t st[qz::kStatusSize];
-    if (session.ReadReceived(qz::EBlock::Status, st, sizeof st)) {
-        values.emplace_back(u.status[kTimecode], qz::TimecodeText(st));
-        values.emplace_back(u.status[kVideoFormat], qz::VideoFormatName(qz::VideoFormatCode(st)));
-        values.emplace_back(u.status[kIEEE1394], qz::IEEE1394FormatText(st).text);
-        values.emplace_back(u.status[kPower], qz::PowerText(st));
-        values.emplace_back(u.status[kIndicator1], int64_t{qz::SteadyLampState(st[46])});
-        values.emplace_back(u.status[kIndicator2], int64_t{qz::SteadyLampState(st[47])});
+    values.emplace_back(u.status[kLink], s.bLink);
+    if (s.bStatus) {
+        values.emplace_back(u.status[kTimecode], s.strTimecode);
+        values.emplace_back(u.status[kVideoFormat], s.strVideoFormat);
+        values.emplace_back(u.status[kIEEE1394], s.strIEEE1394);
+        values.emplace_back(u.status[kPower], s.strPower);
+        values.emplace_back(u.status[kIndicator1], int64_t{s.nIndicator1});
+        values.emplace_back(u.status[kIndicator2], int64_t{s.nIndicator2});
     }
-    uint8_t byMode = 0;
-    if (session.ReadReceived(qz::EBlock::ControlMode, &byMode, 1)) {
-        values.emplace_back(u.status[kControlMode], int64_t{byMode & 1});
-        values.emplace_back(u.status[kModeSwitches], qz::ModeSwitchText(byMode));
+    if (s.bMode) {
+        values.emplace_back(u.status[kControlMode], int64_t{s.bRemote});
+        values.emplace_back(u.status[kModeSwitches], s.strModeSwitches);
     }
     return values;
 }

@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "cli/CliApp.h"
+#include "cli/CliOptions.h"
+#include "cli/ServeCommand.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
 #include "protocol/DeviceFrames.h"
@@ -43,6 +45,32 @@ TEST(Cli, UsageErrorsExitWithTwo) {
     CliResult help = RunQz({"--help"});
     EXPECT_EQ(help.rc, kExitOk);
     EXPECT_NE(help.out.find("exit codes"), std::string::npos);
+}
+
+TEST(Cli, ServeTakesTheWebPageOnlyWithItsSafeguards) {
+    struct CCase {
+        std::vector<std::string> args;
+        const char* pszError;  // null: accepted
+    };
+    const CCase cases[] = {
+        {{"serve", "--http", "8080"}, nullptr},
+        {{"serve", "--http", "[::1]:8080", "--ember", "9000"}, nullptr},
+        {{"serve", "--http", "0.0.0.0:8443", "--allow", "10.1.0.0/16", "--token-file", "t"}, nullptr},
+        {{"serve", "--http", "0.0.0.0:8080", "--allow", "10.1.0.0/16"}, "--token-file"},
+        {{"serve", "--http", "0.0.0.0:8080", "--token-file", "t"}, "--allow"},
+        {{"serve", "--http", "70000"}, "[ADDR:]PORT"},
+        {{"serve", "--http", "8080", "--tls-cert", "c.pem"}, "go together"},
+        {{"serve", "--token-file", "t"}, "belong to --http"},
+    };
+    for (const CCase& c : cases) {
+        CCliOptions options;
+        std::string strError;
+        ASSERT_TRUE(ParseCliOptions(c.args, options, strError)) << strError;
+        EXPECT_EQ(CServeCommand::CheckOptions(options, strError), c.pszError == nullptr) << c.args[2];
+        if (c.pszError) {
+            EXPECT_NE(strError.find(c.pszError), std::string::npos) << strError;
+        }
+    }
 }
 
 struct CliWithEmulator : ::testing::Test {

@@ -63,6 +63,24 @@ start_emu() {
     fail "the emulator did not get ready"
 }
 
+# serve with the given options over the rack of two emulators, until both are online.
+start_serve() {
+    "$cli" --api jack serve "$@" >"$work/serve.log" 2>&1 &
+    cli_pid=$!
+    for _ in $(seq 100); do
+        [[ $(grep -c " online on " "$work/serve.log") -ge 2 ]] && break
+        sleep 0.1
+    done
+    [[ $(grep -c " online on " "$work/serve.log") -ge 2 ]] || fail "the rack did not come online: $(cat "$work/serve.log")"
+}
+stop_serve() {
+    kill -INT "$cli_pid"
+    wait "$cli_pid"
+    local rc=$?
+    cli_pid=""
+    [[ $rc == 130 ]] || fail "serve ended with $rc after SIGINT, expected 130"
+}
+
 # The value of a JSON array member, as the text between its brackets.
 json_array() { sed -n "s/.*\"$2\":\[\([0-9,]*\)\].*/\1/p" "$1"; }
 
@@ -110,20 +128,31 @@ ember)
         units+=("unit_${unit#*:}=$(python3 -c 'import json,sys; print(",".join(map(str, json.load(sys.stdin)["system"])))' <"$work/unit.json")")
     done
     port=$((20000 + $$ % 20000))
-    "$cli" --api jack serve --ember "127.0.0.1:$port" >"$work/serve.log" 2>&1 &
-    cli_pid=$!
-    for _ in $(seq 100); do
-        [[ $(grep -c " online on " "$work/serve.log") -ge 2 ]] && break
-        sleep 0.1
-    done
-    [[ $(grep -c " online on " "$work/serve.log") -ge 2 ]] || fail "the rack did not come online: $(cat "$work/serve.log")"
+    start_serve --ember "127.0.0.1:$port"
     node "$consumer_dir/consumer.js" "$port" "${units[@]}" || fail "the consumer failed; serve said: $(cat "$work/serve.log")"
-    kill -INT "$cli_pid"
-    wait "$cli_pid"
-    rc=$?
-    cli_pid=""
-    [[ $rc == 130 ]] || fail "serve ended with $rc after SIGINT, expected 130"
+    stop_serve
     grep -q "wrote unit_UNIT_B settings/fan" "$work/serve.log" || fail "the write was not logged: $(cat "$work/serve.log")"
+    ;;
+web)
+    # Two emulators served on the web page; Debian's Chromium, driven by playwright-core
+    # from npm, checks the page (tests/e2e/web/web.test.js).
+    web_dir="$here/web"
+    if [[ ! -d $web_dir/node_modules ]]; then
+        npm ci --prefix "$web_dir" --no-audit --no-fund --loglevel=error >/dev/null || fail "npm ci in $web_dir failed"
+    fi
+    [[ -x /usr/bin/chromium ]] || fail "no /usr/bin/chromium (apt-get install chromium)"
+    start_emu --name QZ-81KT-A --product-id unit-a
+    first_emu_pid=$emu_pid
+    start_emu --name QZ-81KT-B --product-id "unit b"
+    head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n' >"$work/token"
+    port=$((20000 + ($$ + 7) % 20000))
+    start_serve --http "127.0.0.1:$port" --token-file "$work/token"
+    PORT=$port TOKEN=$(cat "$work/token") QZ81KT=$cli EMU=$emu EMU_B_PID=$emu_pid node "$web_dir/web.test.js" ||
+        fail "the browser checks failed; serve said: $(cat "$work/serve.log")"
+    emu_pid=""  # the browser test stopped it and ran its own
+    stop_serve
+    grep -q "wrote unit_UNIT_A settings/fan = " "$work/serve.log" || fail "the write was not logged: $(cat "$work/serve.log")"
+    ! grep -q "$(cat "$work/token")" "$work/serve.log" || fail "the token was logged"
     ;;
 watch)
     start_emu

@@ -9,8 +9,8 @@
 #include "protocol/PresetBlock.h"
 #include "protocol/Rack.h"
 #include "server/EmberService.h"
-#include "support/ForwardingPeer.h"
 #include "server/EmberTestClient.h"
+#include "server/TwoUnitRack.h"
 
 namespace {
 
@@ -20,29 +20,13 @@ using Path = CEmberTestClient::Path;
 constexpr uint32_t kRoot = 1, kUnits = 2, kSettings = 3, kPresets = 4, kStatus = 2;
 constexpr uint32_t kFan = 11, kControlMode = 4, kSummary = 1, kCodec = 2;
 
-struct CForwarder : CRackListener {
-    void OnRackEvent(const CRackEvent& e) override {
-        if (pService) pService->PostRackEvent(e);
-    }
-    CEmberService* pService = nullptr;
-};
-
-struct EmberServiceTest : ::testing::Test {
-    CLoopbackDriver driver;
-    CLoopbackEmulator a{driver, "QZ-81KT A"}, b{driver, "QZ-81KT B"};
-    CForwardingPeer peerA{a.Emulator()}, peerB{b.Emulator()};
-    CForwarder forwarder;
+struct EmberServiceTest : CTwoUnitRack {
+    CForwardTo<CEmberService> forwarder;
     std::unique_ptr<CRack> rack;
     std::unique_ptr<CEmberService> service;
     std::vector<std::string> log;
     std::mutex logMutex;
 
-    void SetUp() override {
-        ASSERT_TRUE(a.Emulator().SetProductID("UNIT-A") && b.Emulator().SetProductID("UNIT-B"));
-        driver.SetPeer(a.Port(), &peerA);
-        driver.SetPeer(b.Port(), &peerB);
-        ASSERT_TRUE(a.Start() && b.Start());
-    }
     void TearDown() override {
         if (rack) rack->Stop();
         service.reset();
@@ -81,11 +65,6 @@ struct EmberServiceTest : ::testing::Test {
     static int64_t IntAt(CEmberTestClient& c, const Path& path) {
         const auto* p = std::get_if<int64_t>(&c.m_seen[path].value);
         return p ? *p : -1;
-    }
-    size_t Writes(CForwardingPeer& peer) {
-        size_t n = 0;
-        for (const auto& m : peer.Messages()) n += m.size() > 9 && m[6] == qz::kCmdDT1;
-        return n;
     }
 };
 

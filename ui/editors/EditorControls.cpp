@@ -2,6 +2,8 @@
 
 #include <QComboBox>
 
+#include "protocol/OperatorMessages.h"
+
 void FillList(QComboBox* pCombo, const qz::CItemList& items, int nCount) {
     for (int i = 0; i < nCount; ++i) pCombo->addItem(QString::fromStdString(qz::ItemText(items, i)));
 }
@@ -21,4 +23,4 @@ void NameControl(QWidget* pControl, const char* pszGroup, const char* pszLabel, 
     if (*pszNote) pControl->setAccessibleDescription(QString::fromLatin1(pszNote));
 }
 
-QString RefusedSendText() { return QStringLiteral("Error : Please Connect at first"); }
+QString RefusedSendText() { return QString::fromLatin1(qz::kRefusedSendText); }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "protocol/DeviceFrames.h"
+#include "protocol/OperatorMessages.h"
 #include "ui/editors/EditorControls.h"
 #include "ui/editors/PresetDlg.h"
 #include "ui/editors/ServiceDlg.h"
@@ -17,8 +18,8 @@
 
 namespace {
 
-const QString kMustConnect = QStringLiteral("You must do  Connect  at first, and retry...  ");
-const QString kCannotRequest = QStringLiteral("Error : cann't send MIDI request");
+const QString kMustConnect = QString::fromLatin1(qz::kMustConnectText);
+const QString kCannotRequest = QString::fromLatin1(qz::kRequestRefusedText);
 
 // The controls that each set one byte of the system block. A value of -1 takes the
 // check box's state after the click.
