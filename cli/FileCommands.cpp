@@ -9,6 +9,7 @@
 #include "cli/CliApp.h"
 #include "cli/CliSession.h"
 #include "cli/SettingsDiff.h"
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/FileReplace.h"
 #include "protocol/ParameterTransfer.h"
@@ -25,7 +26,6 @@ using qz::EBlock;
 
 constexpr auto kRetry = std::chrono::milliseconds(500);
 constexpr auto kPoll = std::chrono::milliseconds(5);
-constexpr int kControlModeByte = 7;
 
 bool Same(const uint8_t* a, const uint8_t* b, size_t n) { return std::memcmp(a, b, n) == 0; }
 
@@ -167,7 +167,7 @@ int CFileCommands::Diff() {
     CDeviceImage& img = m_session.Image();
     // Compare with what an import would leave in the device.
     if (!img.m_bLowLatencyAvail.load()) qz::LowerLowLatency(file);
-    if (file.m_system[kControlModeByte] != 1) file.m_system[kControlModeByte] = 0;
+    if (file.m_system[qz::kSysRemote] != 1) file.m_system[qz::kSysRemote] = 0;
     std::vector<CSettingChange> changes = DiffSettings(file, ImageParameterSet(img));
     if (m_bJson) {
         nlohmann::json j = nlohmann::json::array();

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/DeviceImage.h"
 #include "protocol/DeviceOwner.h"
@@ -15,7 +16,6 @@ namespace {
 
 using qz::EBlock;
 
-constexpr int kControlModeByte = 7;  // system block: 0 Local, 1 Remote
 
 }  // namespace
 
@@ -128,9 +128,9 @@ CImportResult ImportParameterSet(CDeviceOwner& owner, const qz::CParameterSet& s
 
     CQZ81KTMidiOut& out = owner.MidiOut();
     const uint8_t id = img.m_byDeviceID.load();
-    const uint8_t byRemembered = sent.m_system[kControlModeByte];
+    const uint8_t byRemembered = sent.m_system[qz::kSysRemote];
     if (sent.m_bSystem) {
-        sent.m_system[kControlModeByte] = 1;
+        sent.m_system[qz::kSysRemote] = 1;
         img.Write(EBlock::System, sent.m_system);
         // The first write puts a device in Local into Remote, the second is then taken whole.
         SendDT1(out, id, qz::kAddrSystem, sent.m_system, qz::kSystemSize);
@@ -144,7 +144,7 @@ CImportResult ImportParameterSet(CDeviceOwner& owner, const qz::CParameterSet& s
             if (sent.m_bPreset[n]) SendDT1(out, id, qz::PresetAddress(n), sent.m_preset[n], qz::kPresetSize);
     }
     if (sent.m_bSystem && byRemembered != 1) {
-        sent.m_system[kControlModeByte] = 0;
+        sent.m_system[qz::kSysRemote] = 0;
         img.Write(EBlock::System, sent.m_system);
         SendDT1(out, id, qz::kAddrSystem, sent.m_system, qz::kSystemSize);
     }

@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/OperatorMessages.h"
 #include "ui/editors/EditorControls.h"
@@ -29,20 +30,34 @@ struct CSystemByteCommand {
     int nValue;
 };
 constexpr int kCheckState = -1;
+using qz::kSysAudioChannels, qz::kSysDirection, qz::kSysFrameRate, qz::kSysPreset, qz::kSysRemote, qz::kSysUnitType;
 constexpr CSystemByteCommand kSystemByteCommands[] = {
-    {IDC_DIR_SDI_TO_1394, 1, 0},  {IDC_DIR_1394_TO_SDI, 1, 1},  {IDC_SDI_CH_1_2, 3, 0},
-    {IDC_SDI_CH_3_4, 3, 1},       {IDC_SDI_CH_5_6, 3, 2},       {IDC_SDI_CH_7_8, 3, 3},
-    {IDC_PRESET0, 5, 0},          {IDC_PRESET1, 5, 1},          {IDC_PRESET2, 5, 2},
-    {IDC_PRESET3, 5, 3},          {IDC_PRESET4, 5, 4},          {IDC_PRESET5, 5, 5},
-    {IDC_PRESET6, 5, 6},          {IDC_PRESET7, 5, 7},          {IDC_LOCAL, 7, 0},
-    {IDC_REMOTE, 7, 1},           {IDC_UNIT_CAMERA, 9, 0},      {IDC_UNIT_RECORDER, 9, 1},
-    {IDC_SYNC_OPERATION, 11, kCheckState}, {IDC_AUDIO_SRC, 13, kCheckState}, {IDC_FAN, 15, kCheckState},
-    {IDC_SDI_INPUT_REMOTE, 17, kCheckState}, {IDC_FORMAT_FIX, 23, kCheckState},
+    {IDC_DIR_SDI_TO_1394, kSysDirection, 0},
+    {IDC_DIR_1394_TO_SDI, kSysDirection, 1},
+    {IDC_SDI_CH_1_2, kSysAudioChannels, 0},
+    {IDC_SDI_CH_3_4, kSysAudioChannels, 1},
+    {IDC_SDI_CH_5_6, kSysAudioChannels, 2},
+    {IDC_SDI_CH_7_8, kSysAudioChannels, 3},
+    {IDC_PRESET0, kSysPreset, 0},
+    {IDC_PRESET1, kSysPreset, 1},
+    {IDC_PRESET2, kSysPreset, 2},
+    {IDC_PRESET3, kSysPreset, 3},
+    {IDC_PRESET4, kSysPreset, 4},
+    {IDC_PRESET5, kSysPreset, 5},
+    {IDC_PRESET6, kSysPreset, 6},
+    {IDC_PRESET7, kSysPreset, 7},
+    {IDC_LOCAL, kSysRemote, 0},
+    {IDC_REMOTE, kSysRemote, 1},
+    {IDC_UNIT_CAMERA, kSysUnitType, 0},
+    {IDC_UNIT_RECORDER, kSysUnitType, 1},
+    {IDC_SYNC_OPERATION, qz::kSysSyncOperation, kCheckState},
+    {IDC_AUDIO_SRC, qz::kSysAudioSrc, kCheckState},
+    {IDC_FAN, qz::kSysFan, kCheckState},
+    {IDC_SDI_INPUT_REMOTE, qz::kSysSdiInputRemote, kCheckState},
+    {IDC_FORMAT_FIX, qz::kSysFormatFix, kCheckState},
 };
 static_assert(std::size(kSystemByteCommands) == 23);
 
-constexpr int kSysPreset = 5;
-constexpr int kSysFrameRate = 21;
 constexpr int kFactoryResetPauseMs = 1000;
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/PresetBlock.h"
 #include "protocol/StatusText.h"
 #include "ui/main/UtilQZ81KTDlg.h"
@@ -14,13 +15,7 @@
 
 namespace {
 
-// System block bytes the display reads.
-constexpr int kSysDirection = 1;
-constexpr int kSysAudioChannel = 3;
-constexpr int kSysPreset = 5;
-constexpr int kSysRemote = 7;
-constexpr int kSysUnitType = 9;
-constexpr int kSysFrameRate = 21;
+using qz::kSysAudioChannels, qz::kSysDirection, qz::kSysFrameRate, qz::kSysPreset, qz::kSysRemote, qz::kSysUnitType;
 
 // Radio groups, in value order.
 constexpr int kDirection[] = {IDC_DIR_SDI_TO_1394, IDC_DIR_1394_TO_SDI};
@@ -34,11 +29,10 @@ struct CSystemCheck {
     int nId;
 };
 constexpr CSystemCheck kSystemChecks[] = {
-    {11, IDC_SYNC_OPERATION}, {13, IDC_AUDIO_SRC}, {15, IDC_FAN}, {17, IDC_SDI_INPUT_REMOTE}, {23, IDC_FORMAT_FIX},
+    {qz::kSysSyncOperation, IDC_SYNC_OPERATION}, {qz::kSysAudioSrc, IDC_AUDIO_SRC}, {qz::kSysFan, IDC_FAN},
+    {qz::kSysSdiInputRemote, IDC_SDI_INPUT_REMOTE}, {qz::kSysFormatFix, IDC_FORMAT_FIX},
 };
 
-constexpr int kStatusLed1 = 46;
-constexpr int kStatusLed2 = 47;
 constexpr int kRateEnableDisplays = 5;  // system displays in a row without a lock
 
 // What a screen reader says about a lamp.
@@ -117,7 +111,7 @@ void CUtilQZ81KTDlg::ShowSystem() {
     m_image.Read(qz::EBlock::System, sys);
     m_image.m_nDirection = sys[kSysDirection];
     SetRadioGroup(kDirection, sys[kSysDirection] ? 1 : 0);
-    SetRadioGroup(kAudioChannel, sys[kSysAudioChannel]);
+    SetRadioGroup(kAudioChannel, sys[kSysAudioChannels]);
     SetRadioGroup(kPresetIds, sys[kSysPreset]);
     SetRadioGroup(kControlMode, sys[kSysRemote] ? 1 : 0);
     m_image.m_bRemoteSelected = sys[kSysRemote];
@@ -161,12 +155,12 @@ void CUtilQZ81KTDlg::ShowStatus(int nMask) {
     if (nMask & qz::kStatusMaskPower) SetText(IDC_POWER_STATUS, QString::fromStdString(qz::PowerText(st)));
     if (nMask & qz::kStatusMaskIndicators) {
         // An unchanged indicator is left alone: the blink step may be showing it.
-        if (st[kStatusLed1] != m_nLed1State) {
-            m_nLed1State = st[kStatusLed1];
+        if (st[qz::kStIndicator1] != m_nLed1State) {
+            m_nLed1State = st[qz::kStIndicator1];
             SetLamp(m_pLed1, qz::SteadyLampState(static_cast<uint8_t>(m_nLed1State)));
         }
-        if (st[kStatusLed2] != m_nLed2State) {
-            m_nLed2State = st[kStatusLed2];
+        if (st[qz::kStIndicator2] != m_nLed2State) {
+            m_nLed2State = st[qz::kStIndicator2];
             SetLamp(m_pLed2, qz::SteadyLampState(static_cast<uint8_t>(m_nLed2State)));
         }
     }
