@@ -9,6 +9,60 @@
 
 using E = CCliOptions::ECommand;
 
+namespace {
+
+bool ParseTimeout(const std::string& v, uint32_t& nOut) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long n = std::strtoul(v.c_str(), &end, 10);
+    if (v.empty() || errno || !end || *end || v[0] == '-' || n == 0 || n > 3600000) return false;
+    nOut = static_cast<uint32_t>(n);
+    return true;
+}
+
+// What each option does to the options, with its own check and message.
+template <std::string CCliOptions::*pField>
+bool SetText(CCliOptions& o, const std::string& v, std::string&) {
+    o.*pField = v;
+    return true;
+}
+
+template <bool CCliOptions::*pField>
+bool SetFlag(CCliOptions& o, const std::string&, std::string&) {
+    o.*pField = true;
+    return true;
+}
+
+bool SetApi(CCliOptions& o, const std::string& v, std::string& strError) {
+    EMidiApi eApi;
+    if (!ParseMidiApi(v, eApi)) {
+        strError = "--api must be alsa or jack";
+        return false;
+    }
+    o.m_strApi = v;
+    return true;
+}
+
+bool SetTimeout(CCliOptions& o, const std::string& v, std::string& strError) {
+    if (ParseTimeout(v, o.m_nTimeoutMs)) return true;
+    strError = "--timeout-ms needs a number of milliseconds (1..3600000)";
+    return false;
+}
+
+bool SetFilter(CCliOptions& o, const std::string& v, std::string& strError) {
+    if (CMonitorCommand::ParseFilter(v, o.m_monitorFilter)) return true;
+    strError = "--filter takes polls, sysex, in or out";
+    return false;
+}
+
+bool SetHttp(CCliOptions& o, const std::string& v, std::string&) {
+    o.m_strHttp = v;
+    o.m_bHttp = true;
+    return true;
+}
+
+}  // namespace
+
 // A new command is one row here and one case in the dispatch of cli/CliApp.cpp.
 const std::vector<CCliCommand> kCliCommands = {
     {E::Ports, "ports", "", "list MIDI input and output ports (* = preselected)", 0, 0, false},
@@ -36,35 +90,45 @@ const std::vector<CCliCommand> kCliCommands = {
 };
 
 const std::vector<CCliOption> kCliOptions = {
-    {"--in", "PORT", "input port: number or name prefix (default: preselection)", nullptr},
-    {"--out", "PORT", "output port: number or name prefix (default: preselection)", nullptr},
-    {"--api", "alsa|jack", "MIDI system (default: QZ81KT_MIDI_API, else ALSA, else JACK)", nullptr, "alsa jack"},
-    {"--timeout-ms", "N", "how long a command waits for the device (default 3000)", nullptr},
+    {"--in", "PORT", "input port: number or name prefix (default: preselection)", nullptr, SetText<&CCliOptions::m_strIn>},
+    {"--out", "PORT", "output port: number or name prefix (default: preselection)", nullptr,
+     SetText<&CCliOptions::m_strOut>},
+    {"--api", "alsa|jack", "MIDI system (default: QZ81KT_MIDI_API, else ALSA, else JACK)", nullptr, SetApi,
+     "alsa jack"},
+    {"--timeout-ms", "N", "how long a command waits for the device (default 3000)", nullptr, SetTimeout},
     {"--emulate", nullptr,
      "add the built-in emulator's ports (\"QZ-81KT Emulator\") after the real ones (--api picks their MIDI "
      "system); alone when none is reachable",
-     nullptr},
-    {"--json", nullptr, "print JSON (ports, dump, status, diff, get, preset, monitor)", nullptr},
-    {"--watch", nullptr, "status: print each change until interrupted", "status"},
+     nullptr, SetFlag<&CCliOptions::m_bEmulate>},
+    {"--json", nullptr, "print JSON (ports, dump, status, diff, get, preset, monitor)", nullptr,
+     SetFlag<&CCliOptions::m_bJson>},
+    {"--watch", nullptr, "status: print each change until interrupted", "status", SetFlag<&CCliOptions::m_bWatch>},
     {"--reconnect", nullptr,
-     "status --watch: wait for the device's ports to come back and for a silent link to answer again", "status"},
-    {"--raw", nullptr, "monitor: hex only", "monitor"},
+     "status --watch: wait for the device's ports to come back and for a silent link to answer again", "status",
+     SetFlag<&CCliOptions::m_bReconnect>},
+    {"--raw", nullptr, "monitor: hex only", "monitor", SetFlag<&CCliOptions::m_bRaw>},
     {"--filter", "polls,sysex,in,out",
-     "monitor: hide the 100 ms polls, SysEx only, one direction (a comma list)", "monitor"},
-    {"--list", nullptr, "set, preset: print every setting or preset field with its allowed values", "set preset"},
-    {"--yes", nullptr, "factory-reset: yes, erase every setting", "factory-reset"},
+     "monitor: hide the 100 ms polls, SysEx only, one direction (a comma list)", "monitor", SetFilter},
+    {"--list", nullptr, "set, preset: print every setting or preset field with its allowed values", "set preset",
+     SetFlag<&CCliOptions::m_bList>},
+    {"--yes", nullptr, "factory-reset: yes, erase every setting", "factory-reset", SetFlag<&CCliOptions::m_bYes>},
     {"--ember", "[ADDR:]PORT", "serve: where consumers connect (default 127.0.0.1:9000; [::]:9000 for IPv6)",
-     "serve"},
+     "serve", SetText<&CCliOptions::m_strEmber>},
     {"--allow", "CIDR[,CIDR...]",
      "serve: networks whose consumers may connect besides this machine (needed for any address but loopback)",
-     "serve"},
-    {"--read-only", nullptr, "serve: answer every write with the current value", "serve"},
+     "serve", SetText<&CCliOptions::m_strAllow>},
+    {"--read-only", nullptr, "serve: answer every write with the current value", "serve",
+     SetFlag<&CCliOptions::m_bReadOnly>},
     {"--http", "[ADDR:]PORT",
-     "serve: the web page and its JSON API (e.g. 8080 for 127.0.0.1:8080); alone, or beside --ember", "serve"},
+     "serve: the web page and its JSON API (e.g. 8080 for 127.0.0.1:8080); alone, or beside --ember", "serve",
+     SetHttp},
     {"--token-file", "FILE",
-     "serve --http: the token the page and the API ask for (needed for any address but loopback)", "serve"},
-    {"--tls-cert", "FILE", "serve --http: serve HTTPS with this certificate (PEM), with --tls-key", "serve"},
-    {"--tls-key", "FILE", "serve --http: the certificate's private key (PEM)", "serve"},
+     "serve --http: the token the page and the API ask for (needed for any address but loopback)", "serve",
+     SetText<&CCliOptions::m_strTokenFile>},
+    {"--tls-cert", "FILE", "serve --http: serve HTTPS with this certificate (PEM), with --tls-key", "serve",
+     SetText<&CCliOptions::m_strTlsCert>},
+    {"--tls-key", "FILE", "serve --http: the certificate's private key (PEM)", "serve",
+     SetText<&CCliOptions::m_strTlsKey>},
 };
 
 const CCliCommand* FindCliCommand(E eCommand) {
@@ -106,14 +170,6 @@ std::string Column(std::string s, size_t nWidth) {
     return s;
 }
 
-bool ParseTimeout(const std::string& v, uint32_t& nOut) {
-    char* end = nullptr;
-    errno = 0;
-    unsigned long n = std::strtoul(v.c_str(), &end, 10);
-    if (v.empty() || errno || !end || *end || v[0] == '-' || n == 0 || n > 3600000) return false;
-    nOut = static_cast<uint32_t>(n);
-    return true;
-}
 
 }  // namespace
 
@@ -212,39 +268,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
             strError = "option " + name + " needs a value";
             return false;
         }
-        if (name == "--in") options.m_strIn = v;
-        else if (name == "--out") options.m_strOut = v;
-        else if (name == "--api") {
-            EMidiApi eApi;
-            if (!ParseMidiApi(v, eApi)) {
-                strError = "--api must be alsa or jack";
-                return false;
-            }
-            options.m_strApi = v;
-        } else if (name == "--timeout-ms") {
-            if (!ParseTimeout(v, options.m_nTimeoutMs)) {
-                strError = "--timeout-ms needs a number of milliseconds (1..3600000)";
-                return false;
-            }
-        } else if (name == "--emulate") options.m_bEmulate = true;
-        else if (name == "--json") options.m_bJson = true;
-        else if (name == "--watch") options.m_bWatch = true;
-        else if (name == "--reconnect") options.m_bReconnect = true;
-        else if (name == "--raw") options.m_bRaw = true;
-        else if (name == "--filter") {
-            if (!CMonitorCommand::ParseFilter(v, options.m_monitorFilter)) {
-                strError = "--filter takes polls, sysex, in or out";
-                return false;
-            }
-        } else if (name == "--list") options.m_bList = true;
-        else if (name == "--yes") options.m_bYes = true;
-        else if (name == "--ember") options.m_strEmber = v;
-        else if (name == "--allow") options.m_strAllow = v;
-        else if (name == "--read-only") options.m_bReadOnly = true;
-        else if (name == "--http") options.m_strHttp = v, options.m_bHttp = true;
-        else if (name == "--token-file") options.m_strTokenFile = v;
-        else if (name == "--tls-cert") options.m_strTlsCert = v;
-        else if (name == "--tls-key") options.m_strTlsKey = v;
+        if (!o.pfnSet(options, v, strError)) return false;
     }
 
     if (options.m_bReconnect && !options.m_bWatch) {

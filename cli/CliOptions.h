@@ -55,6 +55,9 @@ struct CCliOption {
     const char* pszValue;  // "PORT", or null for a flag
     const char* pszHelp;
     const char* pszCommand;
+    // Puts the value into the options; false, with the option's own message, when it
+    // is not one the option takes.
+    bool (*pfnSet)(CCliOptions& options, const std::string& strValue, std::string& strError);
     const char* pszChoices = nullptr;  // "alsa jack": the only values taken
 };
 extern const std::vector<CCliOption> kCliOptions;
