@@ -200,6 +200,43 @@ std::string CliUsage() {
     return s;
 }
 
+namespace {
+
+// The rules between a command, its arguments and its options, once all are read.
+bool CheckArguments(const CCliCommand& cmd, CCliOptions& options, std::string& strError) {
+    if (options.m_bReconnect && !options.m_bWatch) {
+        strError = "--reconnect belongs to status --watch";
+        return false;
+    }
+    const int n = static_cast<int>(options.m_args.size());
+    const bool bListing = options.m_bList;
+    if (n > 0 && cmd.nMaxArgs == 0) {
+        strError = "unexpected argument " + options.m_args[0];
+        return false;
+    }
+    if (cmd.nMaxArgs >= 0 && n > cmd.nMaxArgs) {
+        strError = "unexpected argument " + options.m_args[static_cast<size_t>(cmd.nMaxArgs)];
+        return false;
+    }
+    if (!bListing && (n < cmd.nMinArgs || (cmd.eCommand == E::Set && n == 0))) {
+        strError = std::string(cmd.pszName) + " needs " + cmd.pszArgs;
+        return false;
+    }
+    if (bListing && n > 0) {
+        strError = std::string(cmd.pszName) + " --list takes no arguments";
+        return false;
+    }
+    if (cmd.eCommand == E::Export || cmd.eCommand == E::Import || cmd.eCommand == E::Diff)
+        options.m_strFile = options.m_args[0];
+    if (cmd.eCommand == E::Completion && options.m_args[0] != "bash") {
+        strError = "completion knows bash only";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options, std::string& strError) {
     options = CCliOptions{};
     for (const std::string& a : args)
@@ -271,33 +308,5 @@ bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options,
         if (!o.pfnSet(options, v, strError)) return false;
     }
 
-    if (options.m_bReconnect && !options.m_bWatch) {
-        strError = "--reconnect belongs to status --watch";
-        return false;
-    }
-    const int n = static_cast<int>(options.m_args.size());
-    const bool bListing = options.m_bList;
-    if (n > 0 && cmd.nMaxArgs == 0) {
-        strError = "unexpected argument " + options.m_args[0];
-        return false;
-    }
-    if (cmd.nMaxArgs >= 0 && n > cmd.nMaxArgs) {
-        strError = "unexpected argument " + options.m_args[static_cast<size_t>(cmd.nMaxArgs)];
-        return false;
-    }
-    if (!bListing && (n < cmd.nMinArgs || (cmd.eCommand == E::Set && n == 0))) {
-        strError = std::string(cmd.pszName) + " needs " + cmd.pszArgs;
-        return false;
-    }
-    if (bListing && n > 0) {
-        strError = std::string(cmd.pszName) + " --list takes no arguments";
-        return false;
-    }
-    if (cmd.eCommand == E::Export || cmd.eCommand == E::Import || cmd.eCommand == E::Diff)
-        options.m_strFile = options.m_args[0];
-    if (cmd.eCommand == E::Completion && options.m_args[0] != "bash") {
-        strError = "completion knows bash only";
-        return false;
-    }
-    return true;
+    return CheckArguments(cmd, options, strError);
 }
