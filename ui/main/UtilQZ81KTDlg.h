@@ -127,6 +127,8 @@ private:
 
     // Connection and link watch.
     void OnInitDialog();
+    // The read-only fields' cached panel and the display fonts fitted to their fields.
+    void SetUpDisplayFields();
     void FillPortLists();
     void ShowPortList(QComboBox* pCombo, const std::vector<std::string>& names,
                       const std::vector<qz::CPortDevice>& devices, int nSelect);

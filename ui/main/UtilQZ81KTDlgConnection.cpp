@@ -99,9 +99,6 @@ CUtilQZ81KTDlg::~CUtilQZ81KTDlg() {
 void CUtilQZ81KTDlg::OnInitDialog() {
     m_pUi->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    auto* pPanelStyle = new CCachedPanelStyle(this);  // after the fields: deleted after them
-    for (QLineEdit* pField : findChildren<QLineEdit*>())
-        if (pField->isReadOnly()) pField->setStyle(pPanelStyle);
     CRadioGroupFocus::Install(this);
     // The About entry: X11 and Wayland have no window menu, so a context menu and F1.
     m_pAboutAction = new QAction(QStringLiteral("About QZ-81KT DXP(&A)..."), this);
@@ -166,9 +163,7 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     if (!IsServiceMode()) Control(IDC_FOR_SERVICE)->hide();
     Control(IDC_EDIT_PRESET)->hide();
 
-    FitFont(m_pUi->IDC_TIMECODE, QStringLiteral("Arial"), 28, QStringLiteral(" 00:00:00;00"));
-    FitFont(m_pUi->IDC_VIDEO_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("(1080/23.98PsF)"));
-    FitFont(m_pUi->IDC_1394_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("1920x1080 / 25.0Mbps(MPEG)"));
+    SetUpDisplayFields();
     m_pUi->IDC_PANEL_PICTURE->setPixmap(QPixmap::fromImage(m_panelPicture.get()));
     m_image.m_bForceStatusNotify = 1;
 
@@ -179,6 +174,15 @@ void CUtilQZ81KTDlg::OnInitDialog() {
 
     QCoreApplication::instance()->installEventFilter(&m_keyWatcher);
     m_pUi->IDOK->setFocus();
+}
+
+void CUtilQZ81KTDlg::SetUpDisplayFields() {
+    auto* pPanelStyle = new CCachedPanelStyle(this);  // after the fields: deleted after them
+    for (QLineEdit* pField : findChildren<QLineEdit*>())
+        if (pField->isReadOnly()) pField->setStyle(pPanelStyle);
+    FitFont(m_pUi->IDC_TIMECODE, QStringLiteral("Arial"), 28, QStringLiteral(" 00:00:00;00"));
+    FitFont(m_pUi->IDC_VIDEO_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("(1080/23.98PsF)"));
+    FitFont(m_pUi->IDC_1394_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("1920x1080 / 25.0Mbps(MPEG)"));
 }
 
 CMidiMonitorWnd* CUtilQZ81KTDlg::ShowMonitor() {
