@@ -105,6 +105,7 @@ signals:
 
 protected:
     bool event(QEvent* pEvent) override;
+    void showEvent(QShowEvent* pEvent) override;
 
 private:
     // The owner the input port reports to. A member rather than the window itself: the

@@ -19,6 +19,7 @@
 #include "ui/main/UtilQZ81KTDlg.h"
 #include "ui/main/WindowEvent.h"
 #include "ui/monitor/MidiMonitorWnd.h"
+#include "ui/widgets/BackingStoreWarmUp.h"
 #include "ui/widgets/BmpBtnBase.h"
 #include "ui/widgets/BmpButton.h"
 #include "ui/widgets/CachedPanelStyle.h"
@@ -143,6 +144,10 @@ void CUtilQZ81KTDlg::OnInitDialog() {
         *lamps[i] = pLamp;
     }
     ResetLamps();
+    // The fields' fonts and the picture ahead of the first port listing, which waits
+    // for a MIDI system that may still be opening.
+    SetUpDisplayFields();
+    m_pUi->IDC_PANEL_PICTURE->setPixmap(QPixmap::fromImage(m_panelPicture.get()));
 
     BlankDisplay();
     FillPortLists();
@@ -163,8 +168,6 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     if (!IsServiceMode()) Control(IDC_FOR_SERVICE)->hide();
     Control(IDC_EDIT_PRESET)->hide();
 
-    SetUpDisplayFields();
-    m_pUi->IDC_PANEL_PICTURE->setPixmap(QPixmap::fromImage(m_panelPicture.get()));
     m_image.m_bForceStatusNotify = 1;
 
     connect(m_pUi->IDOK, &QPushButton::clicked, this, &CUtilQZ81KTDlg::OnConnect);
@@ -416,6 +419,11 @@ bool CUtilQZ81KTDlg::event(QEvent* pEvent) {
         case CWindowEvent::kControlEnable: ApplyControlEnable(); break;
     }
     return true;
+}
+
+void CUtilQZ81KTDlg::showEvent(QShowEvent* pEvent) {
+    WarmUpBackingStore(this);
+    QDialog::showEvent(pEvent);
 }
 
 void CUtilQZ81KTDlg::Enable(int nId, bool bEnable) {
