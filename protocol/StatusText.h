@@ -44,6 +44,11 @@ struct IEEE1394Format {
 };
 IEEE1394Format IEEE1394FormatText(const uint8_t* pStatus);
 
+// A lamp's state in words, by state number: the four an indicator shows, then the
+// link lamp's lit state. The window's lamps, the Ember+ tree and the web page say these.
+constexpr const char* kLampStateWords[] = {"unlit", "first colour", "second colour", "both colours", "lit"};
+constexpr int kIndicatorLampStates = 4;
+
 // Lamp state (0 unlit, 1 first colour, 2 second colour, 3 both) that shows an
 // indicator state byte steadily.
 int SteadyLampState(uint8_t byState);

@@ -5,6 +5,7 @@
 #include "protocol/DeviceSession.h"
 #include "protocol/ItemList.h"
 #include "protocol/PresetBlock.h"
+#include "protocol/StatusText.h"
 #include "server/UnitControl.h"
 
 using qz::ember::CEmberParameter;
@@ -66,7 +67,11 @@ int64_t EnumValue(int nIndex, int nCount) { return nIndex == qz::kNoSelection ? 
 
 }  // namespace
 
-const char* const CRackTree::kLampStates = "unlit\nfirst colour\nsecond colour\nboth colours";
+std::string CRackTree::LampStates() {
+    std::string str;
+    for (int n = 0; n < qz::kIndicatorLampStates; ++n) str += (n ? "\n" : "") + std::string(qz::kLampStateWords[n]);
+    return str;
+}
 
 CRackTree::CRackTree(qz::ember::CEmberTree& tree, const std::string& strVersion, const std::string& strHost,
                      bool bReadOnly)
@@ -154,7 +159,7 @@ void CRackTree::AddStatus(CUnitElements& unit, ElementId nParent) {
             p.m_value = false;
             nId = m_tree.AddParameter(nParent, nNumber, kStatusIds[i], kStatusDescriptions[i], p);
         } else if (i == kIndicator1 || i == kIndicator2) {
-            nId = AddEnum(nParent, nNumber, kStatusIds[i], kStatusDescriptions[i], kLampStates, false);
+            nId = AddEnum(nParent, nNumber, kStatusIds[i], kStatusDescriptions[i], LampStates(), false);
         } else if (i == kControlMode) {
             nId = AddEnum(nParent, nNumber, kStatusIds[i], kStatusDescriptions[i], "Local\nRemote", false);
         } else {

@@ -69,8 +69,8 @@ public:
     std::vector<std::pair<ElementId, CGlowValue>> PresetValues(size_t nUnit, int nPreset,
                                                                const CDeviceSession& session) const;
 
-    // Lamp states as the window draws an indicator steadily.
-    static const char* const kLampStates;
+    // The enumeration of an indicator lamp's states, as the window draws it steadily.
+    static std::string LampStates();
 
 private:
     ElementId AddText(ElementId nParent, unsigned nNumber, const char* pszId, const char* pszDescription);

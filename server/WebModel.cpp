@@ -3,6 +3,7 @@
 #include "protocol/ItemList.h"
 #include "protocol/PresetBlock.h"
 #include "protocol/PresetFields.h"
+#include "protocol/StatusText.h"
 #include "protocol/SystemSettings.h"
 #include "server/RackTree.h"
 #include "server/UnitControl.h"
@@ -113,11 +114,7 @@ Json CWebModel::Schema() {
     Json names = Json::array();
     for (int n = 0; n < qz::kPresetCount; ++n) names.push_back(qz::PresetName(n));
     Json lamps = Json::array();
-    for (std::string_view rest = CRackTree::kLampStates; !rest.empty();) {
-        const size_t end = std::min(rest.find('\n'), rest.size());
-        lamps.push_back(std::string(rest.substr(0, end)));
-        rest.remove_prefix(std::min(end + 1, rest.size()));
-    }
+    for (int n = 0; n < qz::kIndicatorLampStates; ++n) lamps.push_back(qz::kLampStateWords[n]);
     return {{"settings", settings}, {"presetLists", lists}, {"presetHex", hex}, {"enabledByCodec", byCodec},
             {"presetNames", names}, {"lampStates", lamps}};
 }

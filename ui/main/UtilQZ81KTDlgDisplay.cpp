@@ -4,6 +4,7 @@
 #include <QThread>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <iterator>
 
 #include "protocol/BlockLayout.h"
 #include "protocol/PresetBlock.h"
@@ -37,13 +38,8 @@ constexpr int kRateEnableDisplays = 5;  // system displays in a row without a lo
 
 // What a screen reader says about a lamp.
 QString LampDescription(int nState) {
-    switch (nState) {
-        case 1: return QStringLiteral("first colour");
-        case 2: return QStringLiteral("second colour");
-        case 3: return QStringLiteral("both colours");
-        case 4: return QStringLiteral("lit");
-        default: return QStringLiteral("off");
-    }
+    const bool bKnown = nState >= 0 && nState < static_cast<int>(std::size(qz::kLampStateWords));
+    return QString::fromLatin1(qz::kLampStateWords[bKnown ? nState : 0]);
 }
 
 }  // namespace
