@@ -9,10 +9,7 @@
 #include "midi/platform/LoopbackDriver.h"
 #include "ui/main/UiServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
-
-#ifndef QZ81KT_VERSION
-#define QZ81KT_VERSION ""
-#endif
+#include "ProgramVersion.h"
 
 bool CUtilQZ81KTApp::ParseArguments(QStringList args, COptions& options, QString& strError) {
     QStringList rest;

@@ -5,6 +5,7 @@
 
 #include "app/StartUpWork.h"
 #include "app/UtilQZ81KTApp.h"
+#include "ProgramVersion.h"
 
 int main(int argc, char** argv) {
     // Answered before Qt starts, so it works without a display.

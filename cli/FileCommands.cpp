@@ -14,10 +14,7 @@
 #include "protocol/FileReplace.h"
 #include "protocol/ParameterTransfer.h"
 #include "protocol/ProfileText.h"
-
-#ifndef QZ81KT_TOOL_VERSION
-#define QZ81KT_TOOL_VERSION "0.0.0.0"
-#endif
+#include "ProgramVersion.h"
 
 namespace {
 

@@ -26,10 +26,7 @@
 #include "ui/widgets/ControlId.h"
 #include "ui/widgets/RadioGroupFocus.h"
 #include "ui_UtilQZ81KTDlg.h"
-
-#ifndef QZ81KT_VERSION
-#define QZ81KT_VERSION ""
-#endif
+#include "ProgramVersion.h"
 
 namespace {
 
