@@ -9,6 +9,7 @@
 #include "cli/FileCommands.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/PresetBlock.h"
 #include "protocol/StructEncoding.h"
@@ -67,7 +68,7 @@ TEST_F(FileCommands, ExportChangeDiffImportRestores) {
 
     qz::Write8(preset3.data(), qz::kPresetGopSize, 12);
     DeviceWrite(qz::PresetAddress(3), preset3.data(), preset3.size());
-    timecode[27] = 2;  // Thru
+    timecode[qz::kTcGenerateAt] = 2;  // Thru
     DeviceWrite(qz::kAddrTimecode, timecode.data(), timecode.size());
     r = Qz({"diff", file.string()});
     EXPECT_EQ(r.rc, 1) << r.err;
@@ -91,7 +92,7 @@ TEST_F(FileCommands, LocalFileLeavesTheDeviceInLocalAndFailuresHaveTheirOwnExitC
     // The file as saved from a device in Local: byte 7 of the system block is 0.
     std::vector<uint8_t> system = DeviceBlock(qz::kAddrSystem);
     const std::string remote = qz::EncodeStruct(system.data(), system.size());
-    system[7] = 0;
+    system[qz::kSysRemote] = 0;
     text.replace(text.find(remote), remote.size(), qz::EncodeStruct(system.data(), system.size()));
     std::ofstream(file, std::ios::binary) << text;
     QzRun r = Qz({"import", file.string()});

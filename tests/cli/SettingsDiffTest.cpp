@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/SettingsDiff.h"
+#include "protocol/BlockLayout.h"
 #include "protocol/PresetBlock.h"
 
 namespace {
@@ -13,7 +14,7 @@ qz::CParameterSet Everything() {
         qz::Write8(p, qz::kPresetCodec, qz::kCodecMpeg2);
         qz::Write8(p, qz::kPresetGopSize, 15);
     }
-    s.m_timecode[27] = 1;  // Free Run
+    s.m_timecode[qz::kTcGenerateAt] = 1;  // Free Run
     return s;
 }
 
@@ -27,12 +28,12 @@ TEST(SettingsDiff, NamesEachChangedSettingInTheDialogsWordsAndEveryOtherByte) {
     qz::CParameterSet file = Everything(), device = Everything();
     EXPECT_TRUE(Lines(file, device).empty());
     qz::Write8(device.m_preset[3], qz::kPresetGopSize, 12);
-    device.m_timecode[27] = 2;
-    device.m_system[1] = 1;
+    device.m_timecode[qz::kTcGenerateAt] = 2;
+    device.m_system[qz::kSysDirection] = 1;
     device.m_system[19] = 5;        // no control shows it
     device.m_preset[6][44] = 0x01;  // carried through, never interpreted
-    file.m_system[21] = 2;  // "50Hz" either way, yet the bytes differ
-    device.m_system[21] = 1;
+    file.m_system[qz::kSysFrameRate] = 2;  // "50Hz" either way, yet the bytes differ
+    device.m_system[qz::kSysFrameRate] = 1;
     EXPECT_EQ(Lines(file, device),
               (std::vector<std::string>{"Direction  SDI -> IEEE1394 -> IEEE1394 -> SDI", "System  byte 19  00 -> 05",
                                         "System  byte 21  02 -> 01", "Timecode Generate  Free Run -> Thru",

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "emulator/EmulatorState.h"
+#include "protocol/BlockLayout.h"
 #include "tests/emulator/EmulatorTestSupport.h"
 
 namespace {
@@ -103,8 +104,8 @@ TEST(EmulatorState, FactoryDefaultsMatchThePanelCaptions) {
         }
         for (int i = 0; i < qz::kPresetSize; ++i) EXPECT_LE(p[i], 0x0F) << n << ":" << i;  // one nibble a byte
     }
-    EXPECT_EQ(mem.m_system[7], 1);   // Remote
-    EXPECT_EQ(mem.m_system[21], 0);  // 59.94 Hz
+    EXPECT_EQ(mem.m_system[qz::kSysRemote], 1);     // Remote
+    EXPECT_EQ(mem.m_system[qz::kSysFrameRate], 0);  // 59.94 Hz
     EXPECT_EQ(state.ControlMode() & 0x01, 0);  // SW6 off: Local/Remote can be chosen
     EXPECT_EQ(Read(state, qz::kAddrVersion), (Bytes{'1', '.', '0', '3', 0, 0, 0, 0}));
     Bytes id = Read(state, qz::kAddrProductID);
@@ -115,7 +116,7 @@ TEST(EmulatorState, FactoryDefaultsMatchThePanelCaptions) {
 
 TEST(EmulatorState, WritesAreStoredAsWrittenAndBadOnesIgnored) {
     CEmulatorState state;
-    Bytes sys = SystemWith(state, 3, 2);
+    Bytes sys = SystemWith(state, qz::kSysAudioChannels, 2);
     sys[27] = 0x7F;  // bits the panel does not interpret stay as written
     sys[0] = 0x55;
     EXPECT_EQ(Write(state, qz::kAddrSystem, sys), CEmulatorState::kWriteApplied);
@@ -159,44 +160,44 @@ TEST(EmulatorState, WritesAreStoredAsWrittenAndBadOnesIgnored) {
 
 TEST(EmulatorState, LocalTakesOnlyTheSwitchToRemoteAndSW6HoldsRemote) {
     CEmulatorState state;
-    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, 7, 0)), CEmulatorState::kWriteApplied);
+    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, qz::kSysRemote, 0)), CEmulatorState::kWriteApplied);
     EXPECT_FALSE(state.IsRemote());
 
     // In Local the settings belong to the front panel.
-    Bytes sys = SystemWith(state, 3, 3);
+    Bytes sys = SystemWith(state, qz::kSysAudioChannels, 3);
     EXPECT_EQ(Write(state, qz::kAddrSystem, sys), CEmulatorState::kWriteIgnored);
     EXPECT_EQ(Write(state, qz::PresetAddress(0), Bytes(50, 1)), CEmulatorState::kWriteIgnored);
     EXPECT_EQ(Write(state, qz::kAddrTimecode, Bytes(44, 0)), CEmulatorState::kWriteIgnored);
-    EXPECT_EQ(state.Memory().m_system[3], 0);
+    EXPECT_EQ(state.Memory().m_system[qz::kSysAudioChannels], 0);
 
     // The panel's import writes the block twice: the first write switches to Remote only,
     // the second is then taken whole.
-    sys[7] = 1;
+    sys[qz::kSysRemote] = 1;
     EXPECT_EQ(Write(state, qz::kAddrSystem, sys), CEmulatorState::kWriteApplied);
-    EXPECT_EQ(state.Memory().m_system[3], 0);
+    EXPECT_EQ(state.Memory().m_system[qz::kSysAudioChannels], 0);
     EXPECT_EQ(Write(state, qz::kAddrSystem, sys), CEmulatorState::kWriteApplied);
-    EXPECT_EQ(state.Memory().m_system[3], 3);
+    EXPECT_EQ(state.Memory().m_system[qz::kSysAudioChannels], 3);
 
     // SW6 on: the unit is in Remote whatever byte 7 says, and reports it so.
-    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, 7, 0)), CEmulatorState::kWriteApplied);
+    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, qz::kSysRemote, 0)), CEmulatorState::kWriteApplied);
     state.SetControlMode(0x21);
     EXPECT_EQ(Read(state, qz::kAddrControlMode), Bytes{0x21});
     EXPECT_TRUE(state.IsRemote());
-    EXPECT_EQ(Read(state, qz::kAddrSystem)[7], 1);
+    EXPECT_EQ(Read(state, qz::kAddrSystem)[qz::kSysRemote], 1);
     EXPECT_EQ(Write(state, qz::PresetAddress(1), Bytes(50, 2)), CEmulatorState::kWriteApplied);
     state.SetControlMode(0x00);
-    EXPECT_EQ(Read(state, qz::kAddrSystem)[7], 0);
+    EXPECT_EQ(Read(state, qz::kAddrSystem)[qz::kSysRemote], 0);
 }
 
 TEST(EmulatorState, FlashKeepsThePowerOnStateAndFactoryResetRestoresDefaults) {
     CEmulatorState state;
-    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, 5, 4)), CEmulatorState::kWriteApplied);
+    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, qz::kSysPreset, 4)), CEmulatorState::kWriteApplied);
     EXPECT_EQ(Write(state, qz::kAddrWriteFlash, {0x2A}), CEmulatorState::kWriteFlash);
-    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, 5, 6)), CEmulatorState::kWriteApplied);
+    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, qz::kSysPreset, 6)), CEmulatorState::kWriteApplied);
     ASSERT_EQ(Write(state, qz::kAddrTest, {0x40}), CEmulatorState::kWriteApplied);
 
     state.PowerOn(1000);
-    EXPECT_EQ(state.Memory().m_system[5], 4);  // flashed change kept, later one lost
+    EXPECT_EQ(state.Memory().m_system[qz::kSysPreset], 4);  // flashed change kept, later one lost
     EXPECT_EQ(state.TestBits(), 0);           // test outputs do not survive a power-on
     EXPECT_EQ(Write(state, qz::kAddrUpdateMode, {0x55}), CEmulatorState::kWriteUpdateMode);
 
@@ -245,7 +246,7 @@ TEST(EmulatorState, TimecodeCountsAtTheInputFrameRate) {
     ASSERT_EQ(Write(state, qz::kAddrTimecode, FreeRunFrom(state, 0, 0, 59, 29), 20000), CEmulatorState::kWriteApplied);
     Status s = StatusAt(state, 20000);
     EXPECT_EQ(TimecodeText(s), "00:00:59;29");
-    EXPECT_TRUE(s.b[16] & 0x04);
+    EXPECT_TRUE(s.b[qz::kStTimecode] & 0x04);
     EXPECT_EQ(TimecodeText(StatusAt(state, 20034)), "00:01:00;02");  // one frame is 33.4 ms
     // 1001 s hold exactly 30000 frames; drop-frame labels keep up with the clock.
     EXPECT_EQ(TimecodeText(StatusAt(state, 20000 + 1001000)), "00:17:41;01");
@@ -255,7 +256,7 @@ TEST(EmulatorState, TimecodeCountsAtTheInputFrameRate) {
     EXPECT_EQ(TimecodeText(StatusAt(state, 30034)), "00:00:59:29");
     s = StatusAt(state, 30067);
     EXPECT_EQ(TimecodeText(s), "00:01:00:00");
-    EXPECT_FALSE(s.b[16] & 0x04);
+    EXPECT_FALSE(s.b[qz::kStTimecode] & 0x04);
 
     // Rewriting the block with the same preset and mode does not restart the generator.
     ASSERT_EQ(Write(state, qz::kAddrTimecode, FreeRunFrom(state, 0, 0, 59, 28, 1), 30500), CEmulatorState::kWriteApplied);
@@ -269,28 +270,28 @@ TEST(EmulatorState, TimecodeCountsAtTheInputFrameRate) {
 
     // Generate off, and thru without an input signal, report no timecode.
     Bytes tc = FreeRunFrom(state, 0, 0, 0, 0);
-    tc[27] = 0;
+    tc[qz::kTcGenerateAt] = 0;
     ASSERT_EQ(Write(state, qz::kAddrTimecode, tc, 40000), CEmulatorState::kWriteApplied);
-    EXPECT_EQ(StatusAt(state, 41000).b[22] & 3, 3);
-    tc[27] = 2;  // thru
+    EXPECT_EQ(StatusAt(state, 41000).b[qz::kStTimecode + 6] & 3, 3);
+    tc[qz::kTcGenerateAt] = 2;  // thru
     ASSERT_EQ(Write(state, qz::kAddrTimecode, tc, 40000), CEmulatorState::kWriteApplied);
     EXPECT_EQ(TimecodeText(StatusAt(state, 41000)), "00:00:01:00");
     state.SetInputFormat(CEmulatorState::kNoSignal, 41000);
-    EXPECT_EQ(StatusAt(state, 42000).b[22] & 3, 3);
+    EXPECT_EQ(StatusAt(state, 42000).b[qz::kStTimecode + 6] & 3, 3);
 }
 
 TEST(EmulatorState, StatusFollowsInputPresetAndDirection) {
     CEmulatorState state;
     Status s = StatusAt(state, 0);
-    EXPECT_EQ(Nibbles(s.b + 32, 2), 12u);  // 1080/59.94i at 59.94 Hz default rate
-    EXPECT_EQ(s.b[13] & 1, 1);             // low latency offered
-    EXPECT_NE(s.b[35], 0);                 // external DC
+    EXPECT_EQ(Nibbles(s.b + qz::kStVideoFormat, 2), 12u);  // 1080/59.94i at 59.94 Hz default rate
+    EXPECT_EQ(s.b[qz::kStLowLatency] & 1, 1);              // low latency offered
+    EXPECT_NE(s.b[qz::kStPowerSource], 0);                 // external DC
     for (uint64_t t = 0; t < 60000; t += 500) {
-        const uint32_t v = Nibbles(StatusAt(state, t).b + 36, 2);
+        const uint32_t v = Nibbles(StatusAt(state, t).b + qz::kStVoltage, 2);
         EXPECT_TRUE(v >= 119 && v <= 121) << v;
     }
-    EXPECT_EQ(s.b[46], 0x01);  // signal: indicator 1 steady
-    EXPECT_EQ(s.b[47], 0x01);
+    EXPECT_EQ(s.b[qz::kStIndicator1], 0x01);  // signal: indicator 1 steady
+    EXPECT_EQ(s.b[qz::kStIndicator2], 0x01);
     for (int i = 0; i < 16; ++i) {
         if (i == 13) continue;
         EXPECT_EQ(s.b[i], 0) << i;
@@ -300,8 +301,14 @@ TEST(EmulatorState, StatusFollowsInputPresetAndDirection) {
     struct Stream {
         uint32_t nRate, nSize, nCodec;
     };
-    auto stream = [&](const Status& st) { return Stream{Nibbles(st.b + 48, 4), Nibbles(st.b + 52, 2), Nibbles(st.b + 54, 2)}; };
-    auto usePreset = [&](int n) { ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, 5, static_cast<uint8_t>(n))), CEmulatorState::kWriteApplied); };
+    auto stream = [&](const Status& st) {
+        return Stream{Nibbles(st.b + qz::kSt1394Rate, 4), Nibbles(st.b + qz::kSt1394Size, 2),
+                      Nibbles(st.b + qz::kSt1394Codec, 2)};
+    };
+    auto usePreset = [&](int n) {
+        ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, qz::kSysPreset, static_cast<uint8_t>(n))),
+                  CEmulatorState::kWriteApplied);
+    };
     usePreset(0);
     Stream st = stream(StatusAt(state, 0));
     EXPECT_EQ(st.nRate, 250u);  // HDV 1440x1080 (MPEG)
@@ -332,44 +339,44 @@ TEST(EmulatorState, StatusFollowsInputPresetAndDirection) {
     // stream comes from the computer and indicator 2 changes colour.
     state.SetInputFormat(CEmulatorState::kNoSignal, 0);
     s = StatusAt(state, 0);
-    EXPECT_EQ(Nibbles(s.b + 32, 2), 127u);
-    EXPECT_EQ(s.b[46], 0x02);
+    EXPECT_EQ(Nibbles(s.b + qz::kStVideoFormat, 2), 127u);
+    EXPECT_EQ(s.b[qz::kStIndicator1], 0x02);
     EXPECT_EQ(stream(s).nRate, 0u);
-    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, 1, 1)), CEmulatorState::kWriteApplied);
+    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, qz::kSysDirection, 1)), CEmulatorState::kWriteApplied);
     s = StatusAt(state, 0);
     EXPECT_EQ(stream(s).nRate, 80u);
-    EXPECT_EQ(s.b[47], 0x04);
+    EXPECT_EQ(s.b[qz::kStIndicator2], 0x04);
 
     // Automatic input format follows the default frame rate.
     state.SetInputFormat(CEmulatorState::kFormatAuto, 0);
-    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, 21, 1)), CEmulatorState::kWriteApplied);
-    EXPECT_EQ(Nibbles(StatusAt(state, 0).b + 32, 2), 13u);
+    ASSERT_EQ(Write(state, qz::kAddrSystem, SystemWith(state, qz::kSysFrameRate, 1)), CEmulatorState::kWriteApplied);
+    EXPECT_EQ(Nibbles(StatusAt(state, 0).b + qz::kStVideoFormat, 2), 13u);
 
     state.SetPower(false, 74);
     state.SetLowLatencyAvailable(false);
     s = StatusAt(state, 0);
-    EXPECT_EQ(s.b[35], 0);
-    EXPECT_EQ(Nibbles(s.b + 36, 2), 74u);
-    EXPECT_EQ(s.b[13] & 1, 0);
+    EXPECT_EQ(s.b[qz::kStPowerSource], 0);
+    EXPECT_EQ(Nibbles(s.b + qz::kStVoltage, 2), 74u);
+    EXPECT_EQ(s.b[qz::kStLowLatency] & 1, 0);
 }
 
 TEST(EmulatorState, TestBlockDrivesTheIndicators) {
     CEmulatorState state;
     ASSERT_EQ(Write(state, qz::kAddrTest, {0x40}), CEmulatorState::kWriteApplied);
     Status s = StatusAt(state, 0);
-    EXPECT_EQ(s.b[46] & 0x03, 0x03);  // check mode: fast blink
-    EXPECT_EQ(s.b[47] & 0x0C, 0x0C);
+    EXPECT_EQ(s.b[qz::kStIndicator1] & 0x03, 0x03);  // check mode: fast blink
+    EXPECT_EQ(s.b[qz::kStIndicator2] & 0x0C, 0x0C);
     ASSERT_EQ(Write(state, qz::kAddrTest, {0x4D}), CEmulatorState::kWriteApplied);  // LED1, LED2, LED4
     s = StatusAt(state, 0);
-    EXPECT_EQ(s.b[46], 0x05);
-    EXPECT_EQ(s.b[47], 0x04);
+    EXPECT_EQ(s.b[qz::kStIndicator1], 0x05);
+    EXPECT_EQ(s.b[qz::kStIndicator2], 0x04);
     ASSERT_EQ(Write(state, qz::kAddrTest, {0x00}), CEmulatorState::kWriteApplied);
-    EXPECT_EQ(StatusAt(state, 0).b[46], 0x01);
+    EXPECT_EQ(StatusAt(state, 0).b[qz::kStIndicator1], 0x01);
 }
 
 TEST(EmulatorState, PowerOnFileRoundTripsAndDamageIsRejected) {
     CEmulatorState source;
-    Bytes sys = SystemWith(source, 5, 3);
+    Bytes sys = SystemWith(source, qz::kSysPreset, 3);
     sys[26] = 0x7F;
     ASSERT_EQ(Write(source, qz::kAddrSystem, sys), CEmulatorState::kWriteApplied);
     ASSERT_EQ(Write(source, qz::PresetAddress(7), Bytes(50, 0x7E)), CEmulatorState::kWriteApplied);

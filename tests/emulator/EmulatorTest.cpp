@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "emulator/QZ81KTEmulator.h"
+#include "protocol/BlockLayout.h"
 #include "tests/emulator/EmulatorTestSupport.h"
 
 namespace {
@@ -141,9 +142,9 @@ TEST_F(EmulatorProtocol, FramesAreFoundInPiecesAmidOtherTraffic) {
 TEST_F(EmulatorProtocol, WritesAreAppliedAndReadBack) {
     Bytes sys = DataOf(Ask(qz::kAddrSystem, 28));
     ASSERT_EQ(sys.size(), 28u);
-    sys[1] = 1;
-    sys[5] = 6;
-    sys[13] = 1;
+    sys[qz::kSysDirection] = 1;
+    sys[qz::kSysPreset] = 6;
+    sys[qz::kSysAudioSrc] = 1;
     sys[26] = 0x42;
     Send(DT1(qz::kAddrSystem, sys));
     EXPECT_EQ(DataOf(Ask(qz::kAddrSystem, 28)), sys);
@@ -171,17 +172,17 @@ TEST_F(EmulatorProtocol, WritesAreAppliedAndReadBack) {
     // The status follows the written settings: preset 6 is MPEG-2 50M at 1920.
     Bytes status = DataOf(Ask(qz::kAddrStatus, 58));
     ASSERT_EQ(status.size(), 58u);
-    EXPECT_EQ(Nibbles(status.data() + 48, 4), 500u);
-    EXPECT_EQ(Nibbles(status.data() + 52, 2), 3u);
+    EXPECT_EQ(Nibbles(status.data() + qz::kSt1394Rate, 4), 500u);
+    EXPECT_EQ(Nibbles(status.data() + qz::kSt1394Size, 2), 3u);
 }
 
 TEST_F(EmulatorProtocol, FlashedSettingsSurviveAPowerCycleUnflashedOnesDoNot) {
     Bytes sys = DataOf(Ask(qz::kAddrSystem, 28));
-    sys[3] = 2;
+    sys[qz::kSysAudioChannels] = 2;
     Send(DT1(qz::kAddrSystem, sys));
     Send(Bytes(qz::kWriteFlashFrame, qz::kWriteFlashFrame + 13));
     Bytes later = sys;
-    later[3] = 3;
+    later[qz::kSysAudioChannels] = 3;
     Send(DT1(qz::kAddrSystem, later));
     EXPECT_EQ(DataOf(Ask(qz::kAddrSystem, 28)), later);
     EXPECT_EQ(C().m_nCommands, 1u);
@@ -205,13 +206,13 @@ TEST_F(EmulatorProtocol, FlashedSettingsSurviveAPowerCycleUnflashedOnesDoNot) {
     Settle();
     CQZ81KTEmulator other(nullptr);
     ASSERT_TRUE(other.LoadFlashFile(path));
-    EXPECT_EQ(other.FlashMemory().m_system[3], 3);
+    EXPECT_EQ(other.FlashMemory().m_system[qz::kSysAudioChannels], 3);
     std::remove(path.c_str());
 }
 
 TEST_F(EmulatorProtocol, FactoryResetRebootsSilentlyIntoDefaults) {
     Bytes sys = DataOf(Ask(qz::kAddrSystem, 28));
-    sys[9] = 1;
+    sys[qz::kSysUnitType] = 1;
     Send(DT1(qz::kAddrSystem, sys));
     Send(Bytes(qz::kWriteFlashFrame, qz::kWriteFlashFrame + 13));
     m_emu.SetRebootMs(1000);
@@ -402,8 +403,8 @@ TEST(EmulatorClock, LiveStatusFollowsTheInjectedClock) {
     ASSERT_TRUE(emu.Start());
     uint8_t status[58];
     ASSERT_EQ(emu.ReadBlock(qz::kAddrStatus, status, sizeof(status)), 58u);
-    EXPECT_EQ(status[19], 0);
-    EXPECT_EQ(status[17], 0);
+    EXPECT_EQ(status[qz::kStTimecode + 3], 0);
+    EXPECT_EQ(status[qz::kStTimecode + 1], 0);
     nNow = 5000 + 2 * 60 * 1000 + 3000 + 5 * 40;  // 00:02:03:05 later
     const Bytes req = RQ1(qz::kAddrStatus, 58);
     emu.Receive(req.data(), req.size());

@@ -1,14 +1,13 @@
 #pragma once
 // Helpers for the emulator tests: a recording output and frame builders.
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 #include "emulator/EmulatorOutput.h"
 #include "protocol/DeviceBlocks.h"
 #include "protocol/DeviceFrames.h"
+#include "support/EventRecorder.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -16,54 +15,32 @@ using Bytes = std::vector<uint8_t>;
 class CRecordingOutput : public CEmulatorOutput {
 public:
     bool SendLong(const uint8_t* pData, size_t nLength) override {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_long.emplace_back(pData, pData + nLength);
-        }
-        m_cv.notify_all();
+        m_long.Record(Bytes(pData, pData + nLength));
         return true;
     }
     bool SendShort(uint32_t dwMsg) override {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_short.push_back(dwMsg);
-        }
-        m_cv.notify_all();
+        m_short.Record(dwMsg);
         return true;
     }
 
     // Waits until at least nCount long messages arrived in all; false on time-out.
     bool WaitLong(size_t nCount, int nTimeoutMs = 5000) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_cv.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] { return m_long.size() >= nCount; });
+        return m_long.WaitCount(nCount, std::chrono::milliseconds(nTimeoutMs));
     }
     bool WaitShort(size_t nCount, int nTimeoutMs = 5000) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_cv.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] { return m_short.size() >= nCount; });
+        return m_short.WaitCount(nCount, std::chrono::milliseconds(nTimeoutMs));
     }
-    std::vector<Bytes> Long() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_long;
-    }
-    std::vector<uint32_t> Short() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_short;
-    }
-    size_t LongCount() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_long.size();
-    }
+    std::vector<Bytes> Long() { return m_long.Events(); }
+    std::vector<uint32_t> Short() { return m_short.Events(); }
+    size_t LongCount() { return m_long.Count(); }
     void Clear() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_long.clear();
-        m_short.clear();
+        m_long.Clear();
+        m_short.Clear();
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::vector<Bytes> m_long;
-    std::vector<uint32_t> m_short;
+    CEventRecorder<Bytes> m_long;
+    CEventRecorder<uint32_t> m_short;
 };
 
 inline Bytes RQ1(uint32_t dwAddress, uint32_t dwSize, uint8_t byDeviceID = 0x7F) {

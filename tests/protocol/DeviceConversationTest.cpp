@@ -7,6 +7,7 @@
 
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/PresetOperations.h"
 #include "protocol/QZ81KTMidiIn.h"
@@ -136,13 +137,13 @@ TEST_F(DeviceConversation, WritesAreAppliedAndReadBack) {
     ASSERT_EQ(Connect(), 1);
     ASSERT_TRUE(owner.WaitUntil([&] { return AllStored(); }));
     CDeviceImage& img = owner.Image();
-    img.WriteByte(qz::EBlock::System, 11, 1);
+    img.WriteByte(qz::EBlock::System, qz::kSysSyncOperation, 1);
     uint8_t sys[28];
     img.Read(qz::EBlock::System, sys, sizeof sys);
     ASSERT_EQ(SendDT1(owner.MidiOut(), 0x7F, qz::kAddrSystem, sys, sizeof sys), 1);
-    img.WriteByte(qz::EBlock::System, 11, 0);  // the read-back must bring the device's value
+    img.WriteByte(qz::EBlock::System, qz::kSysSyncOperation, 0);  // the read-back must bring the device's value
     ASSERT_EQ(SendRQ1(owner.MidiOut(), 0x7F, qz::kAddrSystem, 28), 1);
-    EXPECT_TRUE(owner.WaitUntil([&] { return img.ReadByte(qz::EBlock::System, 11) == 1; }));
+    EXPECT_TRUE(owner.WaitUntil([&] { return img.ReadByte(qz::EBlock::System, qz::kSysSyncOperation) == 1; }));
     // Presets go back whole, bytes the panel does not interpret included.
     img.WriteByte(qz::PresetBlock(3), 44, 0x0A);
     img.WriteByte(qz::PresetBlock(3), 45, 0x05);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "midi/platform/LoopbackDriver.h"
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/QZ81KTMidiOut.h"
 #include "support/RecordingPeer.h"
@@ -97,7 +98,7 @@ TEST(DeviceFrames, SendersQueueWholeFramesAndRefuseOnAClosedOrStoppedPort) {
     CQZ81KTMidiOut out(&driver);
     out.m_uDeviceID = driver.AddPortPair("QZ-81KT", &peer);
     uint8_t system[28] = {};
-    system[11] = 1;
+    system[qz::kSysSyncOperation] = 1;
     EXPECT_EQ(SendRQ1(out, 0x7F, qz::kAddrSystem, 28), 0);
     EXPECT_EQ(SendDT1(out, 0x7F, qz::kAddrSystem, system, 28), 0);
     ASSERT_EQ(out.Open(), 1);

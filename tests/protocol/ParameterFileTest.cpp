@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "midi/platform/LoopbackDriver.h"
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/ParameterTransfer.h"
 #include "protocol/ProfileText.h"
@@ -118,7 +119,7 @@ struct ParameterFile : ::testing::Test {
             img.Write(e, b.data(), n);
         };
         fill(EBlock::System, qz::kSystemSize, 1);
-        img.WriteByte(EBlock::System, 7, byMode);
+        img.WriteByte(EBlock::System, qz::kSysRemote, byMode);
         fill(EBlock::Timecode, qz::kTimecodeSize, 2);
         for (int n = 0; n < qz::kPresetCount; ++n) fill(qz::PresetBlock(n), qz::kPresetSize, static_cast<uint8_t>(3 + n));
         const uint8_t version[8] = {'v', 'e', 'r', ':', '1', '.', '0', 0};

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "midi/platform/LoopbackDriver.h"
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/QZ81KTMidiIn.h"
 #include "support/FakeOwner.h"
@@ -123,7 +124,7 @@ TEST_F(ReplyDispatch, ControlModeReactsOnChangeOnlyAndRequestsTheSystemBlock) {
 
 TEST_F(ReplyDispatch, SystemTimecodeAndPresetsNotifyAsTheyShould) {
     Bytes sys(28, 0);
-    sys[5] = 3;
+    sys[qz::kSysPreset] = 3;
     Deliver(Reply(qz::kAddrSystem, sys));
     Deliver(Reply(qz::kAddrTimecode, Bytes(44, 2)));
     EXPECT_EQ(owner.Image().m_bTimecodeRcvd.load(), 1);

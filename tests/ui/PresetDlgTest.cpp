@@ -7,6 +7,7 @@
 #include <QTest>
 #include <set>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "protocol/DeviceImage.h"
 #include "protocol/PresetBlock.h"
@@ -43,7 +44,7 @@ void SetPreset(CEditorRig& rig, int n, const std::function<void(uint8_t*)>& fnEd
     Bytes p = Preset(rig, n);
     fnEdit(p.data());
     QVERIFY(rig.SetDeviceBlock(PresetAddress(n), p));
-    rig.Window().Image().WriteByte(EBlock::System, 5, uint8_t(n));
+    rig.Window().Image().WriteByte(EBlock::System, kSysPreset, uint8_t(n));
 }
 
 // The eight presets in order, then the system block, each as the image holds it.
@@ -94,7 +95,7 @@ void PresetDlgTest::opensOnTheCurrentPresetAndOkSendsEverything() {
     QFETCH(int, shown);
     CEditorRig rig;
     QVERIFY(rig.IsReady());
-    rig.Window().Image().WriteByte(EBlock::System, 5, uint8_t(current));
+    rig.Window().Image().WriteByte(EBlock::System, kSysPreset, uint8_t(current));
     const Bytes before = Preset(rig, shown);
     QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
         QCOMPARE(Ctl<QTabBar>(d, IDC_PRESET_TAB)->tabText(Ctl<QTabBar>(d, IDC_PRESET_TAB)->currentIndex()),
@@ -153,7 +154,7 @@ void PresetDlgTest::editsOnTwoTabs() {
     QFETCH(QString, how);
     CEditorRig rig;
     QVERIFY(rig.IsReady());
-    rig.Window().Image().WriteByte(EBlock::System, 5, 2);
+    rig.Window().Image().WriteByte(EBlock::System, kSysPreset, 2);
     const Bytes before2 = Preset(rig, 2), before6 = Preset(rig, 6);
     QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
         Choose(d, IDC_PRESET_GOP, "12");
@@ -235,7 +236,7 @@ void PresetDlgTest::valuesNoItemShowsSurviveASave() {
 void PresetDlgTest::keyboardAndAccessibleNames() {
     CEditorRig rig;
     QVERIFY(rig.IsReady());
-    rig.Window().Image().WriteByte(EBlock::System, 5, 3);  // MPEG-2: every field enabled
+    rig.Window().Image().WriteByte(EBlock::System, kSysPreset, 3);  // MPEG-2: every field enabled
     QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
         // A list's name is its value; a screen reader names it by its related labels.
         QStringList labels;
@@ -261,7 +262,7 @@ void PresetDlgTest::keyboardAndAccessibleNames() {
 void PresetDlgTest::deviceHoldsWhatTheEditorShowed() {
     CEditorRig rig;
     QVERIFY(rig.IsReady());
-    rig.Window().Image().WriteByte(EBlock::System, 5, 3);
+    rig.Window().Image().WriteByte(EBlock::System, kSysPreset, 3);
     QStringList shown3, shown4;
     QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
         Choose(d, IDC_PRESET_SD, "7");
@@ -276,7 +277,7 @@ void PresetDlgTest::deviceHoldsWhatTheEditorShowed() {
     }));
     ExpectAllBlocksSent(rig);  // and acted on, before Connect stops the port
     QVERIFY(rig.Reconnect());
-    rig.Window().Image().WriteByte(EBlock::System, 5, 3);
+    rig.Window().Image().WriteByte(EBlock::System, kSysPreset, 3);
     QVERIFY(rig.Run<CPresetDlg>(IDC_EDIT_PRESET, [&](CPresetDlg& d) {
         QCOMPARE(Shown(d), shown3);
         ShowTab(d, 4);

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <set>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/TimecodeBlock.h"
 #include "support/EditorRig.h"
 #include "ui/editors/TCDlg.h"
@@ -137,7 +138,7 @@ void TCDlgTest::okApplyCancelAndRefusal() {
     if (how == "refused") {
         QCOMPARE(rig.Messages(), QStringList{"Error : Please Connect at first"});
         QVERIFY(rig.TakeFrames().empty());
-        QCOMPARE(rig.ImageBlock(kAddrTimecode)[27], uint8_t(2));  // the edit stays in the image
+        QCOMPARE(rig.ImageBlock(kAddrTimecode)[kTcGenerateAt], uint8_t(2));  // the edit stays in the image
         return;
     }
     QVERIFY(rig.Messages().isEmpty());

@@ -3,6 +3,7 @@
 // control enabling by the device's mode and the gates of the three dialogs.
 #include <QtTest>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "support/WindowHarness.h"
 
@@ -97,7 +98,7 @@ void WindowCommandsTest::refusedSendKeepsTheImageByte() {
     h.Control(IDC_FAN)->setEnabled(true);
     h.Click(IDC_FAN);
     QCOMPARE(h.m_services.m_messages, QStringList{"Error : Please Connect at first"});
-    QCOMPARE(h.Block(qz::EBlock::System)[15], uint8_t(1));
+    QCOMPARE(h.Block(qz::EBlock::System)[qz::kSysFan], uint8_t(1));
     QCOMPARE(h.Tap().Count(), size_t(0));
     // The frame-rate buttons run the request-all sequence even so, and report its refusal.
     h.m_services.m_messages.clear();
@@ -111,13 +112,13 @@ void WindowCommandsTest::frameRateLockedSendsOnlyRequestAll() {
     CWindowHarness h;
     h.ConnectAndLink();
     QCOMPARE(h.Image().m_bRateFromSdi.load(), 1);  // the emulator's SDI input fixes the rate
-    uint8_t byRate = h.Block(qz::EBlock::System)[21];
+    uint8_t byRate = h.Block(qz::EBlock::System)[qz::kSysFrameRate];
     h.ClearSent();
     h.Control(IDC_RATE_50)->setEnabled(true);
     h.Click(IDC_RATE_50);
     QCOMPARE(h.Tap().WaitFor(13), size_t(13));
     for (const Bytes& f : h.Sent()) QCOMPARE(f[6], qz::kCmdRQ1);
-    QCOMPARE(h.Block(qz::EBlock::System)[21], byRate);
+    QCOMPARE(h.Block(qz::EBlock::System)[qz::kSysFrameRate], byRate);
     QVERIFY(h.m_services.m_messages.isEmpty());
 }
 
@@ -126,7 +127,7 @@ void WindowCommandsTest::localModeAndControlModeBit() {
     h.ConnectAndLink();
     h.Emulator().Faults().m_bSilent = true;
     Bytes system = h.Block(qz::EBlock::System);
-    system[7] = 0;  // the device is set to Local
+    system[qz::kSysRemote] = 0;  // the device is set to Local
     h.InjectReply(qz::kAddrSystem, system);
     for (int nId : {IDC_DIR_SDI_TO_1394, IDC_PRESET0, IDC_FAN, IDC_TC, IDC_RATE_5994})
         QVERIFY(!h.Control(nId)->isEnabled());
@@ -221,7 +222,7 @@ void WindowCommandsTest::gates() {
     h.ConnectAndLink();
     h.Emulator().Faults().m_bSilent = true;
     Bytes system = h.Block(qz::EBlock::System);
-    system[5] = 9;  // beyond the last preset: the editor opens on preset 7
+    system[qz::kSysPreset] = 9;  // beyond the last preset: the editor opens on preset 7
     h.InjectReply(qz::kAddrSystem, system);
     h.m_services.m_messages.clear();
     for (int nId : {IDC_EDIT_PRESET, IDC_TC, IDC_FOR_SERVICE}) press(nId);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <thread>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "support/WindowHarness.h"
 
@@ -205,7 +206,7 @@ void WindowConnectionTest::linkWatch() {
 
     // The first tick after a status reply brings the link up, and sends nothing yet.
     CWindowHarness::Bytes status(qz::kStatusSize, 0);
-    status[33] = 12;  // "1080/59.94i"
+    status[qz::kStVideoFormat + 1] = 12;  // "1080/59.94i"
     h.InjectStatus(status);
     QCOMPARE(h.Text(IDC_VIDEO_FORMAT), QStringLiteral("1080/59.94i"));
     h.Tick();
@@ -314,8 +315,8 @@ void WindowConnectionTest::closingWhileRepliesArrive() {
         uint8_t status[qz::kStatusSize] = {};
         uint8_t frame[qz::kDT1Overhead + qz::kStatusSize];
         for (uint8_t n = 0; !bStop; ++n) {
-            status[17] = n % 10;
-            status[46] = n % 16;
+            status[qz::kStTimecode + 1] = n % 10;
+            status[qz::kStIndicator1] = n % 16;
             size_t len = qz::BuildDT1(frame, sizeof frame, qz::kDefaultDeviceID, qz::kAddrStatus, status, sizeof status);
             h.Driver().PeerSend(h.EmulatorPort(), frame, len);
             uint8_t byMode = n & 0x7F;

@@ -2,6 +2,7 @@
 // and their blinking, and the frame-rate buttons' lock.
 #include <QtTest>
 
+#include "protocol/BlockLayout.h"
 #include "support/WindowHarness.h"
 
 using Bytes = CWindowHarness::Bytes;
@@ -68,9 +69,10 @@ void WindowDisplayTest::statusLines() {
 
 void WindowDisplayTest::sdStreamTakesTheStoredFormat() {
     Bytes status(qz::kStatusSize, 0);
-    status[32] = 1, status[33] = 7;  // "576i,2:2"
+    status[qz::kStVideoFormat] = 1, status[qz::kStVideoFormat + 1] = 7;  // "576i,2:2"
     m_pHarness->InjectStatus(status);
-    status[50] = 15, status[51] = 10;  // 25.0 Mbit/s, SD, MPEG: only the IEEE1394 group changes
+    // 25.0 Mbit/s, SD, MPEG: only the IEEE1394 group changes.
+    status[qz::kSt1394Rate + 2] = 15, status[qz::kSt1394Rate + 3] = 10;
     m_pHarness->InjectStatus(status);
     QCOMPARE(m_pHarness->Text(IDC_1394_FORMAT), QStringLiteral("720x576 / 25.0Mbps(MPEG)"));
 }
@@ -78,7 +80,7 @@ void WindowDisplayTest::sdStreamTakesTheStoredFormat() {
 void WindowDisplayTest::slowBlinkAndOnlyChangedLampRedrawn() {
     CWindowHarness& h = *m_pHarness;
     Bytes status(qz::kStatusSize, 0);
-    status[46] = 0x06;  // first colour slow blink, second colour steady
+    status[qz::kStIndicator1] = 0x06;  // first colour slow blink, second colour steady
     h.InjectStatus(status);
     QCOMPARE(h.Lamp(IDC_LED1)->State(), 3);
     QList<int> states;
@@ -92,7 +94,7 @@ void WindowDisplayTest::slowBlinkAndOnlyChangedLampRedrawn() {
     QCOMPARE(states, expected);
     QCOMPARE(h.Lamp(IDC_LED1)->State(), 0);
     // A reply that changes only indicator 2 leaves indicator 1 as the blink step set it.
-    status[47] = 0x01;
+    status[qz::kStIndicator2] = 0x01;
     h.InjectStatus(status);
     QCOMPARE(h.Lamp(IDC_LED2)->State(), 1);
     QCOMPARE(h.Lamp(IDC_LED1)->State(), 0);
@@ -105,7 +107,7 @@ void WindowDisplayTest::frameRateButtonsBackOnFifthSystemDisplay() {
     QVERIFY(!h.Control(IDC_RATE_5994)->isEnabled());
     QVERIFY(h.Control(IDC_DIR_SDI_TO_1394)->isEnabled());
     Bytes status = h.Block(qz::EBlock::Status);
-    status[32] = 7, status[33] = 15;  // "No Signal"
+    status[qz::kStVideoFormat] = 7, status[qz::kStVideoFormat + 1] = 15;  // "No Signal"
     h.InjectStatus(status);
     QCOMPARE(h.Image().m_bRateFromSdi.load(), 0);
     Bytes system = h.Block(qz::EBlock::System);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "protocol/BlockLayout.h"
 #include "protocol/DeviceFrames.h"
 #include "support/EditorRig.h"
 #include "ui/main/UtilQZ81KTDlg.h"
@@ -85,10 +86,10 @@ void WindowParameterFileTest::exportThenImportPutsTheSettingsBack() {
     const std::vector<Bytes> frames = rig.TakeFrames();
     std::vector<uint32_t> expected = {qz::kAddrSystem, qz::kAddrSystem, qz::kAddrTimecode};
     for (int n = 0; n < qz::kPresetCount; ++n) expected.push_back(qz::PresetAddress(n));
-    if (system[7] != 1) expected.push_back(qz::kAddrSystem);  // back to Local
+    if (system[qz::kSysRemote] != 1) expected.push_back(qz::kAddrSystem);  // back to Local
     QCOMPARE(frames.size(), expected.size() + 13);
     for (size_t i = 0; i < expected.size(); ++i) QCOMPARE(DT1Address(frames[i]), expected[i]);
-    QCOMPARE(DT1Data(frames[0])[7], uint8_t(1));  // written in Remote
+    QCOMPARE(DT1Data(frames[0])[qz::kSysRemote], uint8_t(1));  // written in Remote
     for (size_t i = expected.size(); i < frames.size(); ++i) QCOMPARE(frames[i][6], qz::kCmdRQ1);  // request-all
     QCOMPARE(rig.DeviceBlock(qz::PresetAddress(2)), preset2);
     QCOMPARE(rig.DeviceBlock(qz::kAddrSystem), system);
