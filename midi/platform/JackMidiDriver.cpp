@@ -257,7 +257,7 @@ MMRESULT CJackMidiDriver::InStart(HMIDIPORT hPort) {
     if (!p) return MMSYSERR_INVALHANDLE;
     std::unique_lock<std::mutex> lock(p->m_mutex);
     if (!p->m_bOpen) return MMSYSERR_INVALHANDLE;
-    p->StartInput(lock);
+    p->m_input.Start(lock);
     return MMSYSERR_NOERROR;
 }
 
@@ -265,7 +265,7 @@ MMRESULT CJackMidiDriver::InStop(HMIDIPORT hPort) {
     Port* p = Find(hPort, true);
     if (!p) return MMSYSERR_INVALHANDLE;
     std::unique_lock<std::mutex> lock(p->m_mutex);
-    p->StopInput(lock);
+    p->m_input.Stop(lock);
     return MMSYSERR_NOERROR;
 }
 
@@ -278,7 +278,7 @@ MMRESULT CJackMidiDriver::InReset(HMIDIPORT hPort) {
     void* pInstance;
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->StopInput(lock);
+        p->m_input.Stop(lock);
         n = p->m_input.TakeQueued(apReturned);
         pfn = p->m_pfn;
         pInstance = p->m_pInstance;
@@ -292,7 +292,7 @@ MMRESULT CJackMidiDriver::InClose(HMIDIPORT hPort) {
     if (!p) return MMSYSERR_INVALHANDLE;
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->StopInput(lock);
+        p->m_input.Stop(lock);
         p->m_input.ForgetQueued();  // the owner frees them after closing
         p->m_bOpen = false;
         p->m_pfn = nullptr;

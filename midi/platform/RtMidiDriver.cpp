@@ -204,8 +204,7 @@ void CRtMidiDriver::Abandon(const std::shared_ptr<Port>& p) {
         if (p->m_bAbandoned) return;
         p->m_bAbandoned = true;
         p->m_bOpen = false;
-        p->m_bStarted = false;
-        p->m_abStarted.store(false);
+        p->m_input.Abandon();
         p->m_pfn = nullptr;
     }
     p->Notify();
@@ -400,9 +399,7 @@ MMRESULT CRtMidiDriver::OpenOn(EKind eKind, HMIDIPORT* phPort, const std::string
         if (mmr == MMSYSERR_NOERROR) {
             p->m_bOpen = true;
             p->m_bClosing = false;
-            p->m_bStarted = false;
-            p->m_abStarted.store(false);
-            p->m_input.ClearQueue();
+            p->m_input.ResetForOpen();
             p->m_out.Clear();
         } else {
             p->m_pfn = nullptr;
@@ -448,7 +445,7 @@ MMRESULT CRtMidiDriver::InStart(HMIDIPORT hPort) {
     if (!p) return MMSYSERR_INVALHANDLE;
     std::unique_lock<std::mutex> lock(p->m_mutex);
     if (!p->m_bOpen) return MMSYSERR_INVALHANDLE;
-    p->StartInput(lock);
+    p->m_input.Start(lock);
     return MMSYSERR_NOERROR;
 }
 
@@ -456,7 +453,7 @@ MMRESULT CRtMidiDriver::InStop(HMIDIPORT hPort) {
     auto p = Find(hPort, EKind::In);
     if (!p) return MMSYSERR_INVALHANDLE;
     std::unique_lock<std::mutex> lock(p->m_mutex);
-    p->StopInput(lock);
+    p->m_input.Stop(lock);
     return MMSYSERR_NOERROR;
 }
 
@@ -469,7 +466,7 @@ MMRESULT CRtMidiDriver::InReset(HMIDIPORT hPort) {
     void* pInstance;
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->StopInput(lock);
+        p->m_input.Stop(lock);
         n = p->m_input.TakeQueued(apReturned);
         pfn = p->m_pfn;
         pInstance = p->m_pInstance;
@@ -483,7 +480,7 @@ MMRESULT CRtMidiDriver::InClose(HMIDIPORT hPort) {
     if (!p) return MMSYSERR_INVALHANDLE;
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->StopInput(lock);
+        p->m_input.Stop(lock);
         p->m_input.ForgetQueued();  // the owner frees them after closing
         p->m_bOpen = false;
         p->m_pfn = nullptr;
