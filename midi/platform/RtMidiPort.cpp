@@ -162,8 +162,7 @@ MMRESULT CRtMidiDriver::Port::Create() {
 
 MMRESULT CRtMidiDriver::Port::List() {
     uint32_t nNoServer = m_nNoServer.load(std::memory_order_relaxed);
-    std::vector<std::string> astrNames;
-    std::vector<bool> abReadable;
+    CPortListing listing;
     if (m_pIn || m_pOut) {
         RtMidi& midi = Midi();
         unsigned n = midi.getPortCount();
@@ -178,15 +177,16 @@ MMRESULT CRtMidiDriver::Port::List() {
             }
             // A port that went away between the count and the name reads as "".
             bOk = bOk && !strName.empty() && nWarn == m_nWarnings.load(std::memory_order_relaxed);
-            astrNames.push_back(bOk ? strName : std::string());
-            abReadable.push_back(bOk);
+            if (bOk)
+                listing.Add(std::move(strName));
+            else
+                listing.AddUnreadable();
         }
     }
     bool bServer = m_nApi != RtMidi::UNIX_JACK || nNoServer == m_nNoServer.load(std::memory_order_relaxed);
     m_pCounters->m_bServerSeen.store(bServer, std::memory_order_relaxed);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_list.m_astrNames = std::move(astrNames);
-    m_list.m_abReadable = std::move(abReadable);
+    m_list = std::move(listing);
     return bServer ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
 }
 

@@ -54,7 +54,7 @@ struct CRtMidiDriver::Port {
     std::string m_strTarget;    // Open: port name to connect to, or to publish
     bool m_bVirtual = false;
     uint32_t m_uTargetIndex = 0;
-    Snapshot m_list;            // List: result
+    CPortListing m_list;        // List: result
 
     // Both directions.
     bool m_bOpen = false;
