@@ -38,11 +38,7 @@ struct Harness {
 // bytes, 3 a velocity byte alone, 4 a note off.
 TEST(FramedInput, GateLetsBytesInOnlyWhileStarted) {
     const std::vector<std::vector<uint8_t>> arrivals = {{0x90, 0x40, 0x7F}, {0x90, 0x40}, {0x7F}, {0x80, 0x40, 0}};
-    const struct {
-        const char* m_pszSteps;
-        std::vector<uint32_t> m_shorts;
-        uint64_t m_nLost;
-    } cases[] = {
+    const struct { const char* m_pszSteps; std::vector<uint32_t> m_shorts; uint64_t m_nLost; } cases[] = {
         {"1SD", {}, 0},              // stopped: dropped, not lost
         {"S1D", {0x7F4090}, 0},
         {"S1PSD", {}, 3},            // waiting at the stop: lost
