@@ -1,5 +1,8 @@
 #include "midi/platform/FramedInput.h"
 
+#include <thread>
+
+// Inside a CArrival that found the input started.
 void CFramedInput::Receive(const uint8_t* pData, size_t nLength) {
     size_t nTaken = 0;
     if (!m_abOverflow.load(std::memory_order_acquire)) nTaken = m_bytes.Write(pData, nLength);
@@ -10,10 +13,65 @@ void CFramedInput::Receive(const uint8_t* pData, size_t nLength) {
     }
 }
 
-void CFramedInput::Deliver(HMIDIPORT hPort, MidiCallback pfn, void* pInstance, const std::atomic<bool>& bLive) {
+// ---- the gate ----
+
+// Counted before the flag is read: a Stop that finds the count at zero knows that
+// every later arrival reads the flag it cleared.
+CFramedInput::CArrival::CArrival(CFramedInput& input) : m_input(input) {
+    m_input.m_nArriving.fetch_add(1);
+    m_bStarted = m_input.m_abStarted.load();
+}
+
+void CFramedInput::Start(std::unique_lock<std::mutex>& lock) {
+    if (m_bStarted) return;
+    m_cvDelivered.wait(lock, [&] { return m_nDelivering == 0; });
+    m_framer.Reset();
+    m_pFill = nullptr;
+    m_bytes.Clear();
+    m_abOverflow.store(false, std::memory_order_release);
+    m_bStarted = true;
+    m_abStarted.store(true);
+}
+
+void CFramedInput::Stop(std::unique_lock<std::mutex>& lock) {
+    m_bStarted = false;
+    m_abStarted.store(false);
+    while (m_nArriving.load() != 0) std::this_thread::yield();  // a copy of a few bytes
+    // A delivery still running stops at the cleared flag; the rest is counted below.
+    m_cvDelivered.wait(lock, [&] { return m_nDelivering == 0; });
+    if (size_t nLost = m_bytes.Clear()) {
+        m_nLostBytes.fetch_add(nLost, std::memory_order_relaxed);
+        m_framer.CutInput();
+    }
+    m_abOverflow.store(false, std::memory_order_release);
+}
+
+void CFramedInput::ResetForOpen() {
+    Abandon();
+    m_queue.Clear();
+}
+
+void CFramedInput::Abandon() {
+    m_bStarted = false;
+    m_abStarted.store(false);
+}
+
+// ---- delivery (worker) ----
+
+void CFramedInput::Deliver(std::unique_lock<std::mutex>& lock, HMIDIPORT hPort, MidiCallback pfn,
+                           void* pInstance) {
+    ++m_nDelivering;
     m_hPort = hPort;
     m_pfn = pfn;
     m_pInstance = pInstance;
+    lock.unlock();
+    Frame();
+    lock.lock();
+    --m_nDelivering;
+    m_cvDelivered.notify_all();
+}
+
+void CFramedInput::Frame() {
     for (bool bStopped = false; !bStopped;) {
         const bool bGap = m_abOverflow.load(std::memory_order_acquire);
         const uint8_t* p;
@@ -27,7 +85,7 @@ void CFramedInput::Deliver(HMIDIPORT hPort, MidiCallback pfn, void* pInstance, c
         }
         size_t i = 0;
         for (; i < n; ++i) {
-            if (!bLive.load(std::memory_order_acquire)) break;  // the rest goes in Stop
+            if (!m_abStarted.load(std::memory_order_acquire)) break;  // the rest goes in Stop
             m_framer.Feed(p[i]);
         }
         m_bytes.Consume(i);
@@ -36,20 +94,7 @@ void CFramedInput::Deliver(HMIDIPORT hPort, MidiCallback pfn, void* pInstance, c
     m_framer.EndOfArrival();  // the partly filled buffer goes back after each batch
 }
 
-void CFramedInput::Start() {
-    m_framer.Reset();
-    m_pFill = nullptr;
-    m_bytes.Clear();
-    m_abOverflow.store(false, std::memory_order_release);
-}
-
-void CFramedInput::Stop() {
-    if (size_t nLost = m_bytes.Clear()) {
-        m_nLostBytes.fetch_add(nLost, std::memory_order_relaxed);
-        m_framer.CutInput();
-    }
-    m_abOverflow.store(false, std::memory_order_release);
-}
+// ---- receive buffers ----
 
 MMRESULT CFramedInput::Add(MIDIHDR* pHdr) {
     if (m_queue.Full()) return MMSYSERR_NOMEM;
@@ -84,7 +129,7 @@ void CFramedInput::OnShortMessage(uint32_t dwMsg) {
 }
 
 uint8_t* CFramedInput::TakeSysExBuffer(uint32_t& nCapacity) {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
+    std::lock_guard<std::mutex> lock(m_portMutex);
     if (!m_queue.Pop(m_pFill)) return nullptr;
     nCapacity = m_pFill->dwBufferLength;
     return m_pFill->lpData;

@@ -1,8 +1,11 @@
 #pragma once
 // The input half that both real-port backends share: arrivals copied on the MIDI
 // system's thread (which must never block) into a fixed lock-free ring, then framed
-// on the port's worker into the receive buffers the owner queued.
+// on the port's worker into the receive buffers the owner queued. The gate between
+// the two (started or not, callbacks in flight, the delivery running) lives here too,
+// so that each backend only hands over bytes and says when its worker should deliver.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -15,47 +18,86 @@ public:
     static constexpr size_t kRingBytes = 65536;  // four messages of JACK's largest size
     static constexpr uint32_t kMaxQueued = 64;   // receive buffers waiting per port
 
-    // queueMutex guards Queue() (the port's own mutex); the counters take what is lost.
-    CFramedInput(std::mutex& queueMutex, std::atomic<uint64_t>& nLostBytes, std::atomic<uint64_t>& nLostMessages)
-        : m_queueMutex(queueMutex), m_nLostBytes(nLostBytes), m_nLostMessages(nLostMessages) {}
+    // portMutex is the port's own mutex: it guards the queue and the started state,
+    // and every lock passed in below is on it. The counters take what is lost.
+    CFramedInput(std::mutex& portMutex, std::atomic<uint64_t>& nLostBytes, std::atomic<uint64_t>& nLostMessages)
+        : m_portMutex(portMutex), m_nLostBytes(nLostBytes), m_nLostMessages(nLostMessages) {}
 
-    // The MIDI system's thread: no lock, no allocation, no wait. What does not fit is
+    // The MIDI system's thread, around one hand-over of bytes: no lock, no allocation,
+    // no wait. Bytes go in only while the input is started; what does not fit is
     // counted, and the message it interrupted is cut rather than spliced.
-    void Receive(const uint8_t* pData, size_t nLength);
-    bool Waiting() const { return !m_bytes.Empty() || m_abOverflow.load(std::memory_order_acquire); }
+    class CArrival {
+    public:
+        explicit CArrival(CFramedInput& input);
+        ~CArrival() { m_input.m_nArriving.fetch_sub(1); }
+        CArrival(const CArrival&) = delete;
+        CArrival& operator=(const CArrival&) = delete;
+        explicit operator bool() const { return m_bStarted; }  // false: drop the bytes
+        void Put(const uint8_t* pData, size_t nLength) { m_input.Receive(pData, nLength); }
 
-    // Worker, queue mutex not held, one delivery at a time: frames what waits while
-    // bLive stays set, calling pfn for each message and filled buffer.
-    void Deliver(HMIDIPORT hPort, MidiCallback pfn, void* pInstance, const std::atomic<bool>& bLive);
+    private:
+        CFramedInput& m_input;
+        bool m_bStarted;
+    };
 
-    // Queue mutex held, no delivery running.
-    void Start();  // forgets what was waiting and any half-framed message
-    void Stop();   // what was still waiting is counted as lost
+    // Port mutex held. Start waits for a delivery still running, then forgets what
+    // was waiting and any half-framed message. Stop returns once no arrival is in
+    // flight and no delivery runs, so no owner callback comes afterwards; what was
+    // still waiting is counted as lost.
+    void Start(std::unique_lock<std::mutex>& lock);
+    void Stop(std::unique_lock<std::mutex>& lock);
+    // Port mutex held, on a port that is not started (just opened), or given up (its
+    // callbacks may never end, so nothing is waited for).
+    void ResetForOpen();
+    void Abandon();
+
+    // Worker, port mutex held: whether Deliver has anything to do.
+    bool ReadyToDeliver() const { return m_bStarted && Waiting(); }
+    // Worker, port mutex held on entry and on return, released meanwhile; one delivery
+    // at a time. Frames what waits while the input stays started, calling pfn for each
+    // message and filled buffer.
+    void Deliver(std::unique_lock<std::mutex>& lock, HMIDIPORT hPort, MidiCallback pfn, void* pInstance);
+
     // A receive buffer joins the queue; MMSYSERR_NOMEM when kMaxQueued are waiting.
+    // Port mutex held.
     MMRESULT Add(MIDIHDR* pHdr);
     // Takes every queued buffer out (reset: the caller gives them back, empty, outside
-    // the lock) or forgets them (close: the owner frees them afterwards).
+    // the lock) or forgets them (close: the owner frees them afterwards). Port mutex held.
     size_t TakeQueued(MIDIHDR* (&apOut)[kMaxQueued]);
     void ForgetQueued();
-    void ClearQueue() { m_queue.Clear(); }
 
     // Gives taken buffers back empty through the owner's callback; no lock held.
     static void GiveBack(HMIDIPORT hPort, MidiCallback pfn, void* pInstance, MIDIHDR* const* apHdr, size_t n);
 
 private:
+    void Receive(const uint8_t* pData, size_t nLength);  // inside a CArrival
+    bool Waiting() const { return !m_bytes.Empty() || m_abOverflow.load(std::memory_order_acquire); }
+    void Frame();  // the delivery itself, port mutex not held
+
     // CMidiFramer::ISink
     void OnShortMessage(uint32_t dwMsg) override;
     uint8_t* TakeSysExBuffer(uint32_t& nCapacity) override;
     void ReturnSysExBuffer(uint32_t nBytes) override;
     void OnSysExLost(uint32_t nBytes, bool bNewMessage) override;
 
-    std::mutex& m_queueMutex;
+    std::mutex& m_portMutex;
     std::atomic<uint64_t>& m_nLostBytes;
     std::atomic<uint64_t>& m_nLostMessages;
     CFixedRing<MIDIHDR*, kMaxQueued> m_queue;
     CFixedRing<uint8_t, kRingBytes> m_bytes;
     std::atomic<bool> m_abOverflow{false};  // nothing more goes in until the ring is empty
-    // Touched only by the delivering worker, and under the queue mutex while none runs.
+
+    // The started state: m_bStarted under the port mutex, m_abStarted the same for the
+    // MIDI system's thread and the delivery. m_abStarted and m_nArriving are
+    // sequentially consistent, so that Stop, which clears the flag and then waits for
+    // the count to reach zero, knows that no byte goes into the ring after it returns.
+    bool m_bStarted = false;
+    std::atomic<bool> m_abStarted{false};
+    std::atomic<int> m_nArriving{0};  // CArrivals alive
+    int m_nDelivering = 0;            // under the port mutex
+    std::condition_variable m_cvDelivered;
+
+    // Touched only by the delivering worker, and under the port mutex while none runs.
     CMidiFramer m_framer{*this};
     HMIDIPORT m_hPort = nullptr;
     MidiCallback m_pfn = nullptr;

@@ -139,10 +139,8 @@ CJackMidiDriver::Port* CJackMidiDriver::Find(HMIDIPORT hPort, bool bInput) {
 // Our own ports are left out: connecting the program to itself only loops its output back.
 uint32_t CJackMidiDriver::Enumerate(bool bInput) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<std::string>& names = bInput ? m_inNames : m_outNames;
-    std::vector<std::vector<std::string>>& aliases = bInput ? m_inAliases : m_outAliases;
-    names.clear();
-    aliases.clear();
+    CPortListing& names = bInput ? m_inNames : m_outNames;
+    names = CPortListing{};
     Session* s = CurrentSession();
     if (!s) return 0;
     const char** apsz = jack_get_ports(s->m_pClient, nullptr, JACK_DEFAULT_MIDI_TYPE,
@@ -151,27 +149,20 @@ uint32_t CJackMidiDriver::Enumerate(bool bInput) {
     const std::string strOwn = s->m_strName + ":";
     for (const char** p = apsz; *p; ++p) {
         if (std::strncmp(*p, strOwn.c_str(), strOwn.size()) == 0) continue;
-        names.emplace_back(*p);
-        aliases.push_back(PortAliases(s->m_pClient, *p));
+        names.Add(*p, PortAliases(s->m_pClient, *p));
     }
     jack_free(apsz);
-    return static_cast<uint32_t>(names.size());
+    return names.Size();
 }
 
 MMRESULT CJackMidiDriver::DevAliases(bool bInput, uint32_t uPort, std::vector<std::string>& aliases) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const std::vector<std::vector<std::string>>& listed = bInput ? m_inAliases : m_outAliases;
-    if (uPort >= listed.size()) return MMSYSERR_BADDEVICEID;
-    aliases = listed[uPort];
-    return MMSYSERR_NOERROR;
+    return (bInput ? m_inNames : m_outNames).Aliases(uPort, aliases);
 }
 
 MMRESULT CJackMidiDriver::DevName(bool bInput, uint32_t uPort, std::string& strName) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const std::vector<std::string>& names = bInput ? m_inNames : m_outNames;
-    if (uPort >= names.size()) return MMSYSERR_BADDEVICEID;
-    strName = names[uPort];
-    return MMSYSERR_NOERROR;
+    return (bInput ? m_inNames : m_outNames).Name(uPort, strName);
 }
 
 uint32_t CJackMidiDriver::InGetNumDevs() { return Enumerate(true); }
@@ -189,17 +180,14 @@ MMRESULT CJackMidiDriver::OutGetDevAliases(uint32_t uPort, std::vector<std::stri
 
 // ---- opening and closing ----
 
-// The port number refers to the list as last enumerated; its name is what counts, so
-// a port that went away is not mistaken for the one that took its place.
 MMRESULT CJackMidiDriver::OpenPort(bool bInput, HMIDIPORT* phPort, uint32_t uPort, MidiCallback pfnCallback,
                                    void* pInstance) {
     if (!phPort) return MMSYSERR_INVALPARAM;
     *phPort = nullptr;
     std::string strTarget;
-    if (DevName(bInput, uPort, strTarget) != MMSYSERR_NOERROR) {
-        if (uPort >= Enumerate(bInput)) return MMSYSERR_BADDEVICEID;
-        if (DevName(bInput, uPort, strTarget) != MMSYSERR_NOERROR) return MMSYSERR_BADDEVICEID;
-    }
+    if (CPortListing::OpenTarget(m_mutex, bInput ? m_inNames : m_outNames, uPort, [&] { Enumerate(bInput); },
+                                 strTarget) != MMSYSERR_NOERROR)
+        return MMSYSERR_BADDEVICEID;
     std::lock_guard<std::mutex> lock(m_mutex);
     Session* s = CurrentSession();
     if (!s) return MMSYSERR_NODRIVER;
@@ -257,7 +245,7 @@ MMRESULT CJackMidiDriver::InStart(HMIDIPORT hPort) {
     if (!p) return MMSYSERR_INVALHANDLE;
     std::unique_lock<std::mutex> lock(p->m_mutex);
     if (!p->m_bOpen) return MMSYSERR_INVALHANDLE;
-    p->StartInput(lock);
+    p->m_input.Start(lock);
     return MMSYSERR_NOERROR;
 }
 
@@ -265,7 +253,7 @@ MMRESULT CJackMidiDriver::InStop(HMIDIPORT hPort) {
     Port* p = Find(hPort, true);
     if (!p) return MMSYSERR_INVALHANDLE;
     std::unique_lock<std::mutex> lock(p->m_mutex);
-    p->StopInput(lock);
+    p->m_input.Stop(lock);
     return MMSYSERR_NOERROR;
 }
 
@@ -278,7 +266,7 @@ MMRESULT CJackMidiDriver::InReset(HMIDIPORT hPort) {
     void* pInstance;
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->StopInput(lock);
+        p->m_input.Stop(lock);
         n = p->m_input.TakeQueued(apReturned);
         pfn = p->m_pfn;
         pInstance = p->m_pInstance;
@@ -292,7 +280,7 @@ MMRESULT CJackMidiDriver::InClose(HMIDIPORT hPort) {
     if (!p) return MMSYSERR_INVALHANDLE;
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->StopInput(lock);
+        p->m_input.Stop(lock);
         p->m_input.ForgetQueued();  // the owner frees them after closing
         p->m_bOpen = false;
         p->m_pfn = nullptr;

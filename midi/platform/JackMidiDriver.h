@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "midi/platform/PortListing.h"
 #include "midi/platform/SystemMidiDriver.h"
 
 class CJackMidiDriver : public CSystemMidiDriver {
@@ -89,6 +90,5 @@ private:
     mutable std::mutex m_mutex;  // sessions, name lists and which ports are in use
     std::vector<std::unique_ptr<Session>> m_sessions;  // the last one is current
     std::string m_strWhy;  // why the last client could not open
-    std::vector<std::string> m_inNames, m_outNames;  // as last listed
-    std::vector<std::vector<std::string>> m_inAliases, m_outAliases;  // of the same listing
+    CPortListing m_inNames, m_outNames;  // as last listed, with their aliases
 };

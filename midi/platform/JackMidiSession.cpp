@@ -125,8 +125,9 @@ void CJackMidiDriver::Session::WakeWorker() {
     m_aWake.notify_one();  // a futex wake: takes no lock
 }
 
-// The count and the live flags are sequentially consistent: once a flag is cleared
-// and the count seen at zero, no cycle that saw the flag set is still running.
+// The count and the outputs' live flags are sequentially consistent: once a flag is
+// cleared and the count seen at zero, no cycle that saw the flag set is still running.
+// (An input's gate keeps a count of its own, in CFramedInput.)
 void CJackMidiDriver::Session::WaitProcessIdle() const {
     while (m_nInProcess.load() != 0) std::this_thread::yield();  // a cycle copies a few bytes
 }
@@ -203,11 +204,12 @@ void CJackMidiDriver::Port::Process(jack_nframes_t nFrames) {
         if (m_abLive.load()) SendQueued(pBuffer);
         return;
     }
-    if (!m_abLive.load()) return;
+    CFramedInput::CArrival arrival(m_input);
+    if (!arrival) return;
     const uint32_t nEvents = jack_midi_get_event_count(pBuffer);
     for (uint32_t i = 0; i < nEvents; ++i) {
         jack_midi_event_t event;
-        if (jack_midi_event_get(&event, pBuffer, i) == 0) m_input.Receive(event.buffer, event.size);
+        if (jack_midi_event_get(&event, pBuffer, i) == 0) arrival.Put(event.buffer, event.size);
     }
     if (nEvents > 0) m_session.WakeWorker();
 }
@@ -258,7 +260,7 @@ void CJackMidiDriver::Port::FailQueued() {
 void CJackMidiDriver::Port::Service() {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_bInput) {
-        if (m_bStarted && m_input.Waiting()) DeliverInput(lock);
+        if (m_input.ReadyToDeliver()) m_input.Deliver(lock, Handle(), m_pfn, m_pInstance);
     } else {
         CompleteSent(lock);
     }
@@ -284,39 +286,11 @@ void CJackMidiDriver::Port::CompleteSent(std::unique_lock<std::mutex>& lock) {
     if (bAny) m_cv.notify_all();
 }
 
-void CJackMidiDriver::Port::DeliverInput(std::unique_lock<std::mutex>& lock) {
-    ++m_nDelivering;
-    MidiCallback pfn = m_pfn;
-    void* pInstance = m_pInstance;
-    lock.unlock();
-    m_input.Deliver(Handle(), pfn, pInstance, m_abLive);
-    lock.lock();
-    --m_nDelivering;
-    m_cv.notify_all();
-}
-
 void CJackMidiDriver::Port::ResetForOpen() {
-    m_bStarted = false;
     m_abLive.store(false);
-    m_input.ClearQueue();
+    m_input.ResetForOpen();
     m_nQueued.store(0);
     m_nSent.store(0);
     m_nDone = 0;
     m_bClosing = false;
-}
-
-void CJackMidiDriver::Port::StartInput(std::unique_lock<std::mutex>& lock) {
-    if (m_bStarted) return;
-    m_cv.wait(lock, [&] { return m_nDelivering == 0; });
-    m_input.Start();
-    m_bStarted = true;
-    m_abLive.store(true);
-}
-
-void CJackMidiDriver::Port::StopInput(std::unique_lock<std::mutex>& lock) {
-    m_bStarted = false;
-    m_abLive.store(false);
-    m_session.WaitProcessIdle();
-    m_cv.wait(lock, [&] { return m_nDelivering == 0; });  // no callback runs once this returns
-    m_input.Stop();
 }

@@ -39,10 +39,7 @@ struct CJackMidiDriver::Port {
     // Worker, once the server has gone: every queued message counts as sent, and failed.
     void FailQueued();
 
-    // m_mutex held.
-    void StartInput(std::unique_lock<std::mutex>& lock);
-    void StopInput(std::unique_lock<std::mutex>& lock);  // no byte goes in, none is delivered
-    void ResetForOpen();
+    void ResetForOpen();  // m_mutex held
 
     Session& m_session;
     const bool m_bInput;
@@ -55,13 +52,11 @@ struct CJackMidiDriver::Port {
     MidiCallback m_pfn = nullptr;
     void* m_pInstance = nullptr;
 
-    // The process thread touches this port only while it is live: input started, or
-    // output open and not closing.
+    // Output: the process thread sends only while this is set (open and not closing).
     std::atomic<bool> m_abLive{false};
 
-    // Input.
-    bool m_bStarted = false;
-    int m_nDelivering = 0;
+    // Input: started and stopped under m_mutex (CFramedInput's Start and Stop); the
+    // process thread hands bytes over only while it is started.
     CFramedInput m_input;
 
     // Output: entries [done, sent) are sent and await completion, [sent, queued) wait
@@ -75,7 +70,6 @@ struct CJackMidiDriver::Port {
 
 private:
     void SendQueued(void* pJackBuffer);                  // process thread
-    void DeliverInput(std::unique_lock<std::mutex>& lock);
     void CompleteSent(std::unique_lock<std::mutex>& lock);
 };
 
@@ -97,7 +91,7 @@ struct CJackMidiDriver::Session {
     Port* Find(HMIDIPORT hPort, bool bInput);
     void WakeWorker();  // lock-free: safe on the process thread
     // Returns once the process callback is not running (it may start again, and then
-    // sees the live flags as they are now).
+    // sees the outputs' live flags as they are now).
     void WaitProcessIdle() const;
     // Returns after nCycles whole process cycles have run (false after nTimeoutMs, or
     // when the server went away). A connection made just before may not yet be in the

@@ -204,8 +204,7 @@ void CRtMidiDriver::Abandon(const std::shared_ptr<Port>& p) {
         if (p->m_bAbandoned) return;
         p->m_bAbandoned = true;
         p->m_bOpen = false;
-        p->m_bStarted = false;
-        p->m_abStarted.store(false);
+        p->m_input.Abandon();
         p->m_pfn = nullptr;
     }
     p->Notify();
@@ -280,8 +279,8 @@ void CRtMidiDriver::ReleaseEnumerators() {
 uint32_t CRtMidiDriver::Enumerate(bool bInput) {
     std::lock_guard<std::mutex> lock(m_enumMutex);
     std::shared_ptr<Port>& pEnum = bInput ? m_pEnumIn : m_pEnumOut;
-    Snapshot& snap = bInput ? m_inNames : m_outNames;
-    snap = Snapshot{};
+    CPortListing& snap = bInput ? m_inNames : m_outNames;
+    snap = CPortListing{};
     if (m_nRtApi == 0) return 0;
     if (!pEnum) {
         // Replaces an enumerator abandoned earlier.
@@ -296,21 +295,13 @@ uint32_t CRtMidiDriver::Enumerate(bool bInput) {
     }
     std::lock_guard<std::mutex> portLock(pEnum->m_mutex);
     snap = std::move(pEnum->m_list);
-    pEnum->m_list = Snapshot{};
-    return static_cast<uint32_t>(snap.m_astrNames.size());
+    pEnum->m_list = CPortListing{};
+    return snap.Size();
 }
 
 MMRESULT CRtMidiDriver::DevName(bool bInput, uint32_t uPort, std::string& strName) {
-    {
-        std::lock_guard<std::mutex> lock(m_enumMutex);
-        const Snapshot& snap = bInput ? m_inNames : m_outNames;
-        if (uPort < snap.m_astrNames.size()) {
-            if (!snap.m_abReadable[uPort]) return MMSYSERR_ERROR;
-            strName = snap.m_astrNames[uPort];
-            return MMSYSERR_NOERROR;
-        }
-    }
-    return MMSYSERR_BADDEVICEID;
+    std::lock_guard<std::mutex> lock(m_enumMutex);
+    return (bInput ? m_inNames : m_outNames).Name(uPort, strName);
 }
 
 uint32_t CRtMidiDriver::InGetNumDevs() { return Enumerate(true); }
@@ -327,20 +318,11 @@ MMRESULT CRtMidiDriver::OpenPort(EKind eKind, HMIDIPORT* phPort, uint32_t uPort,
     if (!phPort) return MMSYSERR_INVALPARAM;
     *phPort = nullptr;
     if (m_nRtApi == 0) return MMSYSERR_NODRIVER;
-    bool bInput = eKind == EKind::In;
-
-    // The port number refers to the list as last enumerated; its name is what counts.
-    std::string strTarget;
-    {
-        std::unique_lock<std::mutex> lock(m_enumMutex);
-        const Snapshot& snap = bInput ? m_inNames : m_outNames;
-        bool bKnown = uPort < snap.m_astrNames.size();
-        lock.unlock();
-        if (!bKnown && uPort >= Enumerate(bInput)) return MMSYSERR_BADDEVICEID;
-        lock.lock();
-        if (uPort >= snap.m_astrNames.size()) return MMSYSERR_BADDEVICEID;
-        strTarget = snap.m_astrNames[uPort];  // empty when unreadable: open by number
-    }
+    const bool bInput = eKind == EKind::In;
+    std::string strTarget;  // empty when unreadable: open by number
+    MMRESULT mmr = CPortListing::OpenTarget(m_enumMutex, bInput ? m_inNames : m_outNames, uPort,
+                                            [&] { Enumerate(bInput); }, strTarget);
+    if (mmr != MMSYSERR_NOERROR) return mmr;
     return OpenOn(eKind, phPort, strTarget, uPort, false, pfnCallback, pInstance);
 }
 
@@ -400,9 +382,7 @@ MMRESULT CRtMidiDriver::OpenOn(EKind eKind, HMIDIPORT* phPort, const std::string
         if (mmr == MMSYSERR_NOERROR) {
             p->m_bOpen = true;
             p->m_bClosing = false;
-            p->m_bStarted = false;
-            p->m_abStarted.store(false);
-            p->m_input.ClearQueue();
+            p->m_input.ResetForOpen();
             p->m_out.Clear();
         } else {
             p->m_pfn = nullptr;
@@ -448,7 +428,7 @@ MMRESULT CRtMidiDriver::InStart(HMIDIPORT hPort) {
     if (!p) return MMSYSERR_INVALHANDLE;
     std::unique_lock<std::mutex> lock(p->m_mutex);
     if (!p->m_bOpen) return MMSYSERR_INVALHANDLE;
-    p->StartInput(lock);
+    p->m_input.Start(lock);
     return MMSYSERR_NOERROR;
 }
 
@@ -456,7 +436,7 @@ MMRESULT CRtMidiDriver::InStop(HMIDIPORT hPort) {
     auto p = Find(hPort, EKind::In);
     if (!p) return MMSYSERR_INVALHANDLE;
     std::unique_lock<std::mutex> lock(p->m_mutex);
-    p->StopInput(lock);
+    p->m_input.Stop(lock);
     return MMSYSERR_NOERROR;
 }
 
@@ -469,7 +449,7 @@ MMRESULT CRtMidiDriver::InReset(HMIDIPORT hPort) {
     void* pInstance;
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->StopInput(lock);
+        p->m_input.Stop(lock);
         n = p->m_input.TakeQueued(apReturned);
         pfn = p->m_pfn;
         pInstance = p->m_pInstance;
@@ -483,7 +463,7 @@ MMRESULT CRtMidiDriver::InClose(HMIDIPORT hPort) {
     if (!p) return MMSYSERR_INVALHANDLE;
     {
         std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->StopInput(lock);
+        p->m_input.Stop(lock);
         p->m_input.ForgetQueued();  // the owner frees them after closing
         p->m_bOpen = false;
         p->m_pfn = nullptr;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "midi/MidiApi.h"
+#include "midi/platform/PortListing.h"
 #include "midi/platform/SystemMidiDriver.h"
 
 class CRtMidiDriver : public CSystemMidiDriver {
@@ -105,12 +106,6 @@ public:
     enum class EKind { EnumIn, EnumOut, In, Out };
 
 private:
-
-    struct Snapshot {  // a port list as last enumerated
-        std::vector<std::string> m_astrNames;
-        std::vector<bool> m_abReadable;
-    };
-
     std::shared_ptr<Port> CreatePort(EKind eKind, std::string& strWhy);
     void StartBackend(EApi eApi);
     void Abandon(const std::shared_ptr<Port>& pPort);
@@ -131,7 +126,7 @@ private:
 
     std::mutex m_enumMutex;  // serialises enumeration; guards the enumerators and snapshots
     std::shared_ptr<Port> m_pEnumIn, m_pEnumOut;
-    Snapshot m_inNames, m_outNames;
+    CPortListing m_inNames, m_outNames;
 
     std::mutex m_listMutex;  // guards m_ports (held only briefly: callbacks look handles up)
     std::vector<std::shared_ptr<Port>> m_ports;  // open or idle, kept for reuse

@@ -41,7 +41,7 @@ void CRtMidiDriver::Port::WakeWorker() {
 }
 
 bool CRtMidiDriver::Port::HasWork() const {
-    return m_bAbandoned || m_eCmd != ECmd::None || !m_out.Empty() || (m_bStarted && m_input.Waiting());
+    return m_bAbandoned || m_eCmd != ECmd::None || !m_out.Empty() || m_input.ReadyToDeliver();
 }
 
 // The worker sleeps on m_aWake rather than on m_cv, so that RtMidi's callback can wake
@@ -76,8 +76,8 @@ void CRtMidiDriver::Port::Run() {
             }
             continue;
         }
-        if (m_bStarted && m_input.Waiting()) {
-            DeliverInput(lock);
+        if (m_input.ReadyToDeliver()) {
+            m_input.Deliver(lock, Handle(), m_pfn, m_pInstance);
             continue;
         }
         SendNext(lock);
@@ -162,8 +162,7 @@ MMRESULT CRtMidiDriver::Port::Create() {
 
 MMRESULT CRtMidiDriver::Port::List() {
     uint32_t nNoServer = m_nNoServer.load(std::memory_order_relaxed);
-    std::vector<std::string> astrNames;
-    std::vector<bool> abReadable;
+    CPortListing listing;
     if (m_pIn || m_pOut) {
         RtMidi& midi = Midi();
         unsigned n = midi.getPortCount();
@@ -178,15 +177,16 @@ MMRESULT CRtMidiDriver::Port::List() {
             }
             // A port that went away between the count and the name reads as "".
             bOk = bOk && !strName.empty() && nWarn == m_nWarnings.load(std::memory_order_relaxed);
-            astrNames.push_back(bOk ? strName : std::string());
-            abReadable.push_back(bOk);
+            if (bOk)
+                listing.Add(std::move(strName));
+            else
+                listing.AddUnreadable();
         }
     }
     bool bServer = m_nApi != RtMidi::UNIX_JACK || nNoServer == m_nNoServer.load(std::memory_order_relaxed);
     m_pCounters->m_bServerSeen.store(bServer, std::memory_order_relaxed);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_list.m_astrNames = std::move(astrNames);
-    m_list.m_abReadable = std::move(abReadable);
+    m_list = std::move(listing);
     return bServer ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
 }
 
@@ -293,44 +293,12 @@ void CRtMidiDriver::Port::OnRtMessage(double, std::vector<unsigned char>* pMessa
 }
 
 // RtMidi's thread (JACK's realtime process thread): no lock, no allocation, no wait.
-// The presence count and the started flag are sequentially consistent, so that
-// StopInput, which clears the flag and then waits for the count to reach zero,
-// knows that no byte goes into the ring after it returns.
+// The worker is woken inside the arrival, so that once CFramedInput::Stop has
+// returned this callback touches the port no more.
 void CRtMidiDriver::Port::Receive(const uint8_t* pData, size_t nLength) {
-    m_nInCallback.fetch_add(1);
-    if (m_abStarted.load()) {
-        m_input.Receive(pData, nLength);
-        WakeWorker();
-    }
-    m_nInCallback.fetch_sub(1);
+    CFramedInput::CArrival arrival(m_input);
+    if (!arrival) return;
+    arrival.Put(pData, nLength);
+    WakeWorker();
 }
 
-// ---- input delivery (worker) ----
-
-void CRtMidiDriver::Port::DeliverInput(std::unique_lock<std::mutex>& lock) {
-    ++m_nDelivering;
-    MidiCallback pfn = m_pfn;
-    void* pInstance = m_pInstance;
-    lock.unlock();
-    m_input.Deliver(Handle(), pfn, pInstance, m_abStarted);
-    lock.lock();
-    --m_nDelivering;
-    m_cv.notify_all();
-}
-
-void CRtMidiDriver::Port::StartInput(std::unique_lock<std::mutex>& lock) {
-    if (m_bStarted) return;
-    m_cv.wait(lock, [&] { return m_nDelivering == 0; });
-    m_input.Start();
-    m_bStarted = true;
-    m_abStarted.store(true);
-}
-
-void CRtMidiDriver::Port::StopInput(std::unique_lock<std::mutex>& lock) {
-    m_bStarted = false;
-    m_abStarted.store(false);
-    while (m_nInCallback.load() != 0) std::this_thread::yield();  // a copy of a few bytes
-    // No callback may run once this returns.
-    m_cv.wait(lock, [&] { return m_nDelivering == 0; });
-    m_input.Stop();
-}

@@ -36,11 +36,6 @@ struct CRtMidiDriver::Port {
     void Notify();
     void Run();
 
-    // Input control, m_mutex held. StopInput returns once neither RtMidi's callback nor
-    // a delivery runs; what was still waiting in the ring is counted as lost.
-    void StartInput(std::unique_lock<std::mutex>& lock);
-    void StopInput(std::unique_lock<std::mutex>& lock);
-
     // ---- state ----
     const EKind m_eKind;
     const int m_nApi;
@@ -59,17 +54,14 @@ struct CRtMidiDriver::Port {
     std::string m_strTarget;    // Open: port name to connect to, or to publish
     bool m_bVirtual = false;
     uint32_t m_uTargetIndex = 0;
-    Snapshot m_list;            // List: result
+    CPortListing m_list;        // List: result
 
     // Both directions.
     bool m_bOpen = false;
     MidiCallback m_pfn = nullptr;
     void* m_pInstance = nullptr;
 
-    // Input.
-    bool m_bStarted = false;
-    std::atomic<bool> m_abStarted{false};  // the same, read without the lock
-    int m_nDelivering = 0;
+    // Input: started and stopped under m_mutex (CFramedInput's Start and Stop).
     CFramedInput m_input{m_mutex, m_pCounters->m_nLostBytes, m_pCounters->m_nLostMessages};
 
     // Output.
@@ -98,11 +90,7 @@ private:
     void WakeWorker();                                     // lock-free: safe on that thread
     void NoteError(int eType, const std::string& strText);
 
-    // Input delivery (worker).
-    void DeliverInput(std::unique_lock<std::mutex>& lock);
-
-    std::atomic<int> m_nInCallback{0};  // RtMidi's callbacks inside Receive
-    std::atomic<uint32_t> m_aWake{0};   // set to wake the worker
+    std::atomic<uint32_t> m_aWake{0};  // set to wake the worker
 
 public:
     // RtMidi's reports.
