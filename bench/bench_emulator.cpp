@@ -8,7 +8,7 @@
 
 #include "emulator/LoopbackEmulator.h"
 #include "emulator/QZ81KTEmulator.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/DeviceFrames.h"
 
 namespace {
 

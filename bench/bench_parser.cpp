@@ -10,8 +10,8 @@
 #include "midi/MidiIn.h"
 #include "midi/MidiInMsg.h"
 #include "midi/MidiInPort.h"
-#include "protocol/DeviceBlocks.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/DeviceBlocks.h"
+#include "protocol/wire/DeviceFrames.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "midi/MidiInMsg.h"
 #include "midi/TrafficTap.h"
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/QZ81KTMidiOut.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/QZ81KTMidiOut.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
 
 namespace {
 

@@ -23,9 +23,9 @@
 #include "midi/platform/CompositeMidiDriver.h"
 #include "midi/platform/LoopbackDriver.h"
 #include "midi/platform/SystemMidiDriver.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/StatusText.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/fields/StatusText.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/TrafficFilter.h"
+#include "protocol/wire/TrafficFilter.h"
 
 struct CCliOptions {
     enum class ECommand {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/DeviceSession.h"
+#include "protocol/device/DeviceSession.h"
 
 class CCliSession final : private CSessionListener {
 public:

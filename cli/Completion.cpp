@@ -1,8 +1,8 @@
 #include "cli/Completion.h"
 
 #include "cli/CliOptions.h"
-#include "protocol/PresetFields.h"
-#include "protocol/SystemSettings.h"
+#include "protocol/fields/PresetFields.h"
+#include "protocol/fields/SystemSettings.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include "cli/CliApp.h"
 #include "cli/CliSession.h"
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/StatusText.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/fields/StatusText.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/SettingArgs.h"
-#include "protocol/DeviceBlocks.h"
+#include "protocol/wire/DeviceBlocks.h"
 
 class CCliSession;
 

@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <mutex>
 
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceImage.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/StatusText.h"
-#include "protocol/SystemSettings.h"
-#include "protocol/TimecodeBlock.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/device/DeviceImage.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/fields/StatusText.h"
+#include "protocol/fields/SystemSettings.h"
+#include "protocol/fields/TimecodeBlock.h"
 
 CImageSnapshot TakeSnapshot(const CDeviceImage& image) {
     CImageSnapshot s;

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/DeviceBlocks.h"
+#include "protocol/wire/DeviceBlocks.h"
 
 class CDeviceImage;
 

@@ -9,11 +9,11 @@
 #include "cli/CliApp.h"
 #include "cli/CliSession.h"
 #include "cli/SettingsDiff.h"
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/FileReplace.h"
-#include "protocol/ParameterTransfer.h"
-#include "protocol/ProfileText.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/paramfile/FileReplace.h"
+#include "protocol/device/ParameterTransfer.h"
+#include "protocol/paramfile/ProfileText.h"
 #include "ProgramVersion.h"
 
 namespace {

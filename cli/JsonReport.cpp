@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/DeviceReport.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/StatusText.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/fields/StatusText.h"
 
 namespace {
 

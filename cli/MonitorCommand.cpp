@@ -9,7 +9,7 @@
 
 #include "cli/CliApp.h"
 #include "cli/CliSession.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/DeviceFrames.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

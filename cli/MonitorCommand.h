@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "midi/TrafficTap.h"
-#include "protocol/TrafficFilter.h"
+#include "protocol/wire/TrafficFilter.h"
 
 class CCliSession;
 

@@ -12,7 +12,7 @@
 #include "cli/CliApp.h"
 #include "cli/CliOptions.h"
 #include "midi/platform/SystemMidiDriver.h"
-#include "protocol/Rack.h"
+#include "protocol/device/Rack.h"
 #include "server/EmberService.h"
 #include "server/ServiceAnnouncer.h"
 #include "server/WebApi.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "protocol/PresetBlock.h"
+#include "protocol/fields/PresetBlock.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "protocol/DeviceBlocks.h"
-#include "protocol/PresetFields.h"
-#include "protocol/SystemSettings.h"
+#include "protocol/wire/DeviceBlocks.h"
+#include "protocol/fields/PresetFields.h"
+#include "protocol/fields/SystemSettings.h"
 
 // Reads "name=value" words; false with the reason (naming the allowed names or values).
 bool ParseSettingChoices(const std::vector<std::string>& args, std::vector<CSettingChoice>& out,

@@ -6,9 +6,9 @@
 #include <tuple>
 
 #include "cli/DeviceReport.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/PresetFields.h"
-#include "protocol/SystemSettings.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/fields/PresetFields.h"
+#include "protocol/fields/SystemSettings.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/ParameterFile.h"
+#include "protocol/paramfile/ParameterFile.h"
 
 struct CSettingChange {
     std::string m_strBlock;    // the block's name: "system", "timecode", "preset 3"

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/PresetBlock.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/fields/PresetBlock.h"
 
 namespace {
 

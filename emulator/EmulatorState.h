@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "emulator/EmulatorTimecode.h"
-#include "protocol/DeviceBlocks.h"
-#include "protocol/StatusText.h"
+#include "protocol/wire/DeviceBlocks.h"
+#include "protocol/fields/StatusText.h"
 
 // The writable memory: what a write to flash keeps and a power-on restores.
 struct CEmulatorMemory {

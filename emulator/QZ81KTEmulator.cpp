@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "midi/MidiMessageLength.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/DeviceFrames.h"
 
 namespace {
 

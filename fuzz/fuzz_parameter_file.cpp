@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "protocol/ParameterFile.h"
-#include "protocol/ProfileText.h"
-#include "protocol/StructEncoding.h"
+#include "protocol/paramfile/ParameterFile.h"
+#include "protocol/paramfile/ProfileText.h"
+#include "protocol/paramfile/StructEncoding.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/DeviceImage.h"
-#include "protocol/DeviceOwner.h"
-#include "protocol/QZ81KTMidiIn.h"
-#include "protocol/QZ81KTMidiOut.h"
+#include "protocol/device/DeviceImage.h"
+#include "protocol/device/DeviceOwner.h"
+#include "protocol/wire/QZ81KTMidiIn.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
 #include "tests/support/CountingOwner.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "protocol/Rack.h"
+#include "protocol/device/Rack.h"
 #include "server/AddressFilter.h"
 #include "server/EmberConnection.h"
 #include "server/RackProvider.h"

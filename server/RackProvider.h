@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/Rack.h"
+#include "protocol/device/Rack.h"
 #include "server/ReadBackWaits.h"
 #include "server/RackTree.h"
 #include "server/ember/EmberProcessor.h"

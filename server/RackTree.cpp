@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "protocol/DeviceSession.h"
-#include "protocol/ItemList.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/StatusText.h"
+#include "protocol/device/DeviceSession.h"
+#include "protocol/fields/ItemList.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/fields/StatusText.h"
 #include "server/UnitControl.h"
 
 using qz::ember::CEmberParameter;

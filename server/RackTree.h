@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/DeviceBlocks.h"
-#include "protocol/PresetFields.h"
-#include "protocol/SystemSettings.h"
+#include "protocol/wire/DeviceBlocks.h"
+#include "protocol/fields/PresetFields.h"
+#include "protocol/fields/SystemSettings.h"
 #include "server/ember/EmberTree.h"
 
 class CDeviceSession;

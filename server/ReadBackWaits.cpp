@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "protocol/Rack.h"
+#include "protocol/device/Rack.h"
 
 void CReadBackWaits::Add(uint64_t nOwner, const std::string& strUnit, qz::EBlock eBlock, DoneFn done,
                          Clock::time_point now) {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/DeviceBlocks.h"
+#include "protocol/wire/DeviceBlocks.h"
 
 class CRack;
 

@@ -2,10 +2,10 @@
 
 #include <limits>
 
-#include "protocol/DeviceSession.h"
-#include "protocol/OperatorMessages.h"
-#include "protocol/StatusText.h"
-#include "protocol/SystemSettings.h"
+#include "protocol/device/DeviceSession.h"
+#include "protocol/fields/OperatorMessages.h"
+#include "protocol/fields/StatusText.h"
+#include "protocol/fields/SystemSettings.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 
 #include <vector>
 
-#include "protocol/DeviceBlocks.h"
-#include "protocol/PresetFields.h"
+#include "protocol/wire/DeviceBlocks.h"
+#include "protocol/fields/PresetFields.h"
 
 class CDeviceSession;
 

@@ -1,10 +1,10 @@
 #include "server/WebModel.h"
 
-#include "protocol/ItemList.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/PresetFields.h"
-#include "protocol/StatusText.h"
-#include "protocol/SystemSettings.h"
+#include "protocol/fields/ItemList.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/fields/PresetFields.h"
+#include "protocol/fields/StatusText.h"
+#include "protocol/fields/SystemSettings.h"
 #include "server/RackTree.h"
 #include "server/UnitControl.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/Rack.h"
+#include "protocol/device/Rack.h"
 
 class CWebModel {
 public:

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "protocol/ItemList.h"
-#include "protocol/PresetFields.h"
-#include "protocol/SystemSettings.h"
+#include "protocol/fields/ItemList.h"
+#include "protocol/fields/PresetFields.h"
+#include "protocol/fields/SystemSettings.h"
 #include "server/UnitControl.h"
 
 using Json = CWebService::Json;

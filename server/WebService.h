@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/Rack.h"
+#include "protocol/device/Rack.h"
 #include "server/EventStream.h"
 #include "server/ReadBackWaits.h"
 #include "server/WebModel.h"

@@ -16,7 +16,7 @@
 
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/DeviceFrames.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 #include "ui/widgets/BmpButton.h"
 #include "ui/widgets/ControlId.h"

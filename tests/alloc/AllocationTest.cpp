@@ -8,11 +8,11 @@
 #include <thread>
 
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/DeviceImage.h"
-#include "protocol/DeviceOwner.h"
-#include "protocol/QZ81KTMidiIn.h"
-#include "protocol/QZ81KTMidiOut.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/device/DeviceImage.h"
+#include "protocol/device/DeviceOwner.h"
+#include "protocol/wire/QZ81KTMidiIn.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
 #include "support/CountingOwner.h"
 
 namespace {

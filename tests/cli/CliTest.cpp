@@ -10,7 +10,7 @@
 #include "cli/ServeCommand.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/DeviceFrames.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include "cli/CliApp.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/PresetFields.h"
-#include "protocol/SystemSettings.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/fields/PresetFields.h"
+#include "protocol/fields/SystemSettings.h"
 #include "support/RecordingPeer.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include "cli/FileCommands.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/StructEncoding.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/paramfile/StructEncoding.h"
 
 namespace {
 

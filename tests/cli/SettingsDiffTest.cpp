@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/SettingsDiff.h"
-#include "protocol/BlockLayout.h"
-#include "protocol/PresetBlock.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/fields/PresetBlock.h"
 
 namespace {
 

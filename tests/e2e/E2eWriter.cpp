@@ -11,7 +11,7 @@
 #include "midi/MidiDevList.h"
 #include "midi/PortSelection.h"
 #include "midi/platform/RtMidiDriver.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/DeviceFrames.h"
 
 int main(int argc, char** argv) {
     if (argc < 5 || std::strcmp(argv[1], "--api") != 0) {

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "emulator/EmulatorState.h"
-#include "protocol/BlockLayout.h"
+#include "protocol/wire/BlockLayout.h"
 #include "tests/emulator/EmulatorTestSupport.h"
 
 namespace {

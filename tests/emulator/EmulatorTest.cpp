@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "emulator/QZ81KTEmulator.h"
-#include "protocol/BlockLayout.h"
+#include "protocol/wire/BlockLayout.h"
 #include "tests/emulator/EmulatorTestSupport.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "emulator/EmulatorOutput.h"
-#include "protocol/DeviceBlocks.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/DeviceBlocks.h"
+#include "protocol/wire/DeviceFrames.h"
 #include "support/EventRecorder.h"
 
 using Bytes = std::vector<uint8_t>;

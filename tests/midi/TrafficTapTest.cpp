@@ -7,9 +7,9 @@
 #include "midi/MidiInPort.h"
 #include "emulator/LoopbackEmulator.h"
 #include "midi/TrafficTap.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/MidiDescription.h"
-#include "protocol/QZ81KTMidiIn.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/wire/MidiDescription.h"
+#include "protocol/wire/QZ81KTMidiIn.h"
 #include "support/FakeOwner.h"
 
 namespace {

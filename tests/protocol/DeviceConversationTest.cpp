@@ -7,10 +7,10 @@
 
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/PresetOperations.h"
-#include "protocol/QZ81KTMidiIn.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/device/PresetOperations.h"
+#include "protocol/wire/QZ81KTMidiIn.h"
 #include "support/FakeOwner.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/QZ81KTMidiOut.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
 #include "support/RecordingPeer.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <utility>
 
 #include "emulator/LoopbackEmulator.h"
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/DeviceSession.h"
-#include "protocol/PresetBlock.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/device/DeviceSession.h"
+#include "protocol/fields/PresetBlock.h"
 #include "support/EventRecorder.h"
 #include "support/ForwardingPeer.h"
 

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "protocol/PresetFields.h"
-#include "protocol/TimecodeBlock.h"
+#include "protocol/fields/PresetFields.h"
+#include "protocol/fields/TimecodeBlock.h"
 
 using namespace qz;
 

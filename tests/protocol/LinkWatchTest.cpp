@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/DeviceImage.h"
-#include "protocol/LinkWatch.h"
-#include "protocol/QZ81KTMidiOut.h"
+#include "protocol/device/DeviceImage.h"
+#include "protocol/device/LinkWatch.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
 #include "support/RecordingPeer.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "protocol/DeviceFrames.h"
-#include "protocol/MidiDescription.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/wire/MidiDescription.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/ParameterTransfer.h"
-#include "protocol/ProfileText.h"
-#include "protocol/StructEncoding.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/device/ParameterTransfer.h"
+#include "protocol/paramfile/ProfileText.h"
+#include "protocol/paramfile/StructEncoding.h"
 #include "support/FakeOwner.h"
 #include "support/RecordingPeer.h"
 

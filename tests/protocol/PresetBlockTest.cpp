@@ -5,8 +5,8 @@
 #include <iterator>
 #include <cstdint>
 
-#include "protocol/DeviceBlocks.h"
-#include "protocol/PresetBlock.h"
+#include "protocol/wire/DeviceBlocks.h"
+#include "protocol/fields/PresetBlock.h"
 
 using namespace qz;
 

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "emulator/LoopbackEmulator.h"
-#include "protocol/BlockLayout.h"
-#include "protocol/Rack.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/device/Rack.h"
 #include "support/EventRecorder.h"
 #include "support/ForwardingPeer.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "protocol/DeviceBlocks.h"
-#include "protocol/StatusText.h"
+#include "protocol/wire/DeviceBlocks.h"
+#include "protocol/fields/StatusText.h"
 
 using namespace qz;
 

@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "emulator/LoopbackEmulator.h"
-#include "protocol/BlockLayout.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/Rack.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/device/Rack.h"
 #include "server/EmberService.h"
 #include "server/EmberTestClient.h"
 #include "server/TwoUnitRack.h"

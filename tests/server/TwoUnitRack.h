@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "emulator/LoopbackEmulator.h"
-#include "protocol/Rack.h"
+#include "protocol/device/Rack.h"
 #include "support/ForwardingPeer.h"
 
 template <class TService>

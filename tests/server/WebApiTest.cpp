@@ -6,7 +6,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "protocol/BlockLayout.h"
+#include "protocol/wire/BlockLayout.h"
 #include "server/TwoUnitRack.h"
 #include "server/WebApi.h"
 #include "server/WebService.h"

@@ -3,9 +3,9 @@
 // for benchmarks, fuzz targets and the allocation test.
 #include <atomic>
 
-#include "protocol/DeviceImage.h"
-#include "protocol/DeviceOwner.h"
-#include "protocol/QZ81KTMidiOut.h"
+#include "protocol/device/DeviceImage.h"
+#include "protocol/device/DeviceOwner.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
 
 class CCountingOwner : public CDeviceOwner {
 public:

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/DeviceImage.h"
-#include "protocol/DeviceOwner.h"
-#include "protocol/QZ81KTMidiOut.h"
+#include "protocol/device/DeviceImage.h"
+#include "protocol/device/DeviceOwner.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
 
 class CFakeOwner : public CDeviceOwner {
 public:

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "emulator/QZ81KTEmulator.h"
-#include "protocol/DeviceBlocks.h"
+#include "protocol/wire/DeviceBlocks.h"
 #include "support/RecordingPeer.h"
 
 class CForwardingPeer : public CRecordingPeer {

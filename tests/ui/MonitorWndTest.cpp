@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/DeviceFrames.h"
 #include "support/WindowHarness.h"
 #include "ui/monitor/MidiMonitorWnd.h"
 

@@ -7,10 +7,10 @@
 #include <QTest>
 #include <set>
 
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/DeviceImage.h"
-#include "protocol/PresetBlock.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/device/DeviceImage.h"
+#include "protocol/fields/PresetBlock.h"
 #include "support/EditorRig.h"
 #include "ui/editors/PresetDlg.h"
 #include "ui/main/UtilQZ81KTDlg.h"

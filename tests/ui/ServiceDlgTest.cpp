@@ -11,7 +11,7 @@
 #include <QTest>
 #include <set>
 
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/DeviceFrames.h"
 #include "support/EditorRig.h"
 #include "ui/editors/ServiceDlg.h"
 #include "ui/main/UtilQZ81KTDlg.h"

@@ -6,8 +6,8 @@
 #include <QTest>
 #include <set>
 
-#include "protocol/BlockLayout.h"
-#include "protocol/TimecodeBlock.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/fields/TimecodeBlock.h"
 #include "support/EditorRig.h"
 #include "ui/editors/TCDlg.h"
 #include "ui/main/UtilQZ81KTDlg.h"

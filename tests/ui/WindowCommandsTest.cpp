@@ -3,8 +3,8 @@
 // control enabling by the device's mode and the gates of the three dialogs.
 #include <QtTest>
 
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
 #include "support/WindowHarness.h"
 
 using Bytes = CWindowHarness::Bytes;

@@ -9,8 +9,8 @@
 #include <atomic>
 #include <thread>
 
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
 #include "support/WindowHarness.h"
 
 namespace {

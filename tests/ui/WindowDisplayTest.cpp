@@ -2,7 +2,7 @@
 // and their blinking, and the frame-rate buttons' lock.
 #include <QtTest>
 
-#include "protocol/BlockLayout.h"
+#include "protocol/wire/BlockLayout.h"
 #include "support/WindowHarness.h"
 
 using Bytes = CWindowHarness::Bytes;

@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
 #include "support/EditorRig.h"
 #include "ui/editors/PresetDlg.h"
 #include "ui/editors/ServiceDlg.h"

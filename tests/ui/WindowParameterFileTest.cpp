@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
 #include "support/EditorRig.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 

@@ -2,7 +2,7 @@
 
 #include <QComboBox>
 
-#include "protocol/OperatorMessages.h"
+#include "protocol/fields/OperatorMessages.h"
 
 void FillList(QComboBox* pCombo, const qz::CItemList& items, int nCount) {
     for (int i = 0; i < nCount; ++i) pCombo->addItem(QString::fromStdString(qz::ItemText(items, i)));

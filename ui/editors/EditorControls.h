@@ -4,7 +4,7 @@
 // a block whose refusal the operator is told about.
 #include <QString>
 
-#include "protocol/ItemList.h"
+#include "protocol/fields/ItemList.h"
 
 class QComboBox;
 class QWidget;

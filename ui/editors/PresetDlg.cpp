@@ -6,11 +6,11 @@
 #include <QTabBar>
 #include <algorithm>
 
-#include "protocol/DeviceImage.h"
-#include "protocol/DeviceOwner.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/PresetOperations.h"
-#include "protocol/QZ81KTMidiOut.h"
+#include "protocol/device/DeviceImage.h"
+#include "protocol/device/DeviceOwner.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/device/PresetOperations.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
 #include "ui/editors/EditorControls.h"
 #include "ui/main/UiServices.h"
 #include "ui_PresetDlg.h"

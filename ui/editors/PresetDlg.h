@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "protocol/DeviceBlocks.h"
-#include "protocol/PresetFields.h"
+#include "protocol/wire/DeviceBlocks.h"
+#include "protocol/fields/PresetFields.h"
 
 class CDeviceOwner;
 class QComboBox;

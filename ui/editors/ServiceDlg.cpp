@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "protocol/DeviceFrames.h"
-#include "protocol/DeviceImage.h"
-#include "protocol/QZ81KTMidiOut.h"
-#include "protocol/StatusText.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/device/DeviceImage.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
+#include "protocol/fields/StatusText.h"
 #include "ui/editors/EditorControls.h"
 #include "ui/editors/ProductIDValidator.h"
 #include "ui/main/UiServices.h"

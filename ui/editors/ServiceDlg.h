@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "protocol/DeviceBlocks.h"
+#include "protocol/wire/DeviceBlocks.h"
 
 class CUtilQZ81KTDlg;
 class QCheckBox;

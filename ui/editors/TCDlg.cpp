@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "protocol/DeviceImage.h"
-#include "protocol/DeviceOwner.h"
-#include "protocol/QZ81KTMidiOut.h"
+#include "protocol/device/DeviceImage.h"
+#include "protocol/device/DeviceOwner.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
 #include "ui/editors/EditorControls.h"
 #include "ui/main/UiServices.h"
 #include "ui_TCDlg.h"

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "protocol/DeviceBlocks.h"
-#include "protocol/TimecodeBlock.h"
+#include "protocol/wire/DeviceBlocks.h"
+#include "protocol/fields/TimecodeBlock.h"
 
 class CDeviceOwner;
 class QCheckBox;

@@ -4,9 +4,9 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "protocol/BlockLayout.h"
-#include "protocol/DeviceFrames.h"
-#include "protocol/OperatorMessages.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/wire/DeviceFrames.h"
+#include "protocol/fields/OperatorMessages.h"
 #include "ui/editors/EditorControls.h"
 #include "ui/editors/PresetDlg.h"
 #include "ui/editors/ServiceDlg.h"

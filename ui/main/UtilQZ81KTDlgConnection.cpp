@@ -13,7 +13,7 @@
 #include <QTimer>
 
 #include "midi/PortSelection.h"
-#include "protocol/StatusText.h"
+#include "protocol/fields/StatusText.h"
 #include "ui/main/TsanHandOver.h"
 #include "ui/main/UiServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"

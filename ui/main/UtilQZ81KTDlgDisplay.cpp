@@ -6,9 +6,9 @@
 #include <QSignalBlocker>
 #include <iterator>
 
-#include "protocol/BlockLayout.h"
-#include "protocol/PresetBlock.h"
-#include "protocol/StatusText.h"
+#include "protocol/wire/BlockLayout.h"
+#include "protocol/fields/PresetBlock.h"
+#include "protocol/fields/StatusText.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 #include "ui/main/WindowEvent.h"
 #include "ui/widgets/BmpButton.h"

@@ -3,7 +3,7 @@
 // shows the wait cursor and tells the operator what went wrong.
 #include <QFile>
 
-#include "protocol/ParameterTransfer.h"
+#include "protocol/device/ParameterTransfer.h"
 #include "ui/main/UiServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 

@@ -1,6 +1,6 @@
 #include "ui/monitor/TrafficModel.h"
 
-#include "protocol/MidiDescription.h"
+#include "protocol/wire/MidiDescription.h"
 
 CTrafficModel::CTrafficModel(QObject* pParent) : QAbstractTableModel(pParent) {}
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "midi/TrafficTap.h"
-#include "protocol/TrafficFilter.h"
+#include "protocol/wire/TrafficFilter.h"
 
 class CTrafficModel : public QAbstractTableModel {
     Q_OBJECT

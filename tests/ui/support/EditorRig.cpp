@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "protocol/DeviceImage.h"
-#include "protocol/QZ81KTMidiOut.h"
+#include "protocol/device/DeviceImage.h"
+#include "protocol/wire/QZ81KTMidiOut.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 #include "ui/widgets/ControlId.h"
 

@@ -3,7 +3,7 @@
 #include <QAbstractButton>
 #include <QLineEdit>
 
-#include "protocol/DeviceFrames.h"
+#include "protocol/wire/DeviceFrames.h"
 #include "ui/main/TsanHandOver.h"
 #include "ui/main/WindowEvent.h"
 

@@ -11,7 +11,7 @@
 
 #include "emulator/LoopbackEmulator.h"
 #include "midi/platform/LoopbackDriver.h"
-#include "protocol/DeviceBlocks.h"
+#include "protocol/wire/DeviceBlocks.h"
 #include "support/RecordingPeer.h"
 #include "support/TestServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
