@@ -69,6 +69,35 @@ public:
     // Gives taken buffers back empty through the owner's callback; no lock held.
     static void GiveBack(HMIDIPORT hPort, MidiCallback pfn, void* pInstance, MIDIHDR* const* apHdr, size_t n);
 
+    // A real backend's input reset and close, the same for each: TPort has m_mutex (which
+    // guards the rest), m_input, m_bOpen, m_pfn and m_pInstance. Reset stops the input and
+    // gives every queued buffer back empty, outside the lock, as the callback may queue
+    // them again; close stops it and forgets them (the owner frees them afterwards).
+    template <class TPort>
+    static void ResetPort(HMIDIPORT hPort, TPort& port) {
+        MIDIHDR* apReturned[kMaxQueued];
+        size_t n;
+        MidiCallback pfn;
+        void* pInstance;
+        {
+            std::unique_lock<std::mutex> lock(port.m_mutex);
+            port.m_input.Stop(lock);
+            n = port.m_input.TakeQueued(apReturned);
+            pfn = port.m_pfn;
+            pInstance = port.m_pInstance;
+        }
+        GiveBack(hPort, pfn, pInstance, apReturned, n);
+    }
+    template <class TPort>
+    static void ClosePort(TPort& port) {
+        std::unique_lock<std::mutex> lock(port.m_mutex);
+        port.m_input.Stop(lock);
+        port.m_input.ForgetQueued();
+        port.m_bOpen = false;
+        port.m_pfn = nullptr;
+        port.m_pInstance = nullptr;
+    }
+
 private:
     void Receive(const uint8_t* pData, size_t nLength);  // inside a CArrival
     bool Waiting() const { return !m_bytes.Empty() || m_abOverflow.load(std::memory_order_acquire); }

@@ -443,32 +443,14 @@ MMRESULT CRtMidiDriver::InStop(HMIDIPORT hPort) {
 MMRESULT CRtMidiDriver::InReset(HMIDIPORT hPort) {
     auto p = Find(hPort, EKind::In);
     if (!p) return MMSYSERR_INVALHANDLE;
-    MIDIHDR* apReturned[CFramedInput::kMaxQueued];
-    size_t n;
-    MidiCallback pfn;
-    void* pInstance;
-    {
-        std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->m_input.Stop(lock);
-        n = p->m_input.TakeQueued(apReturned);
-        pfn = p->m_pfn;
-        pInstance = p->m_pInstance;
-    }
-    CFramedInput::GiveBack(hPort, pfn, pInstance, apReturned, n);  // the callback may queue them again
+    CFramedInput::ResetPort(hPort, *p);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT CRtMidiDriver::InClose(HMIDIPORT hPort) {
     auto p = Find(hPort, EKind::In);
     if (!p) return MMSYSERR_INVALHANDLE;
-    {
-        std::unique_lock<std::mutex> lock(p->m_mutex);
-        p->m_input.Stop(lock);
-        p->m_input.ForgetQueued();  // the owner frees them after closing
-        p->m_bOpen = false;
-        p->m_pfn = nullptr;
-        p->m_pInstance = nullptr;
-    }
+    CFramedInput::ClosePort(*p);
     Release(p);
     return MMSYSERR_NOERROR;
 }
