@@ -273,15 +273,7 @@ void CJackMidiDriver::Port::CompleteSent(std::unique_lock<std::mutex>& lock) {
         ++m_nDone;
         bAny = true;
         if (entry.m_bFailed) m_session.m_counters.m_nFailedSends.fetch_add(1, std::memory_order_relaxed);
-        if (!entry.m_pHdr) continue;
-        MidiCallback pfn = m_pfn;
-        void* pInstance = m_pInstance;
-        ++m_nCompleting;
-        lock.unlock();
-        MarkMidiHdrDone(entry.m_pHdr);
-        if (pfn) pfn(Handle(), MOM_DONE, pInstance, reinterpret_cast<uintptr_t>(entry.m_pHdr), 0);
-        lock.lock();
-        --m_nCompleting;
+        if (entry.m_pHdr) CompleteSend(lock, Handle(), entry.m_pHdr, m_pfn, m_pInstance, m_nCompleting);
     }
     if (bAny) m_cv.notify_all();
 }

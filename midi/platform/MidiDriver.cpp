@@ -16,6 +16,16 @@ void MarkMidiHdrDone(MIDIHDR* pHdr) {
     pHdr->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
 }
 
+void CompleteSend(std::unique_lock<std::mutex>& lock, HMIDIPORT hPort, MIDIHDR* pHdr, MidiCallback pfn,
+                  void* pInstance, int& nCompleting) {
+    ++nCompleting;
+    lock.unlock();
+    MarkMidiHdrDone(pHdr);
+    if (pfn) pfn(hPort, MOM_DONE, pInstance, reinterpret_cast<uintptr_t>(pHdr), 0);
+    lock.lock();
+    --nCompleting;
+}
+
 MMRESULT CMidiDriver::InGetDevAliases(uint32_t /*uPort*/, std::vector<std::string>& aliases) {
     aliases.clear();
     return MMSYSERR_NOERROR;

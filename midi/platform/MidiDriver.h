@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,12 @@ using HMIDIPORT = MidiPortTag*;  // opaque, owned by the backend that opened it
 // param1: MIM_DATA the packed short message; MIM_LONGDATA and MOM_DONE the MIDIHDR*.
 using MidiCallback = void (*)(HMIDIPORT hPort, uint32_t uMsg, void* pInstance, uintptr_t param1,
                               uintptr_t param2);
+
+// A real backend's finished send goes back: the header marked done, then the owner's
+// MOM_DONE, with the port's lock released meanwhile (the callback may send again).
+// nCompleting, guarded by that lock, counts the callbacks in flight that a close waits out.
+void CompleteSend(std::unique_lock<std::mutex>& lock, HMIDIPORT hPort, MIDIHDR* pHdr, MidiCallback pfn,
+                  void* pInstance, int& nCompleting);
 
 class CMidiDriver {
 public:

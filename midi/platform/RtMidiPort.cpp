@@ -99,16 +99,7 @@ void CRtMidiDriver::Port::SendNext(std::unique_lock<std::mutex>& lock) {
     // Given up while stuck in the send: touch nothing, report nothing.
     if (m_bAbandoned) return;
     if (!bSent) m_pCounters->m_nFailedSends.fetch_add(1, std::memory_order_relaxed);
-    if (entry.m_pHdr) {
-        MidiCallback pfn = m_pfn;
-        void* pInstance = m_pInstance;
-        ++m_nCompleting;
-        lock.unlock();
-        MarkMidiHdrDone(entry.m_pHdr);
-        if (pfn) pfn(Handle(), MOM_DONE, pInstance, reinterpret_cast<uintptr_t>(entry.m_pHdr), 0);
-        lock.lock();
-        --m_nCompleting;
-    }
+    if (entry.m_pHdr) CompleteSend(lock, Handle(), entry.m_pHdr, m_pfn, m_pInstance, m_nCompleting);
     m_cv.notify_all();
 }
 

@@ -47,13 +47,14 @@ protected:
         ASSERT_EQ(m_pOurs->InOpen(&m_hIn, static_cast<uint32_t>(n), pfn, pInstance ? pInstance : &rec),
                   MMSYSERR_NOERROR);
         ASSERT_EQ(m_pOurs->InStart(m_hIn), MMSYSERR_NOERROR);
+        rec.SkipProbes(false);
         bool bThrough = false;
         for (int i = 0; i < 20 && !bThrough; ++i) {
-            ASSERT_EQ(m_pPeer->OutShortMsg(m_hPeerOut, 0xFE), MMSYSERR_NOERROR);
+            ASSERT_EQ(m_pPeer->OutShortMsg(m_hPeerOut, CPortRecorder::kProbe), MMSYSERR_NOERROR);
             bThrough = rec.WaitCount(MIM_DATA, 1, 500ms);
         }
         ASSERT_TRUE(bThrough) << "nothing gets through from the peer";
-        std::this_thread::sleep_for(50ms);  // a late duplicate of the probe lands before the test starts
+        rec.SkipProbes(true);
         rec.Clear();
     }
 
@@ -61,13 +62,14 @@ protected:
         int n = FindPort(*m_pOurs, false, "qz81kt-peer", "in");
         ASSERT_GE(n, 0) << "the peer's input is not listed";
         ASSERT_EQ(m_pOurs->OutOpen(&m_hOut, static_cast<uint32_t>(n), &CPortRecorder::Callback, &rec), MMSYSERR_NOERROR);
+        m_peerInRec.SkipProbes(false);
         bool bThrough = false;
         for (int i = 0; i < 20 && !bThrough; ++i) {
-            ASSERT_EQ(m_pOurs->OutShortMsg(m_hOut, 0xFE), MMSYSERR_NOERROR);
+            ASSERT_EQ(m_pOurs->OutShortMsg(m_hOut, CPortRecorder::kProbe), MMSYSERR_NOERROR);
             bThrough = m_peerInRec.WaitCount(MIM_DATA, 1, 500ms);
         }
         ASSERT_TRUE(bThrough) << "nothing gets through to the peer";
-        std::this_thread::sleep_for(50ms);
+        m_peerInRec.SkipProbes(true);
         m_peerInRec.Clear();
     }
 

@@ -3,6 +3,7 @@
 // what the driver reports, in order.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <utility>
@@ -40,14 +41,21 @@ public:
         Event e;
         e.m_uMsg = uMsg & 0xFFFF;
         e.m_hPort = hPort;
+        auto* pRec = static_cast<CPortRecorder*>(pInstance);
         if (e.m_uMsg == MIM_DATA) {
             e.m_dwShort = static_cast<uint32_t>(param1);
+            if (e.m_dwShort == kProbe && pRec->m_bSkipProbes.load()) return;
         } else if (e.m_uMsg == MIM_LONGDATA || e.m_uMsg == MOM_DONE) {
             e.m_pHdr = reinterpret_cast<MIDIHDR*>(param1);
             if (e.m_uMsg == MIM_LONGDATA) e.m_aby.assign(e.m_pHdr->lpData, e.m_pHdr->lpData + e.m_pHdr->dwBytesRecorded);
         }
-        static_cast<CPortRecorder*>(pInstance)->Record(std::move(e));
+        pRec->Record(std::move(e));
     }
+
+    // Active sensing is what the fixtures send until a port gets through; once through,
+    // a probe that was only late must not pass for the test's first message.
+    static constexpr uint32_t kProbe = 0xFE;
+    void SkipProbes(bool bSkip) { m_bSkipProbes = bSkip; }
 
     // Waits (generously) until at least n events of kind uMsg were recorded.
     bool WaitCount(uint32_t uMsg, size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
@@ -62,4 +70,7 @@ public:
         return out;
     }
     std::vector<Event> All() { return CEventRecorder::Events(); }
+
+private:
+    std::atomic<bool> m_bSkipProbes{false};
 };
