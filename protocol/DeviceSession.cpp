@@ -56,7 +56,7 @@ CDeviceSession::EConnect CDeviceSession::Connect(uint32_t uInPort, uint32_t uOut
     m_uInPort = uInPort;
     m_uOutPort = uOutPort;
     DisconnectLocked();
-    m_image.ResetLinkState();
+    ResetLinkLocked();
     m_dwArrived.store(0, std::memory_order_release);  // the input worker is stopped
     m_in.m_uDeviceID = uInPort;
     const bool bIn = m_in.Open() && m_in.Start();
@@ -68,10 +68,10 @@ CDeviceSession::EConnect CDeviceSession::Connect(uint32_t uInPort, uint32_t uOut
     if (!::RequestAll(m_out, m_image.m_byDeviceID.load())) {
         m_out.Stop();
         m_out.Close();
-        m_image.ResetLinkState();
+        ResetLinkLocked();
         return EConnect::RequestRefused;
     }
-    m_image.m_bForceStatusNotify = 1;
+    m_image.m_bForceStatusNotify = true;
     m_bConnected.store(true, std::memory_order_release);
     return EConnect::Ok;
 }
@@ -99,11 +99,16 @@ void CDeviceSession::DisconnectLocked() {
     m_out.Close();
 }
 
+void CDeviceSession::ResetLinkLocked() {
+    m_image.ResetLinkState();
+    m_linkWatch.Reset();
+}
+
 void CDeviceSession::PortsGone() {
     {
         std::lock_guard<std::mutex> lock(m_opMutex);
         DisconnectLocked();
-        m_image.ResetLinkState();
+        ResetLinkLocked();
     }
     Notify({.eKind = CSessionEvent::EKind::PortsGone});
 }
@@ -269,7 +274,7 @@ std::vector<std::string> CDeviceSession::PresetRefusals(int nPreset, const std::
     // only when the device does, and disables the fields its codec does not use.
     uint8_t p[qz::kPresetSize];
     m_image.Read(qz::PresetBlock(nPreset), p);
-    const bool bLow = m_image.m_bLowLatencyAvail.load() != 0;
+    const bool bLow = m_image.m_bLowLatencyAvail.load();
     const int nOffered = qz::PresetListItemCount(qz::kListCodec, bLow);
     int nCodec = std::max(qz::PresetListIndex(qz::kListCodec, p, nOffered), 0);
     auto isValid = [](const CPresetFieldChoice& f) {
@@ -332,7 +337,7 @@ CDeviceSession::ESend CDeviceSession::WriteSettings(const std::vector<CSettingCh
 void CDeviceSession::BuildPreset(int nPreset, const std::vector<CPresetFieldChoice>& fields,
                                  uint8_t (&p)[qz::kPresetSize]) const {
     m_image.Read(qz::PresetBlock(nPreset), p);
-    const bool bLow = m_image.m_bLowLatencyAvail.load() != 0;
+    const bool bLow = m_image.m_bLowLatencyAvail.load();
     for (int e = 0; e < qz::kPresetListCount; ++e) {
         const auto eList = static_cast<qz::EPresetList>(e);
         qz::SavePresetList(eList, qz::PresetListIndex(eList, p, qz::PresetListItemCount(eList, bLow)), p);

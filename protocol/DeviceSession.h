@@ -96,7 +96,7 @@ public:
 
     // One 100 ms tick of the link watch; tells the listener when the link comes or goes.
     CLinkWatch::ETick Tick();
-    bool IsLinkUp() const { return m_image.m_bLinkUp.load() != 0; }
+    bool IsLinkUp() const { return m_image.m_bLinkUp.load(); }
 
     // The request-all sequence: 1 when all thirteen requests were queued.
     int RequestAll();
@@ -169,6 +169,8 @@ private:
     };
 
     void DisconnectLocked();
+    // The image's link state and the link watch's counts, together.
+    void ResetLinkLocked();
     int RequestLocked(qz::EBlock eBlock);
     void Notify(const CSessionEvent& event);
     // Why nothing may be written before these blocks have arrived, or empty.
@@ -195,5 +197,5 @@ private:
     COwner m_owner{*this};
     CQZ81KTMidiOut m_out;  // before the input port: the input worker sends on it
     CMidiInPort<CQZ81KTMidiIn> m_in;
-    CLinkWatch m_linkWatch{m_image, m_out};
+    CLinkWatch m_linkWatch{m_image, m_out};  // ticked and reset under m_opMutex
 };

@@ -80,7 +80,9 @@ public:
     void OnParameterExport();
     void OnParameterImport();
     CQZ81KTMidiIn& MidiIn() { return m_midiIn; }
-    bool IsServiceMode() const { return m_image.m_bServiceMode.load() != 0; }
+    bool IsServiceMode() const { return m_image.m_bServiceMode.load(); }
+    // The preset the editor opens on: the device's current one, set as the editor opens.
+    int EditPreset() const { return m_nEditPreset; }
 
     // One 100 ms tick; the timer calls it, tests call it directly.
     void OnTimer();
@@ -137,6 +139,8 @@ private:
     void OnScan();
     void OnConnect();
     void StopPorts();
+    // The image's link state, the link watch's counts and the frame-rate buttons' count.
+    void ResetLink();
     void DropLinkDisplay();
     // Ports that come and go: the lists follow, each keeping the name the operator chose;
     // the link drops when its ports vanish and comes back with them.
@@ -200,6 +204,10 @@ private:
     std::future<QImage> m_panelPicture;
     std::unique_ptr<Ui::CUtilQZ81KTDlg> m_pUi;
     QString m_strFileVersion;
+    // Window thread only. System displays in a row without a frame-rate lock while the
+    // rate buttons are disabled; five bring them back.
+    int m_nRateEnableCount = 0;
+    int m_nEditPreset = 0;
     int m_nBlinkTicks = 0;
     bool m_bSlowBlinkOn = false;
     bool m_bFastBlinkOn = false;

@@ -130,14 +130,13 @@ void CUtilQZ81KTDlg::OnFactoryReset() {
 
 void CUtilQZ81KTDlg::EnterUpdateMode() {
     if (!CheckLinkUp()) return;
-    m_image.m_bLinkUp = 0;
-    m_image.m_nSilentTicks = 0;
+    m_image.m_bLinkUp = false;
     m_image.m_nStatusReplies = 0;
-    m_image.m_nStatusSeen = 0;
+    m_linkWatch.Reset();
     m_image.m_nDirection = 0;
-    m_image.m_bRateFromSdi = 0;
-    m_image.m_bRateFrom1394 = 0;
-    m_image.m_bLowLatencyAvail = 0;
+    m_image.m_bRateFromSdi = false;
+    m_image.m_bRateFrom1394 = false;
+    m_image.m_bLowLatencyAvail = false;
     BlankDisplay();
     ResetLamps();
     m_midiOut.SendLongMsg(qz::kUpdateModeFrame, sizeof qz::kUpdateModeFrame);
@@ -146,7 +145,7 @@ void CUtilQZ81KTDlg::EnterUpdateMode() {
 
 void CUtilQZ81KTDlg::OnEditPreset() {
     if (!m_image.m_bAllPresetsRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Preset parameter yet"));
-    m_image.m_nEditPreset = std::min<int>(m_image.ReadByte(qz::EBlock::System, kSysPreset), qz::kPresetCount - 1);
+    m_nEditPreset = std::min<int>(m_image.ReadByte(qz::EBlock::System, kSysPreset), qz::kPresetCount - 1);
     RunPresetEditor();
 }
 
@@ -162,7 +161,7 @@ void CUtilQZ81KTDlg::OnForService() {
 
 // The editors run modally through UiServices().ExecDialog; their result is not used.
 void CUtilQZ81KTDlg::RunPresetEditor() {
-    CPresetDlg dlg(this, this);
+    CPresetDlg dlg(this, m_nEditPreset, this);
     UiServices().ExecDialog(dlg);
 }
 

@@ -82,7 +82,7 @@ CUtilQZ81KTDlg::CUtilQZ81KTDlg(CMidiDriver* pDriver, const COptions& options, QW
                                 })),
       m_pUi(std::make_unique<Ui::CUtilQZ81KTDlg>()),
       m_bStartTimer(options.m_bStartTimer) {
-    m_image.m_bServiceMode = options.m_bServiceMode ? 1 : 0;
+    m_image.m_bServiceMode = options.m_bServiceMode;
     m_image.m_byControlMode = CDeviceImage::kNoControlMode;
     OnInitDialog();
 }
@@ -168,7 +168,7 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     if (!IsServiceMode()) Control(IDC_FOR_SERVICE)->hide();
     Control(IDC_EDIT_PRESET)->hide();
 
-    m_image.m_bForceStatusNotify = 1;
+    m_image.m_bForceStatusNotify = true;
 
     connect(m_pUi->IDOK, &QPushButton::clicked, this, &CUtilQZ81KTDlg::OnConnect);
     connect(m_pUi->IDC_SCAN, &QPushButton::clicked, this, &CUtilQZ81KTDlg::OnScan);
@@ -269,7 +269,7 @@ void CUtilQZ81KTDlg::OnConnect() {
     // The old ports stop before the link state is reset, so a late reply of the old
     // connection cannot count for the new one.
     StopPorts();
-    m_image.ResetLinkState();
+    ResetLink();
     BlankDisplay();
     ResetLamps();
     // Waiting for the first status reply: the old link's controls must not keep sending.
@@ -294,10 +294,10 @@ void CUtilQZ81KTDlg::OnConnect() {
             m_midiOut.Stop();
             m_midiOut.Close();
             ShowMessage(QStringLiteral("Error : cann't send request"));
-            m_image.ResetLinkState();
+            ResetLink();
             UpdateControlEnable();
         }
-        m_image.m_bForceStatusNotify = 1;
+        m_image.m_bForceStatusNotify = true;
         return;
     }
     if (!bIn && !bOut)
@@ -306,6 +306,12 @@ void CUtilQZ81KTDlg::OnConnect() {
         ShowMessage(QStringLiteral("Error: Open MIDI-Out"));
     else
         ShowMessage(QStringLiteral("Error: Open MIDI-In"));
+}
+
+void CUtilQZ81KTDlg::ResetLink() {
+    m_image.ResetLinkState();
+    m_linkWatch.Reset();
+    m_nRateEnableCount = 0;
 }
 
 void CUtilQZ81KTDlg::StopPorts() {
@@ -362,7 +368,7 @@ void CUtilQZ81KTDlg::OnPortListsChanged() {
         // Unplugged: the same display as a link time-out, without waiting 5 s for it.
         m_bLinkedGone = true;
         StopPorts();
-        m_image.ResetLinkState();
+        ResetLink();
         DropLinkDisplay();
         UpdateControlEnable();
     } else if (bPresent && m_bLinkedGone && m_pReconnectAction->isChecked()) {
@@ -391,16 +397,16 @@ void CUtilQZ81KTDlg::UpdateControlEnable() {
 }
 
 void CUtilQZ81KTDlg::ApplyControlEnable() {
-    bool bLinkUp = m_image.m_bLinkUp.load() != 0;
-    bool bReady = bLinkUp && m_image.m_bRemoteSelected.load() != 0;
+    bool bLinkUp = m_image.m_bLinkUp.load();
+    bool bReady = bLinkUp && m_image.m_bRemoteSelected.load();
     for (int nId : kReadyControls) Enable(nId, bReady);
     if (!bReady) {
         EnableRateButtons(false);
-        m_image.m_nRateEnableCount = 0;
+        m_nRateEnableCount = 0;
     }
     for (int nId : kPresetIds) Enable(nId, bReady);
     for (int nId : kReadyOptions) Enable(nId, bReady);
-    bool bLocalRemote = bLinkUp && m_image.m_bRemote.load() == 0;
+    bool bLocalRemote = bLinkUp && !m_image.m_bRemote.load();
     Enable(IDC_LOCAL, bLocalRemote);
     Enable(IDC_REMOTE, bLocalRemote);
     if (IsServiceMode()) Enable(IDC_FOR_SERVICE, bLinkUp);

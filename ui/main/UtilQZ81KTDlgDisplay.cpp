@@ -72,8 +72,8 @@ void CUtilQZ81KTDlg::ShowIdentity() {
     uint8_t productID[qz::kProductIDCopySize];
     m_image.Read(qz::EBlock::Version, version);
     m_image.Read(qz::EBlock::ProductID, productID);
-    SetText(IDC_IDENTITY, QString::fromStdString(qz::IdentityLine(m_image.m_bVersionRcvd.load() != 0,
-                                                                   m_image.m_bProductIDRcvd.load() != 0, version,
+    SetText(IDC_IDENTITY, QString::fromStdString(qz::IdentityLine(m_image.m_bVersionRcvd.load(),
+                                                                   m_image.m_bProductIDRcvd.load(), version,
                                                                    productID)));
 }
 
@@ -110,7 +110,7 @@ void CUtilQZ81KTDlg::ShowSystem() {
     SetRadioGroup(kAudioChannel, sys[kSysAudioChannels]);
     SetRadioGroup(kPresetIds, sys[kSysPreset]);
     SetRadioGroup(kControlMode, sys[kSysRemote] ? 1 : 0);
-    m_image.m_bRemoteSelected = sys[kSysRemote];
+    m_image.m_bRemoteSelected = sys[kSysRemote] != 0;
     UpdateControlEnable();
     SetRadioGroup(kUnitType, sys[kSysUnitType] ? 1 : 0);
 
@@ -119,12 +119,12 @@ void CUtilQZ81KTDlg::ShowSystem() {
     bool bLocked = m_image.m_bRateFromSdi.load() || m_image.m_bRateFrom1394.load();
     if (!RateButtonsEnabled()) {
         if (bLocked)
-            m_image.m_nRateEnableCount = 0;
-        else if (++m_image.m_nRateEnableCount >= kRateEnableDisplays)
+            m_nRateEnableCount = 0;
+        else if (++m_nRateEnableCount >= kRateEnableDisplays)
             EnableRateButtons(true);
     } else if (bLocked) {
         EnableRateButtons(false);
-        m_image.m_nRateEnableCount = 0;
+        m_nRateEnableCount = 0;
     }
     SetRadioGroup(kFrameRate, sys[kSysFrameRate] ? 1 : 0);
     for (const CSystemCheck& c : kSystemChecks) SetCheck(c.nId, sys[c.nOffset]);
@@ -138,14 +138,14 @@ void CUtilQZ81KTDlg::ShowStatus(int nMask) {
     auto lockRate = [this](bool bLocked) {
         if (!bLocked) return;
         if (RateButtonsEnabled()) EnableRateButtons(false);
-        m_image.m_nRateEnableCount = 0;
+        m_nRateEnableCount = 0;
     };
     if (nMask & qz::kStatusMaskTimecode) SetText(IDC_TIMECODE, QString::fromStdString(qz::TimecodeText(st)));
     if (nMask & qz::kStatusMaskVideoFormat) {
         int nCode = qz::VideoFormatCode(st);
         SetText(IDC_VIDEO_FORMAT, QString::fromStdString(qz::VideoFormatName(nCode)));
         bool bSdi = qz::IsKnownVideoFormat(nCode) && m_image.m_nDirection.load() == 0;
-        m_image.m_bRateFromSdi = bSdi ? 1 : 0;
+        m_image.m_bRateFromSdi = bSdi;
         lockRate(bSdi);
     }
     if (nMask & qz::kStatusMaskPower) SetText(IDC_POWER_STATUS, QString::fromStdString(qz::PowerText(st)));
@@ -163,14 +163,14 @@ void CUtilQZ81KTDlg::ShowStatus(int nMask) {
     if (nMask & qz::kStatusMask1394) {
         qz::IEEE1394Format format = qz::IEEE1394FormatText(st);
         bool b1394 = format.bValid && m_image.m_nDirection.load() == 1;
-        m_image.m_bRateFrom1394 = b1394 ? 1 : 0;
+        m_image.m_bRateFrom1394 = b1394;
         SetText(IDC_1394_FORMAT, QString::fromStdString(format.text));
         lockRate(b1394);
     }
 }
 
 void CUtilQZ81KTDlg::ShowControlMode() {
-    SetText(IDC_MODE_SW6, QString::fromStdString(qz::ControlModeText(m_image.m_bRemote.load() != 0)));
+    SetText(IDC_MODE_SW6, QString::fromStdString(qz::ControlModeText(m_image.m_bRemote.load())));
 }
 
 void CUtilQZ81KTDlg::BlinkStep() {
