@@ -43,14 +43,18 @@ void CDeviceImage::Clear() {
 }
 
 void CDeviceImage::ResetLinkState() {
+    DropLink();
+    m_byControlMode = kNoControlMode;
+    m_bForceStatusNotify = true;
+}
+
+void CDeviceImage::DropLink() {
     m_bLinkUp = false;
     m_nStatusReplies = 0;
     m_nDirection = 0;
     m_bRateFromSdi = false;
     m_bRateFrom1394 = false;
     m_bLowLatencyAvail = false;
-    m_byControlMode = kNoControlMode;
-    m_bForceStatusNotify = true;
 }
 
 size_t CDeviceImage::CopySize(EBlock eBlock) {

@@ -25,6 +25,9 @@ public:
     // Connect: reset the link state; block copies and their flags survive. Whoever ticks
     // a link watch on this image resets the watch with it (CLinkWatch::Reset).
     void ResetLinkState();
+    // The update mode: the link down and what the status showed forgotten, as in
+    // ResetLinkState, but the control mode and the status notification kept.
+    void DropLink();
 
     // Bytes of a block's copy: the block's size, but 24 for the product ID (16 received
     // and 8 that stay 0) and 0 for the control mode, which is kept in m_byControlMode.

@@ -83,44 +83,44 @@ void CUtilQZ81KTDlg::ConnectCommands() {
 
 void CUtilQZ81KTDlg::OnSystemByte(int nOffset, int nValue) {
     // The image keeps the new value whatever the send does; the read-back corrects it.
-    m_image.WriteByte(qz::EBlock::System, static_cast<size_t>(nOffset), static_cast<uint8_t>(nValue));
+    m_session.Image().WriteByte(qz::EBlock::System, static_cast<size_t>(nOffset), static_cast<uint8_t>(nValue));
     SendSystemBlock();
 }
 
 int CUtilQZ81KTDlg::SendSystemBlock() {
     uint8_t sys[qz::kSystemSize];
-    m_image.Read(qz::EBlock::System, sys);
-    uint8_t id = m_image.m_byDeviceID.load();
-    int nResult = SendDT1(m_midiOut, id, qz::kAddrSystem, sys, sizeof sys);
-    if (nResult) nResult = SendRQ1(m_midiOut, id, qz::kAddrSystem, qz::kSystemSize);
+    m_session.Image().Read(qz::EBlock::System, sys);
+    uint8_t id = m_session.Image().m_byDeviceID.load();
+    int nResult = SendDT1(m_session.MidiOut(), id, qz::kAddrSystem, sys, sizeof sys);
+    if (nResult) nResult = SendRQ1(m_session.MidiOut(), id, qz::kAddrSystem, qz::kSystemSize);
     if (!nResult) ShowMessage(RefusedSendText());
     return nResult;
 }
 
 void CUtilQZ81KTDlg::OnFrameRate(int nValue) {
     // While an input fixes the frame rate the byte is left alone; everything is read again.
-    if (!m_image.m_bRateFromSdi.load() && !m_image.m_bRateFrom1394.load()) OnSystemByte(kSysFrameRate, nValue);
-    if (!RequestAll(m_midiOut, m_image.m_byDeviceID.load())) ShowMessage(kCannotRequest);
+    if (!m_session.Image().m_bRateFromSdi.load() && !m_session.Image().m_bRateFrom1394.load()) OnSystemByte(kSysFrameRate, nValue);
+    if (!RequestAll(m_session.MidiOut(), m_session.Image().m_byDeviceID.load())) ShowMessage(kCannotRequest);
 }
 
 bool CUtilQZ81KTDlg::CheckLinkUp() {
-    if (m_image.m_bLinkUp.load()) return true;
+    if (m_session.Image().m_bLinkUp.load()) return true;
     ShowMessage(kMustConnect);
     return false;
 }
 
 void CUtilQZ81KTDlg::OnWriteFlash() {
     if (!CheckLinkUp()) return;
-    m_midiOut.SendLongMsg(qz::kWriteFlashFrame, sizeof qz::kWriteFlashFrame);
+    m_session.MidiOut().SendLongMsg(qz::kWriteFlashFrame, sizeof qz::kWriteFlashFrame);
 }
 
 void CUtilQZ81KTDlg::OnFactoryReset() {
     if (!CheckLinkUp()) return;
     if (!UiServices().AskYesNo(this, QStringLiteral("Are you sure?"))) return;
     CWaitCursor wait;
-    m_midiOut.SendLongMsg(qz::kFactoryResetFrame, sizeof qz::kFactoryResetFrame);
+    m_session.MidiOut().SendLongMsg(qz::kFactoryResetFrame, sizeof qz::kFactoryResetFrame);
     UiServices().Pause(kFactoryResetPauseMs);
-    if (!RequestAll(m_midiOut, m_image.m_byDeviceID.load())) ShowMessage(kCannotRequest);
+    if (!RequestAll(m_session.MidiOut(), m_session.Image().m_byDeviceID.load())) ShowMessage(kCannotRequest);
     BlankDisplay();
     for (CBmpButton* pLamp : {m_pLinkLed, m_pLed2, m_pLed1}) SetLamp(pLamp, kLampOff);
     // The link stays up until the timer notices the silence.
@@ -130,27 +130,21 @@ void CUtilQZ81KTDlg::OnFactoryReset() {
 
 void CUtilQZ81KTDlg::EnterUpdateMode() {
     if (!CheckLinkUp()) return;
-    m_image.m_bLinkUp = false;
-    m_image.m_nStatusReplies = 0;
-    m_linkWatch.Reset();
-    m_image.m_nDirection = 0;
-    m_image.m_bRateFromSdi = false;
-    m_image.m_bRateFrom1394 = false;
-    m_image.m_bLowLatencyAvail = false;
+    m_session.DropLink();
     BlankDisplay();
     ResetLamps();
-    m_midiOut.SendLongMsg(qz::kUpdateModeFrame, sizeof qz::kUpdateModeFrame);
+    m_session.MidiOut().SendLongMsg(qz::kUpdateModeFrame, sizeof qz::kUpdateModeFrame);
     UpdateControlEnable();
 }
 
 void CUtilQZ81KTDlg::OnEditPreset() {
-    if (!m_image.m_bAllPresetsRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Preset parameter yet"));
-    m_nEditPreset = std::min<int>(m_image.ReadByte(qz::EBlock::System, kSysPreset), qz::kPresetCount - 1);
+    if (!m_session.Image().m_bAllPresetsRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Preset parameter yet"));
+    m_nEditPreset = std::min<int>(m_session.Image().ReadByte(qz::EBlock::System, kSysPreset), qz::kPresetCount - 1);
     RunPresetEditor();
 }
 
 void CUtilQZ81KTDlg::OnTimecode() {
-    if (!m_image.m_bTimecodeRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Timecode parameter yet"));
+    if (!m_session.Image().m_bTimecodeRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Timecode parameter yet"));
     RunTimecodeDialog();
 }
 
