@@ -74,8 +74,8 @@ public:
     std::atomic<bool> m_bPresetRcvd[qz::kPresetCount];
     std::atomic<bool> m_bAllPresetsRcvd{false};
 
-    // Link state. The link watch (protocol/LinkWatch.h) writes m_bLinkUp on the thread
-    // that ticks it; the input worker counts the status replies.
+    // Link state. m_bLinkUp is written by the link watch (protocol/LinkWatch.h) and the
+    // link resets, where the watch is ticked; the input worker counts the status replies.
     std::atomic<bool> m_bLinkUp{false};
     std::atomic<int> m_nStatusReplies{0};
     std::atomic<int> m_nDirection{0};

@@ -22,8 +22,8 @@ public:
     static constexpr uint32_t kTickMs = 100;
 
     // Both must outlive the watch. The link flag (m_bLinkUp) lives in the image, which
-    // other threads read; the counts below are the watch's own. The ticking thread alone
-    // writes both, and calls Reset.
+    // other threads read; the counts below are the watch's own. Tick and Reset run one
+    // at a time: on the ticking thread, or under its owner's lock (the session's).
     CLinkWatch(CDeviceImage& image, CQZ81KTMidiOut& port) : m_image(image), m_port(port) {}
 
     ETick Tick();

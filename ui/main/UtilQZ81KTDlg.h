@@ -122,7 +122,9 @@ private:
     public:
         explicit CSessionHooks(CUtilQZ81KTDlg& window) : m_window(window) {}
         void OnSessionEvent(const CSessionEvent&) override {}
-        void OnReplyNotify(int wParam, int lParam) override { m_window.Post(CWindowEvent::kReplyNotify, wParam, lParam); }
+        void OnReplyNotify(int wParam, int lParam) override {
+            m_window.Post(CWindowEvent::kReplyNotify, wParam, lParam);
+        }
         void OnPresetLine(int nPreset) override { m_window.Post(CWindowEvent::kPresetLine, nPreset, 0); }
         void OnControlEnable() override { m_window.Post(CWindowEvent::kControlEnable, 0, 0); }
 

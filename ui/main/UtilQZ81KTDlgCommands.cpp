@@ -12,6 +12,7 @@
 #include "ui/editors/ServiceDlg.h"
 #include "ui/editors/TCDlg.h"
 #include "ui/main/UiServices.h"
+#include "ui/main/SystemByteControls.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 #include "ui/widgets/BmpButton.h"
 #include "ui/widgets/ButtonCommand.h"
@@ -19,44 +20,10 @@
 
 namespace {
 
+using qz::kSysFrameRate, qz::kSysPreset;
+
 const QString kMustConnect = QString::fromLatin1(qz::kMustConnectText);
 const QString kCannotRequest = QString::fromLatin1(qz::kRequestRefusedText);
-
-// The controls that each set one byte of the system block. A value of -1 takes the
-// check box's state after the click.
-struct CSystemByteCommand {
-    int nId;
-    int nOffset;
-    int nValue;
-};
-constexpr int kCheckState = -1;
-using qz::kSysAudioChannels, qz::kSysDirection, qz::kSysFrameRate, qz::kSysPreset, qz::kSysRemote, qz::kSysUnitType;
-constexpr CSystemByteCommand kSystemByteCommands[] = {
-    {IDC_DIR_SDI_TO_1394, kSysDirection, 0},
-    {IDC_DIR_1394_TO_SDI, kSysDirection, 1},
-    {IDC_SDI_CH_1_2, kSysAudioChannels, 0},
-    {IDC_SDI_CH_3_4, kSysAudioChannels, 1},
-    {IDC_SDI_CH_5_6, kSysAudioChannels, 2},
-    {IDC_SDI_CH_7_8, kSysAudioChannels, 3},
-    {IDC_PRESET0, kSysPreset, 0},
-    {IDC_PRESET1, kSysPreset, 1},
-    {IDC_PRESET2, kSysPreset, 2},
-    {IDC_PRESET3, kSysPreset, 3},
-    {IDC_PRESET4, kSysPreset, 4},
-    {IDC_PRESET5, kSysPreset, 5},
-    {IDC_PRESET6, kSysPreset, 6},
-    {IDC_PRESET7, kSysPreset, 7},
-    {IDC_LOCAL, kSysRemote, 0},
-    {IDC_REMOTE, kSysRemote, 1},
-    {IDC_UNIT_CAMERA, kSysUnitType, 0},
-    {IDC_UNIT_RECORDER, kSysUnitType, 1},
-    {IDC_SYNC_OPERATION, qz::kSysSyncOperation, kCheckState},
-    {IDC_AUDIO_SRC, qz::kSysAudioSrc, kCheckState},
-    {IDC_FAN, qz::kSysFan, kCheckState},
-    {IDC_SDI_INPUT_REMOTE, qz::kSysSdiInputRemote, kCheckState},
-    {IDC_FORMAT_FIX, qz::kSysFormatFix, kCheckState},
-};
-static_assert(std::size(kSystemByteCommands) == 23);
 
 constexpr int kFactoryResetPauseMs = 1000;
 
@@ -99,8 +66,9 @@ int CUtilQZ81KTDlg::SendSystemBlock() {
 
 void CUtilQZ81KTDlg::OnFrameRate(int nValue) {
     // While an input fixes the frame rate the byte is left alone; everything is read again.
-    if (!m_session.Image().m_bRateFromSdi.load() && !m_session.Image().m_bRateFrom1394.load()) OnSystemByte(kSysFrameRate, nValue);
-    if (!RequestAll(m_session.MidiOut(), m_session.Image().m_byDeviceID.load())) ShowMessage(kCannotRequest);
+    const CDeviceImage& img = m_session.Image();
+    if (!img.m_bRateFromSdi.load() && !img.m_bRateFrom1394.load()) OnSystemByte(kSysFrameRate, nValue);
+    if (!RequestAll(m_session.MidiOut(), img.m_byDeviceID.load())) ShowMessage(kCannotRequest);
 }
 
 bool CUtilQZ81KTDlg::CheckLinkUp() {
@@ -138,13 +106,15 @@ void CUtilQZ81KTDlg::EnterUpdateMode() {
 }
 
 void CUtilQZ81KTDlg::OnEditPreset() {
-    if (!m_session.Image().m_bAllPresetsRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Preset parameter yet"));
-    m_nEditPreset = std::min<int>(m_session.Image().ReadByte(qz::EBlock::System, kSysPreset), qz::kPresetCount - 1);
+    const CDeviceImage& img = m_session.Image();
+    if (!img.m_bAllPresetsRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Preset parameter yet"));
+    m_nEditPreset = std::min<int>(img.ReadByte(qz::EBlock::System, kSysPreset), qz::kPresetCount - 1);
     RunPresetEditor();
 }
 
 void CUtilQZ81KTDlg::OnTimecode() {
-    if (!m_session.Image().m_bTimecodeRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Timecode parameter yet"));
+    if (!m_session.Image().m_bTimecodeRcvd.load())
+        return ShowMessage(QStringLiteral("No Recieve, Timecode parameter yet"));
     RunTimecodeDialog();
 }
 

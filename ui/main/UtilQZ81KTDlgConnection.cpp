@@ -15,6 +15,8 @@
 #include "midi/PortSelection.h"
 #include "midi/platform/MidiDriver.h"
 #include "protocol/StatusText.h"
+#include "protocol/SystemSettings.h"
+#include "ui/main/SystemByteControls.h"
 #include "ui/main/TsanHandOver.h"
 #include "ui/main/UiServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
@@ -44,11 +46,6 @@ constexpr CLampPlace kLampPlaces[] = {
     {IDC_LED2, 277, 30, "Indicator 2"},
     {IDC_LINK_LED, 473, 130, "Link"},
 };
-
-// Controls that follow "linked and the device set to Remote".
-constexpr int kReadyControls[] = {IDC_DIR_SDI_TO_1394, IDC_DIR_1394_TO_SDI, IDC_UNIT_CAMERA, IDC_UNIT_RECORDER,
-                                  IDC_SDI_CH_1_2,      IDC_SDI_CH_3_4,      IDC_SDI_CH_5_6,  IDC_SDI_CH_7_8};
-constexpr int kReadyOptions[] = {IDC_SYNC_OPERATION, IDC_AUDIO_SRC, IDC_SDI_INPUT_REMOTE, IDC_FORMAT_FIX, IDC_FAN};
 
 // Shrinks a field's font until the sample fits its width (the template's Arial is
 // narrower than the sans fonts a Linux desktop substitutes for it). Every size measured
@@ -380,18 +377,22 @@ void CUtilQZ81KTDlg::UpdateControlEnable() {
 }
 
 void CUtilQZ81KTDlg::ApplyControlEnable() {
-    bool bLinkUp = m_session.Image().m_bLinkUp.load();
-    bool bReady = bLinkUp && m_session.Image().m_bRemoteSelected.load();
-    for (int nId : kReadyControls) Enable(nId, bReady);
+    const CDeviceImage& img = m_session.Image();
+    // Read once: the input worker writes the switch's state meanwhile.
+    const bool bLinkUp = img.m_bLinkUp.load();
+    const bool bRemoteSelected = img.m_bRemoteSelected.load();
+    const bool bSwitchRemote = img.m_bRemote.load();
+    auto clickable = [&](qz::ESettingRule eRule) {
+        return qz::SettingClickable(eRule, bLinkUp, bRemoteSelected, bSwitchRemote);
+    };
+    const bool bReady = clickable(qz::ESettingRule::Ready);
     if (!bReady) {
         EnableRateButtons(false);
         m_nRateEnableCount = 0;
     }
-    for (int nId : kPresetIds) Enable(nId, bReady);
-    for (int nId : kReadyOptions) Enable(nId, bReady);
-    bool bLocalRemote = bLinkUp && !m_session.Image().m_bRemote.load();
-    Enable(IDC_LOCAL, bLocalRemote);
-    Enable(IDC_REMOTE, bLocalRemote);
+    for (const CSystemByteCommand& c : kSystemByteCommands)
+        if (const qz::CSystemSetting* pSetting = qz::SystemSettingAt(c.nOffset))
+            Enable(c.nId, clickable(pSetting->eRule));
     if (IsServiceMode()) Enable(IDC_FOR_SERVICE, bLinkUp);
     Enable(IDC_EDIT_PRESET, bReady);
     Enable(IDC_TC, bReady);
