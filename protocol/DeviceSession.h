@@ -9,16 +9,16 @@
 // Threads:
 // - Operations (Connect and its steps, Reconnect, Disconnect, PortsGone, ResetLink,
 //   DropLink, Tick, Request*, WriteSettings, SavePreset, WriteFlash, SetListener) may be
-//   called from any thread. They run one at
-//   a time under one lock, which is never held while the listener runs.
+//   called from any thread. They run one at a time under one lock, which is never held
+//   while the listener runs.
 // - Queries (the refusals, Arrived, ReadReceived, ProductID, Version, IsConnected,
 //   IsLinkUp) and reads of the image may be called from any thread at any time,
 //   the listener included; they take only short locks.
 // - The listener is called on the input worker (Block and the reply handlers' hooks), on
 //   the thread that calls Tick (LinkUp, LinkLost) and on the thread that calls PortsGone
-//   (PortsGone). Like the
-//   hooks of protocol/DeviceOwner.h it must return at once and never block; it must not
-//   call the operations (Disconnect from the input worker would wait for itself).
+//   (PortsGone). Like the hooks of protocol/DeviceOwner.h it must return at once and
+//   never block; it must not call the operations (Disconnect from the input worker would
+//   wait for itself).
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
