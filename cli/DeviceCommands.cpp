@@ -175,7 +175,7 @@ int CDeviceCommands::Get(const std::vector<const qz::CSystemSetting*>& settings)
 int CDeviceCommands::ShowPreset(int nPreset) {
     uint8_t p[qz::kPresetSize];
     m_session.Image().Read(qz::PresetBlock(nPreset), p);
-    const bool bLow = m_session.Image().m_bLowLatencyAvail.load() != 0;
+    const bool bLow = m_session.Image().m_bLowLatencyAvail.load();
     std::vector<CPresetFieldChoice> all;
     for (int e = 0; e < qz::kPresetListCount; ++e) all.push_back({false, e, 0});
     for (int e = 0; e < qz::kPresetHexCount; ++e) all.push_back({true, e, 0});
@@ -218,7 +218,7 @@ int CDeviceCommands::VerifyPreset(int nPreset, const std::vector<CPresetFieldCho
                                   const uint8_t (&sent)[qz::kPresetSize]) {
     CDeviceImage& img = m_session.Image();
     const EBlock eBlock = qz::PresetBlock(nPreset);
-    const bool bLow = img.m_bLowLatencyAvail.load() != 0;
+    const bool bLow = img.m_bLowLatencyAvail.load();
     uint8_t back[qz::kPresetSize];
     for (int round = 0; round < 2; ++round) {
         const EWait w = round == 0 ? AwaitReply(eBlock) : ReadBack(eBlock);

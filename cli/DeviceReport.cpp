@@ -19,8 +19,8 @@ CImageSnapshot TakeSnapshot(const CDeviceImage& image) {
     image.Read(EBlock::Status, s.m_status);
     image.Read(EBlock::Version, s.m_version);
     image.Read(EBlock::ProductID, s.m_productID);
-    s.m_bVersionRcvd = image.m_bVersionRcvd.load() != 0;
-    s.m_bProductIDRcvd = image.m_bProductIDRcvd.load() != 0;
+    s.m_bVersionRcvd = image.m_bVersionRcvd.load();
+    s.m_bProductIDRcvd = image.m_bProductIDRcvd.load();
     uint8_t mode = image.m_byControlMode.load();
     s.m_nControlMode = mode == CDeviceImage::kNoControlMode ? -1 : mode;
     return s;

@@ -48,7 +48,7 @@ Json SettingsSection(const CDeviceSession* pSession) {
 Json ControlsSection(const CDeviceSession* pSession) {
     std::string strWhy = "the unit's ports are gone";
     const bool bPresets = pSession && CUnitControl::PresetEditable(*pSession, &strWhy);
-    const bool bLowLatency = pSession && pSession->Image().m_bLowLatencyAvail.load() != 0;
+    const bool bLowLatency = pSession && pSession->Image().m_bLowLatencyAvail.load();
     return {{"presets", bPresets},
             {"presetsRefusal", bPresets ? std::string() : strWhy},
             {"flash", pSession && pSession->IsLinkUp()},

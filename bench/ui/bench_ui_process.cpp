@@ -89,7 +89,7 @@ int Child(int argc, char** argv, const std::string& strMode, int nIdleSeconds) {
     if (bWindow) {
         QTest::mouseClick(FindControl(pShown, IDOK), Qt::LeftButton);
         auto& w = pApp ? pApp->MainWindow() : *pLoopWindow;
-        if (!QTest::qWaitFor([&] { return w.Image().m_bLinkUp.load() != 0; }, 5000)) return 1;
+        if (!QTest::qWaitFor([&] { return w.Image().m_bLinkUp.load(); }, 5000)) return 1;
     }
     // A plain event loop: QTest::qWait itself wakes every 10 ms.
     auto idle = [](int nMs) {

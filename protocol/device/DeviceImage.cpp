@@ -21,7 +21,7 @@ CDeviceImage::CDeviceImage() {
     std::memset(m_status, 0, sizeof m_status);
     std::memset(m_version, 0, sizeof m_version);
     std::memset(m_productID, 0, sizeof m_productID);
-    for (auto& f : m_bPresetRcvd) f.store(0);
+    for (auto& f : m_bPresetRcvd) f.store(false);
 }
 
 void CDeviceImage::Clear() {
@@ -33,27 +33,28 @@ void CDeviceImage::Clear() {
         std::memset(m_productID, 0, sizeof m_productID);
         std::memset(m_preset, 0, sizeof m_preset);
     }
-    m_bVersionRcvd = 0;
-    m_bProductIDRcvd = 0;
-    m_bTimecodeRcvd = 0;
-    for (auto& f : m_bPresetRcvd) f = 0;
-    m_bAllPresetsRcvd = 0;
+    m_bVersionRcvd = false;
+    m_bProductIDRcvd = false;
+    m_bTimecodeRcvd = false;
+    for (auto& f : m_bPresetRcvd) f = false;
+    m_bAllPresetsRcvd = false;
     m_dwRepliesStored = 0;
-    m_bForceStatusNotify = 1;  // the status copy is not cleared: its first reply shows in full
+    m_bForceStatusNotify = true;  // the status copy is not cleared: its first reply shows in full
 }
 
 void CDeviceImage::ResetLinkState() {
-    m_bLinkUp = 0;
-    m_nSilentTicks = 0;
-    m_nStatusReplies = 0;
-    m_nStatusSeen = 0;
-    m_nDirection = 0;
-    m_bRateFromSdi = 0;
-    m_bRateFrom1394 = 0;
-    m_nRateEnableCount = 0;
-    m_bLowLatencyAvail = 0;
+    DropLink();
     m_byControlMode = kNoControlMode;
-    m_bForceStatusNotify = 1;
+    m_bForceStatusNotify = true;
+}
+
+void CDeviceImage::DropLink() {
+    m_bLinkUp = false;
+    m_nStatusReplies = 0;
+    m_nDirection = 0;
+    m_bRateFromSdi = false;
+    m_bRateFrom1394 = false;
+    m_bLowLatencyAvail = false;
 }
 
 size_t CDeviceImage::CopySize(EBlock eBlock) {

@@ -22,8 +22,12 @@ public:
 
     // Start-up: zero every block but the status copy, clear every received flag.
     void Clear();
-    // Connect: reset the link state; block copies and their flags survive.
+    // Connect: reset the link state; block copies and their flags survive. Whoever ticks
+    // a link watch on this image resets the watch with it (CLinkWatch::Reset).
     void ResetLinkState();
+    // The update mode: the link down and what the status showed forgotten, as in
+    // ResetLinkState, but the control mode and the status notification kept.
+    void DropLink();
 
     // Bytes of a block's copy: the block's size, but 24 for the product ID (16 received
     // and 8 that stay 0) and 0 for the control mode, which is kept in m_byControlMode.
@@ -61,31 +65,27 @@ public:
     // (0xFF while m_bForceStatusNotify is set), in one step under the lock.
     int StoreStatus(const uint8_t (&status)[qz::kStatusSize]);
 
-    std::atomic<int> m_bServiceMode{0};
+    std::atomic<bool> m_bServiceMode{false};
     std::atomic<uint8_t> m_byDeviceID{qz::kDefaultDeviceID};
 
-    std::atomic<int> m_bVersionRcvd{0};
-    std::atomic<int> m_bProductIDRcvd{0};
-    std::atomic<int> m_bTimecodeRcvd{0};
-    std::atomic<int> m_bPresetRcvd[qz::kPresetCount];
-    std::atomic<int> m_bAllPresetsRcvd{0};
+    std::atomic<bool> m_bVersionRcvd{false};
+    std::atomic<bool> m_bProductIDRcvd{false};
+    std::atomic<bool> m_bTimecodeRcvd{false};
+    std::atomic<bool> m_bPresetRcvd[qz::kPresetCount];
+    std::atomic<bool> m_bAllPresetsRcvd{false};
 
-    // Link state. The plain ints belong to the thread that runs the link watch.
-    std::atomic<int> m_bLinkUp{0};
-    int m_nSilentTicks = 0;
+    // Link state. m_bLinkUp is written by the link watch (protocol/device/LinkWatch.h) and the
+    // link resets, where the watch is ticked; the input worker counts the status replies.
+    std::atomic<bool> m_bLinkUp{false};
     std::atomic<int> m_nStatusReplies{0};
-    int m_nStatusSeen = 0;
-    int m_nPollTicks = 0;
     std::atomic<int> m_nDirection{0};
-    std::atomic<int> m_bRateFromSdi{0};
-    std::atomic<int> m_bRateFrom1394{0};
-    int m_nRateEnableCount = 0;
-    std::atomic<int> m_bLowLatencyAvail{0};
-    int m_nEditPreset = 0;
-    std::atomic<int> m_bForceStatusNotify{0};
+    std::atomic<bool> m_bRateFromSdi{false};
+    std::atomic<bool> m_bRateFrom1394{false};
+    std::atomic<bool> m_bLowLatencyAvail{false};
+    std::atomic<bool> m_bForceStatusNotify{false};
     std::atomic<uint8_t> m_byControlMode{kNoControlMode};
-    std::atomic<int> m_bRemoteSelected{0};
-    std::atomic<int> m_bRemote{0};
+    std::atomic<bool> m_bRemoteSelected{false};
+    std::atomic<bool> m_bRemote{false};
 
     static constexpr uint8_t kNoControlMode = 0x80;  // no 7-bit byte equals it
 

@@ -1,6 +1,7 @@
 #pragma once
-// What the reply handlers need from whoever owns the device image: the main window,
-// the command-line tool or a test fake.
+// What the reply handlers need from whoever owns the device image: the device session
+// (behind the window, the command line and the network service), the window for its
+// editors, or a test fake.
 #include <cstdint>
 
 #include "protocol/wire/DeviceBlocks.h"

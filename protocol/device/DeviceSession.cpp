@@ -44,34 +44,66 @@ void CDeviceSession::SetListener(CSessionListener* pListener) {
     m_pListener = pListener;
 }
 
-void CDeviceSession::Notify(const CSessionEvent& event) {
+template <typename F>
+void CDeviceSession::NotifyWith(F fn) {
     std::lock_guard<std::mutex> lock(m_listenerMutex);
-    if (m_pListener) m_pListener->OnSessionEvent(event);
+    if (m_pListener) fn(*m_pListener);
+}
+
+void CDeviceSession::Notify(const CSessionEvent& event) {
+    NotifyWith([&](CSessionListener& l) { l.OnSessionEvent(event); });
 }
 
 // ---- connection and link ----
 
 CDeviceSession::EConnect CDeviceSession::Connect(uint32_t uInPort, uint32_t uOutPort) {
     std::lock_guard<std::mutex> lock(m_opMutex);
-    m_uInPort = uInPort;
-    m_uOutPort = uOutPort;
     DisconnectLocked();
-    m_image.ResetLinkState();
+    ResetLinkLocked();
+    const bool bIn = OpenInLocked(uInPort);
+    const bool bOut = OpenOutLocked(uOutPort);
+    return RequestAllAfterOpenLocked(bIn, bOut);
+}
+
+bool CDeviceSession::OpenIn(uint32_t uPort) {
+    std::lock_guard<std::mutex> lock(m_opMutex);
+    return OpenInLocked(uPort);
+}
+
+bool CDeviceSession::OpenOut(uint32_t uPort) {
+    std::lock_guard<std::mutex> lock(m_opMutex);
+    return OpenOutLocked(uPort);
+}
+
+CDeviceSession::EConnect CDeviceSession::RequestAllAfterOpen(bool bIn, bool bOut) {
+    std::lock_guard<std::mutex> lock(m_opMutex);
+    return RequestAllAfterOpenLocked(bIn, bOut);
+}
+
+bool CDeviceSession::OpenInLocked(uint32_t uPort) {
+    m_uInPort = uPort;
     m_dwArrived.store(0, std::memory_order_release);  // the input worker is stopped
-    m_in.m_uDeviceID = uInPort;
-    const bool bIn = m_in.Open() && m_in.Start();
-    m_out.m_uDeviceID = uOutPort;
-    const bool bOut = m_out.Open() && m_out.Start();
+    m_in.m_uDeviceID = uPort;
+    return m_in.Open() && m_in.Start();
+}
+
+bool CDeviceSession::OpenOutLocked(uint32_t uPort) {
+    m_uOutPort = uPort;
+    m_out.m_uDeviceID = uPort;
+    return m_out.Open() && m_out.Start();
+}
+
+CDeviceSession::EConnect CDeviceSession::RequestAllAfterOpenLocked(bool bIn, bool bOut) {
     if (!bIn && !bOut) return EConnect::BothFailed;
     if (!bIn) return EConnect::InFailed;
     if (!bOut) return EConnect::OutFailed;
     if (!::RequestAll(m_out, m_image.m_byDeviceID.load())) {
         m_out.Stop();
         m_out.Close();
-        m_image.ResetLinkState();
+        ResetLinkLocked();
         return EConnect::RequestRefused;
     }
-    m_image.m_bForceStatusNotify = 1;
+    m_image.m_bForceStatusNotify = true;
     m_bConnected.store(true, std::memory_order_release);
     return EConnect::Ok;
 }
@@ -99,11 +131,27 @@ void CDeviceSession::DisconnectLocked() {
     m_out.Close();
 }
 
+void CDeviceSession::ResetLink() {
+    std::lock_guard<std::mutex> lock(m_opMutex);
+    ResetLinkLocked();
+}
+
+void CDeviceSession::DropLink() {
+    std::lock_guard<std::mutex> lock(m_opMutex);
+    m_image.DropLink();
+    m_linkWatch.Reset();
+}
+
+void CDeviceSession::ResetLinkLocked() {
+    m_image.ResetLinkState();
+    m_linkWatch.Reset();
+}
+
 void CDeviceSession::PortsGone() {
     {
         std::lock_guard<std::mutex> lock(m_opMutex);
         DisconnectLocked();
-        m_image.ResetLinkState();
+        ResetLinkLocked();
     }
     Notify({.eKind = CSessionEvent::EKind::PortsGone});
 }
@@ -146,6 +194,15 @@ int CDeviceSession::RequestLocked(EBlock eBlock) {
 
 void CDeviceSession::COwner::PostReplyNotify(int wParam, int lParam) {
     if (wParam == REPLY_STATUS) m_nStatusMask = lParam;  // told with the status block that follows
+    m_session.NotifyWith([&](CSessionListener& l) { l.OnReplyNotify(wParam, lParam); });
+}
+
+void CDeviceSession::COwner::UpdatePresetLine(int nPreset) {
+    m_session.NotifyWith([&](CSessionListener& l) { l.OnPresetLine(nPreset); });
+}
+
+void CDeviceSession::COwner::UpdateControlEnable() {
+    m_session.NotifyWith([](CSessionListener& l) { l.OnControlEnable(); });
 }
 
 void CDeviceSession::COwner::ReplyStored(EBlock eBlock, const uint8_t* pData, int nSize) {
@@ -269,7 +326,7 @@ std::vector<std::string> CDeviceSession::PresetRefusals(int nPreset, const std::
     // only when the device does, and disables the fields its codec does not use.
     uint8_t p[qz::kPresetSize];
     m_image.Read(qz::PresetBlock(nPreset), p);
-    const bool bLow = m_image.m_bLowLatencyAvail.load() != 0;
+    const bool bLow = m_image.m_bLowLatencyAvail.load();
     const int nOffered = qz::PresetListItemCount(qz::kListCodec, bLow);
     int nCodec = std::max(qz::PresetListIndex(qz::kListCodec, p, nOffered), 0);
     auto isValid = [](const CPresetFieldChoice& f) {
@@ -332,7 +389,7 @@ CDeviceSession::ESend CDeviceSession::WriteSettings(const std::vector<CSettingCh
 void CDeviceSession::BuildPreset(int nPreset, const std::vector<CPresetFieldChoice>& fields,
                                  uint8_t (&p)[qz::kPresetSize]) const {
     m_image.Read(qz::PresetBlock(nPreset), p);
-    const bool bLow = m_image.m_bLowLatencyAvail.load() != 0;
+    const bool bLow = m_image.m_bLowLatencyAvail.load();
     for (int e = 0; e < qz::kPresetListCount; ++e) {
         const auto eList = static_cast<qz::EPresetList>(e);
         qz::SavePresetList(eList, qz::PresetListIndex(eList, p, qz::PresetListItemCount(eList, bLow)), p);

@@ -7,16 +7,18 @@
 // comes, is stored in the image and told to the listener.
 //
 // Threads:
-// - Operations (Connect, Reconnect, Disconnect, PortsGone, Tick, Request*, WriteSettings,
-//   SavePreset, WriteFlash, SetListener) may be called from any thread. They run one at
-//   a time under one lock, which is never held while the listener runs.
+// - Operations (Connect and its steps, Reconnect, Disconnect, PortsGone, ResetLink,
+//   DropLink, Tick, Request*, WriteSettings, SavePreset, WriteFlash, SetListener) may be
+//   called from any thread. They run one at a time under one lock, which is never held
+//   while the listener runs.
 // - Queries (the refusals, Arrived, ReadReceived, ProductID, Version, IsConnected,
 //   IsLinkUp) and reads of the image may be called from any thread at any time,
 //   the listener included; they take only short locks.
-// - The listener is called on the input worker (Block), on the thread that calls Tick
-//   (LinkUp, LinkLost) and on the thread that calls PortsGone (PortsGone). Like the
-//   hooks of protocol/device/DeviceOwner.h it must return at once and never block; it must not
-//   call the operations (Disconnect from the input worker would wait for itself).
+// - The listener is called on the input worker (Block and the reply handlers' hooks), on
+//   the thread that calls Tick (LinkUp, LinkLost) and on the thread that calls PortsGone
+//   (PortsGone). Like the hooks of protocol/device/DeviceOwner.h it must return at once and
+//   never block; it must not call the operations (Disconnect from the input worker would
+//   wait for itself).
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -58,6 +60,12 @@ public:
     virtual ~CSessionListener() = default;
     // See the thread rules above: never blocks, never calls the session's operations.
     virtual void OnSessionEvent(const CSessionEvent& event) = 0;
+    // The reply handlers' hooks (protocol/device/DeviceOwner.h), passed on as they come, before
+    // the Block event of the same reply; for a listener that keeps a display of its own.
+    // Input worker, like OnSessionEvent.
+    virtual void OnReplyNotify(int /*wParam*/, int /*lParam*/) {}
+    virtual void OnPresetLine(int /*nPreset*/) {}
+    virtual void OnControlEnable() {}
 };
 
 class CDeviceSession final {
@@ -88,15 +96,26 @@ public:
     // port numbers and queues the request-all sequence, as the window's Connect does.
     // What arrived since the last Connect is forgotten; the image keeps its blocks.
     EConnect Connect(uint32_t uInPort, uint32_t uOutPort);
+    // Connect in steps, for the window, which shows the reset display before the ports
+    // open and looks each port up by name just before opening it: Disconnect, ResetLink,
+    // then OpenIn and OpenOut for the ports found (true when the port opened and
+    // started), then RequestAllAfterOpen with what they returned.
+    bool OpenIn(uint32_t uPort);
+    bool OpenOut(uint32_t uPort);
+    EConnect RequestAllAfterOpen(bool bIn, bool bOut);
     EConnect Reconnect();
     void Disconnect();
     // The ports have vanished: closes them, drops the link and tells the listener.
     void PortsGone();
     bool IsConnected() const { return m_bConnected.load(std::memory_order_acquire); }
+    // The image's link state and the link watch's counts, reset together.
+    void ResetLink();
+    // The update mode's drop: CDeviceImage::DropLink and the link watch's counts.
+    void DropLink();
 
     // One 100 ms tick of the link watch; tells the listener when the link comes or goes.
     CLinkWatch::ETick Tick();
-    bool IsLinkUp() const { return m_image.m_bLinkUp.load() != 0; }
+    bool IsLinkUp() const { return m_image.m_bLinkUp.load(); }
 
     // The request-all sequence: 1 when all thirteen requests were queued.
     int RequestAll();
@@ -159,8 +178,8 @@ private:
         CDeviceImage& Image() override { return m_session.m_image; }
         CQZ81KTMidiOut& MidiOut() override { return m_session.m_out; }
         void PostReplyNotify(int wParam, int lParam) override;
-        void UpdatePresetLine(int) override {}
-        void UpdateControlEnable() override {}
+        void UpdatePresetLine(int nPreset) override;
+        void UpdateControlEnable() override;
         void ReplyStored(qz::EBlock eBlock, const uint8_t* pData, int nSize) override;
 
     private:
@@ -169,6 +188,14 @@ private:
     };
 
     void DisconnectLocked();
+    // The image's link state and the link watch's counts, together.
+    void ResetLinkLocked();
+    bool OpenInLocked(uint32_t uPort);
+    bool OpenOutLocked(uint32_t uPort);
+    EConnect RequestAllAfterOpenLocked(bool bIn, bool bOut);
+    // Calls fn(listener) under the listener lock, when there is a listener.
+    template <typename F>
+    void NotifyWith(F fn);
     int RequestLocked(qz::EBlock eBlock);
     void Notify(const CSessionEvent& event);
     // Why nothing may be written before these blocks have arrived, or empty.
@@ -195,5 +222,5 @@ private:
     COwner m_owner{*this};
     CQZ81KTMidiOut m_out;  // before the input port: the input worker sends on it
     CMidiInPort<CQZ81KTMidiIn> m_in;
-    CLinkWatch m_linkWatch{m_image, m_out};
+    CLinkWatch m_linkWatch{m_image, m_out};  // ticked and reset under m_opMutex
 };

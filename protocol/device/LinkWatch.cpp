@@ -7,27 +7,32 @@ CLinkWatch::ETick CLinkWatch::Tick() {
     CDeviceImage& img = m_image;
     int replies = img.m_nStatusReplies.load(std::memory_order_acquire);
     if (!img.m_bLinkUp) {
-        if (replies == img.m_nStatusSeen) return kTickIdle;
-        img.m_nStatusSeen = replies;
-        img.m_bLinkUp = 1;
-        img.m_nSilentTicks = 0;
+        if (replies == m_nStatusSeen) return kTickIdle;
+        m_nStatusSeen = replies;
+        img.m_bLinkUp = true;
+        m_nSilentTicks = 0;
         return kTickLinkUp;
     }
-    ++img.m_nPollTicks;
-    ++img.m_nSilentTicks;
-    if (replies != img.m_nStatusSeen) {
-        img.m_nStatusSeen = replies;
-        img.m_nSilentTicks = 0;
+    ++m_nPollTicks;
+    ++m_nSilentTicks;
+    if (replies != m_nStatusSeen) {
+        m_nStatusSeen = replies;
+        m_nSilentTicks = 0;
     }
     // Refused polls are ignored: a device that stops answering shows as silence.
     uint8_t id = img.m_byDeviceID.load();
     SendRQ1(m_port, id, qz::kAddrStatus, qz::kStatusSize);
     SendRQ1(m_port, id, qz::kAddrControlMode, qz::kControlModeSize);
-    if (img.m_nPollTicks % kSystemPollTicks == 0) SendRQ1(m_port, id, qz::kAddrSystem, qz::kSystemSize);
-    if (img.m_nSilentTicks == kSilentTicksLimit) {
-        img.m_bLinkUp = 0;
-        img.m_nSilentTicks = 0;
+    if (m_nPollTicks % kSystemPollTicks == 0) SendRQ1(m_port, id, qz::kAddrSystem, qz::kSystemSize);
+    if (m_nSilentTicks == kSilentTicksLimit) {
+        img.m_bLinkUp = false;
+        m_nSilentTicks = 0;
         return kTickLinkLost;
     }
     return kTickPolled;
+}
+
+void CLinkWatch::Reset() {
+    m_nSilentTicks = 0;
+    m_nStatusSeen = 0;
 }

@@ -21,13 +21,21 @@ public:
     static constexpr int kSystemPollTicks = 30;
     static constexpr uint32_t kTickMs = 100;
 
-    // Both must outlive the watch. Its state is the image's link state (m_bLinkUp,
-    // m_nSilentTicks, m_nStatusSeen, m_nPollTicks), which only the ticking thread writes.
+    // Both must outlive the watch. The link flag (m_bLinkUp) lives in the image, which
+    // other threads read; the counts below are the watch's own. Tick and Reset run one
+    // at a time: on the ticking thread, or under its owner's lock (the session's).
     CLinkWatch(CDeviceImage& image, CQZ81KTMidiOut& port) : m_image(image), m_port(port) {}
 
     ETick Tick();
+    // With every reset of the image's link state, which zeroes its status reply count:
+    // the silence and the replies seen start again. The system poll keeps its rhythm.
+    void Reset();
+    int PollTicks() const { return m_nPollTicks; }
 
 private:
     CDeviceImage& m_image;
     CQZ81KTMidiOut& m_port;
+    int m_nSilentTicks = 0;
+    int m_nStatusSeen = 0;  // the image's status reply count at the last tick
+    int m_nPollTicks = 0;
 };

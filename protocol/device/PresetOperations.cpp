@@ -9,9 +9,9 @@ void StorePresetReply(CDeviceOwner& owner, int nPreset, const uint8_t* pData) {
     if (nPreset < 0 || nPreset >= qz::kPresetCount) return;
     CDeviceImage& img = owner.Image();
     img.Write(qz::PresetBlock(nPreset), pData, qz::kPresetSize);
-    img.m_bPresetRcvd[nPreset].store(1, std::memory_order_release);
-    int all = 1;
-    for (auto& f : img.m_bPresetRcvd) all &= f.load(std::memory_order_acquire);
+    img.m_bPresetRcvd[nPreset].store(true, std::memory_order_release);
+    bool all = true;
+    for (auto& f : img.m_bPresetRcvd) all = all && f.load(std::memory_order_acquire);
     img.m_bAllPresetsRcvd.store(all, std::memory_order_release);
     owner.UpdatePresetLine(nPreset);
 }

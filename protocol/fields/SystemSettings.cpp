@@ -66,6 +66,21 @@ const CSystemSetting* FindSystemSetting(std::string_view strName) {
     return nullptr;
 }
 
+const CSystemSetting* SystemSettingAt(int nOffset) {
+    for (const CSystemSetting& s : kSystemSettings)
+        if (s.nOffset == nOffset) return &s;
+    return nullptr;
+}
+
+bool SettingClickable(ESettingRule eRule, bool bLinkUp, bool bRemoteSelected, bool bSwitchRemote) {
+    switch (eRule) {
+        case ESettingRule::Ready:
+        case ESettingRule::FrameRate: return bLinkUp && bRemoteSelected;
+        case ESettingRule::ControlMode: return bLinkUp && !bSwitchRemote;
+    }
+    return false;
+}
+
 int SettingValueIndex(const CSystemSetting& setting, uint8_t byValue) {
     if (setting.eRead == ESettingRead::Pair) return byValue ? 1 : 0;
     return byValue < setting.names.nCount ? byValue : kNoSelection;

@@ -38,6 +38,13 @@ extern const CSystemSetting kSystemSettings[kSystemSettingCount];
 
 // The row of a setting name, or null.
 const CSystemSetting* FindSystemSetting(std::string_view strName);
+// The row of the setting at a byte of the system block, or null.
+const CSystemSetting* SystemSettingAt(int nOffset);
+// Whether the window lets the controls under a rule be clicked now: bRemoteSelected is
+// the system block's control mode byte, bSwitchRemote the mode switch SW6. The
+// frame-rate buttons also wait for five system displays without a lock, which the
+// window counts.
+bool SettingClickable(ESettingRule eRule, bool bLinkUp, bool bRemoteSelected, bool bSwitchRemote);
 // The index of the value a byte shows, or kNoSelection.
 int SettingValueIndex(const CSystemSetting& setting, uint8_t byValue);
 // The value's index among the names, case-insensitively; kNoSelection if none.

@@ -19,7 +19,7 @@ void StoreControlMode(CDeviceOwner& owner, uint8_t by) {
     const bool bChanged = by != img.m_byControlMode.load(std::memory_order_acquire);
     if (bChanged) {
         img.m_byControlMode.store(by, std::memory_order_release);
-        img.m_bRemote.store(by & 1, std::memory_order_release);
+        img.m_bRemote.store((by & 1) != 0, std::memory_order_release);
     }
     img.MarkReplyStored(EBlock::ControlMode);
     if (!bChanged) return;
@@ -34,11 +34,11 @@ void StoreStatus(CDeviceOwner& owner, const uint8_t* pData) {
     uint8_t status[qz::kStatusSize];
     std::memcpy(status, pData, sizeof status);
     int mask = img.StoreStatus(status);
-    img.m_bLowLatencyAvail.store(status[qz::kStLowLatency] & 1, std::memory_order_release);
+    img.m_bLowLatencyAvail.store((status[qz::kStLowLatency] & 1) != 0, std::memory_order_release);
     img.MarkReplyStored(EBlock::Status);
     if (mask != 0) owner.PostReplyNotify(REPLY_STATUS, mask);
     img.m_nStatusReplies.fetch_add(1, std::memory_order_acq_rel);
-    img.m_bForceStatusNotify.store(0, std::memory_order_release);
+    img.m_bForceStatusNotify.store(false, std::memory_order_release);
 }
 
 // The handler of a checked reply of the given block: copy, flag, mark, then notify.
@@ -47,13 +47,13 @@ void StoreReply(CDeviceOwner& owner, EBlock eBlock, const uint8_t* pData) {
     switch (eBlock) {
         case EBlock::Version:
             img.Write(eBlock, pData, qz::kVersionSize);
-            img.m_bVersionRcvd.store(1, std::memory_order_release);
+            img.m_bVersionRcvd.store(true, std::memory_order_release);
             img.MarkReplyStored(eBlock);
             owner.PostReplyNotify(REPLY_IDENTITY, 0);
             break;
         case EBlock::ProductID:
             img.Write(eBlock, pData, qz::kProductIDSize);  // the 8 bytes behind stay 0
-            img.m_bProductIDRcvd.store(1, std::memory_order_release);
+            img.m_bProductIDRcvd.store(true, std::memory_order_release);
             img.MarkReplyStored(eBlock);
             owner.PostReplyNotify(REPLY_IDENTITY, 0);
             break;
@@ -65,7 +65,7 @@ void StoreReply(CDeviceOwner& owner, EBlock eBlock, const uint8_t* pData) {
             break;
         case EBlock::Timecode:
             img.Write(eBlock, pData, qz::kTimecodeSize);
-            img.m_bTimecodeRcvd.store(1, std::memory_order_release);
+            img.m_bTimecodeRcvd.store(true, std::memory_order_release);
             img.MarkReplyStored(eBlock);
             break;
         case EBlock::Status: StoreStatus(owner, pData); break;

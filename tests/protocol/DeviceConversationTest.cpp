@@ -80,7 +80,7 @@ TEST_F(DeviceConversation, ControlModePollRequestsTheSystemBlockOnAChange) {
     ASSERT_TRUE(owner.WaitUntil([&] { return owner.Posts().size() >= 2; }));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(owner.Posts(), (std::vector<std::pair<int, int>>{{REPLY_CONTROL_MODE, 0}, {REPLY_SYSTEM, 0}}));
-    EXPECT_EQ(owner.Image().m_bRemote.load(), 1);
+    EXPECT_EQ(owner.Image().m_bRemote.load(), true);
     EXPECT_EQ(owner.ControlEnables(), 1);
 }
 
@@ -120,7 +120,7 @@ TEST_F(DeviceConversation, LostRepliesLeaveOnlyTheirFlagsAndAReconnectKeepsTheBl
     emulator.Faults().m_bSilent = true;
     ASSERT_EQ(Connect(), 1);
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), 1);
+    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), true);
     EXPECT_EQ(owner.Image().m_nStatusReplies.load(), 0);
     EXPECT_EQ(ImageBlock(qz::EBlock::System, 28), system);
     // Every second reply lost: after a fresh start-up the image fills only partly.
@@ -130,7 +130,7 @@ TEST_F(DeviceConversation, LostRepliesLeaveOnlyTheirFlagsAndAReconnectKeepsTheBl
     ASSERT_EQ(Connect(), 1);
     ASSERT_TRUE(owner.WaitUntil([&] { return emulator.Emulator().Counters().m_nRepliesDropped >= 6; }));
     std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), 0);
+    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), false);
 }
 
 TEST_F(DeviceConversation, WritesAreAppliedAndReadBack) {

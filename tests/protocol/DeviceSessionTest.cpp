@@ -222,6 +222,17 @@ TEST_F(DeviceSession, APresetSaveIsTheEditorsOkThenReadBack) {
     EXPECT_EQ(0, std::memcmp(back, sent, sizeof back));
 }
 
+// The status replies counted before a reconnect must not bring the new link up.
+TEST_F(DeviceSession, ReconnectWaitsForANewStatusReply) {
+    EXPECT_EQ(session.Tick(), CLinkWatch::kTickLinkUp);
+    emulator.Faults().m_bSilent = true;
+    for (auto drop : {+[](CDeviceSession& s) { s.Reconnect(); }, +[](CDeviceSession& s) { s.PortsGone(); }}) {
+        drop(session);
+        EXPECT_FALSE(session.IsLinkUp());
+        for (int t = 0; t < 3; ++t) EXPECT_EQ(session.Tick(), CLinkWatch::kTickIdle) << t;
+    }
+}
+
 TEST_F(DeviceSession, TellsTheLinkComingAndGoingAndThePortsGone) {
     EXPECT_EQ(session.Tick(), CLinkWatch::kTickLinkUp);
     emulator.Faults().m_bSilent = true;

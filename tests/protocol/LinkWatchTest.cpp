@@ -39,7 +39,7 @@ TEST_F(LinkWatch, SendsNothingUntilTheFirstStatusReplyThenPollsEveryTick) {
     EXPECT_EQ(peer.Count(), 0u);
     StatusReply();
     EXPECT_EQ(watch.Tick(), CLinkWatch::kTickLinkUp);
-    EXPECT_EQ(image.m_bLinkUp.load(), 1);
+    EXPECT_EQ(image.m_bLinkUp.load(), true);
     EXPECT_EQ(peer.Count(), 0u);  // the tick that brings the link up sends nothing
     EXPECT_EQ(watch.Tick(), CLinkWatch::kTickPolled);
     EXPECT_EQ(Sent(2), (std::vector<uint32_t>{0x010000, 0x7F0800}));
@@ -59,7 +59,8 @@ TEST_F(LinkWatch, SystemBlockEveryThirtiethPollKeepsItsRhythmAcrossLinkLoss) {
     }
     EXPECT_EQ(systemPolls, 2);
     image.ResetLinkState();  // a reconnect does not restart the rhythm
-    EXPECT_EQ(image.m_nPollTicks, 60);
+    watch.Reset();
+    EXPECT_EQ(watch.PollTicks(), 60);
 }
 
 TEST_F(LinkWatch, LinkDropsOnExactlyTheFiftiethSilentTick) {
@@ -67,7 +68,7 @@ TEST_F(LinkWatch, LinkDropsOnExactlyTheFiftiethSilentTick) {
     watch.Tick();
     for (int t = 1; t < 50; ++t) ASSERT_EQ(watch.Tick(), CLinkWatch::kTickPolled) << t;
     EXPECT_EQ(watch.Tick(), CLinkWatch::kTickLinkLost);
-    EXPECT_EQ(image.m_bLinkUp.load(), 0);
+    EXPECT_EQ(image.m_bLinkUp.load(), false);
     EXPECT_EQ(watch.Tick(), CLinkWatch::kTickIdle);
     // A reply seen late in the silence restarts the count.
     StatusReply();

@@ -129,7 +129,7 @@ struct ParameterFile : ::testing::Test {
     void MarkReceived() {
         CDeviceImage& img = owner.Image();
         img.MarkReplyStored(EBlock::System);
-        img.m_bTimecodeRcvd = 1;
+        img.m_bTimecodeRcvd = true;
         for (auto& f : img.m_bPresetRcvd) f = 1;
     }
     Bytes Block(EBlock e) {
@@ -168,7 +168,7 @@ struct ParameterFile : ::testing::Test {
 TEST_F(ParameterFile, RoundTripSendsTheSameBlocksWithRemoteDuringTheWrites) {
     for (uint8_t mode : {1, 0}) {
         FillImage(mode ? 5 : 9, mode);
-        owner.Image().m_bLowLatencyAvail = 1;  // the fill holds codec bytes above 1
+        owner.Image().m_bLowLatencyAvail = true;  // the fill holds codec bytes above 1
         Bytes system = Block(EBlock::System), timecode = Block(EBlock::Timecode);
         std::vector<Bytes> presets;
         for (int n = 0; n < qz::kPresetCount; ++n) presets.push_back(Block(qz::PresetBlock(n)));
@@ -228,8 +228,8 @@ TEST_F(ParameterFile, ExportWritesTheKeysInOrderAndKeepsAnExistingFilesOtherLine
 
 TEST_F(ParameterFile, ExportNeedsEveryBlockAndNamesTheMissingOnes) {
     FillImage(1);
-    owner.Image().m_bTimecodeRcvd = 0;
-    owner.Image().m_bPresetRcvd[6] = 0;
+    owner.Image().m_bTimecodeRcvd = false;
+    owner.Image().m_bPresetRcvd[6] = false;
     WriteText(Path(), "old");
     CExportResult r = ExportParameterFile(owner.Image(), Path(), "1");
     EXPECT_EQ(r.m_eStatus, CExportResult::EStatus::Incomplete);
@@ -291,7 +291,7 @@ TEST_F(ParameterFile, ImportTakesOnlySoundBlocksUnderTheRightSizes) {
         {"checksum off by one", "generic", "data", sys.substr(0, 56) + (sys[57] == '0' ? "01" : "00"), EBlock::System},
         {"preset count 7: all presets stay, and are sent", "preset", "count", "07", EBlock::Preset2},
     };
-    owner.Image().m_bLowLatencyAvail = 1;  // which blocks are taken, not the low-latency rule
+    owner.Image().m_bLowLatencyAvail = true;  // which blocks are taken, not the low-latency rule
     for (auto& c : cases) {
         CProfileText file(good);
         ASSERT_TRUE(file.SetString(c.section, c.key, c.value));
@@ -321,7 +321,7 @@ TEST_F(ParameterFile, LowLatencyBecomesMpeg2OnlyOnADeviceWithoutIt) {
     ASSERT_TRUE(file.SetString("preset", "count", "07"));
     const std::string withoutSection = file.Text();
     for (bool bSection : {true, false}) {
-        for (int avail : {0, 1}) {
+        for (bool avail : {false, true}) {
             WriteText(Path(), bSection ? withSection : withoutSection);
             owner.Image().WriteByte(EBlock::Preset4, 33, 2);
             owner.Image().WriteByte(EBlock::Preset6, 32, 0);
@@ -345,7 +345,7 @@ TEST_F(ParameterFile, ImportSendsNoBlockThatNeitherFileNorDeviceGave) {
     FillImage(1);
     WriteText(Path(), "[parameter]\r\nsize=2c\r\ndata=" + qz::EncodeStruct(Block(EBlock::Timecode).data(), 44) + "\r\n");
     owner.Image().Clear();
-    owner.Image().m_bPresetRcvd[3] = 1;
+    owner.Image().m_bPresetRcvd[3] = true;
     CImportResult r = ImportParameterFile(owner, Path());
     EXPECT_EQ(r.m_notSent.size(), 8u);  // system and seven presets
     EXPECT_EQ(Addresses(SentDataSets()), (std::vector<uint32_t>{qz::kAddrTimecode, qz::PresetAddress(3)}));

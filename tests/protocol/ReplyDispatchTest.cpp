@@ -59,16 +59,16 @@ TEST_F(ReplyDispatch, ChecksInOrderAcceptWrongChecksumAndOtherDeviceID) {
     Deliver(longer);
     Deliver(shorter);
     Deliver(Reply(0x7F0200, Bytes(8, 'x')));  // unknown address
-    EXPECT_EQ(owner.Image().m_bVersionRcvd.load(), 0);
+    EXPECT_EQ(owner.Image().m_bVersionRcvd.load(), false);
     EXPECT_TRUE(owner.Posts().empty());
 
     Bytes badSum = frame;
     badSum[badSum.size() - 2] ^= 0x01;
     Deliver(badSum);
-    EXPECT_EQ(owner.Image().m_bVersionRcvd.load(), 1);
+    EXPECT_EQ(owner.Image().m_bVersionRcvd.load(), true);
     Bytes pid = Reply(qz::kAddrProductID, Bytes(16, 'A'), 0x10);
     Deliver(pid);
-    EXPECT_EQ(owner.Image().m_bProductIDRcvd.load(), 1);
+    EXPECT_EQ(owner.Image().m_bProductIDRcvd.load(), true);
     EXPECT_EQ(owner.Image().ReadByte(qz::EBlock::ProductID, 15), 'A');
     EXPECT_EQ(owner.Image().ReadByte(qz::EBlock::ProductID, 16), 0);
     EXPECT_EQ(owner.Posts(), (std::vector<std::pair<int, int>>{{REPLY_IDENTITY, 0}, {REPLY_IDENTITY, 0}}));
@@ -93,7 +93,7 @@ TEST_F(ReplyDispatch, StatusMaskEdgeCases) {
     Deliver(Reply(qz::kAddrStatus, s));
     EXPECT_EQ(owner.Posts(), (std::vector<std::pair<int, int>>{{REPLY_STATUS, 0xFF}, {REPLY_STATUS, 0x08}, {REPLY_STATUS, 0x11}}));
     EXPECT_EQ(owner.Image().m_nStatusReplies.load(), 6);
-    EXPECT_EQ(owner.Image().m_bLowLatencyAvail.load(), 1);
+    EXPECT_EQ(owner.Image().m_bLowLatencyAvail.load(), true);
     EXPECT_EQ(Status(), s);
     // After a reconnect the first status reply is forced again.
     owner.Image().ResetLinkState();
@@ -110,11 +110,11 @@ TEST_F(ReplyDispatch, ControlModeReactsOnChangeOnlyAndRequestsTheSystemBlock) {
     Deliver(Reply(qz::kAddrControlMode, Bytes{0x21}));
     EXPECT_EQ(owner.Posts(), (std::vector<std::pair<int, int>>{{REPLY_CONTROL_MODE, 0}}));
     EXPECT_EQ(owner.ControlEnables(), 1);
-    EXPECT_EQ(owner.Image().m_bRemote.load(), 1);
+    EXPECT_EQ(owner.Image().m_bRemote.load(), true);
     ASSERT_EQ(peer.WaitFor(1), 1u);
     EXPECT_EQ(peer.Messages()[0], Rq1(qz::kAddrSystem, 28));
     Deliver(Reply(qz::kAddrControlMode, Bytes{0x20}));
-    EXPECT_EQ(owner.Image().m_bRemote.load(), 0);
+    EXPECT_EQ(owner.Image().m_bRemote.load(), false);
     EXPECT_EQ(peer.WaitFor(2), 2u);
     // After Connect the first reply counts as a change again.
     owner.Image().ResetLinkState();
@@ -127,15 +127,15 @@ TEST_F(ReplyDispatch, SystemTimecodeAndPresetsNotifyAsTheyShould) {
     sys[qz::kSysPreset] = 3;
     Deliver(Reply(qz::kAddrSystem, sys));
     Deliver(Reply(qz::kAddrTimecode, Bytes(44, 2)));
-    EXPECT_EQ(owner.Image().m_bTimecodeRcvd.load(), 1);
+    EXPECT_EQ(owner.Image().m_bTimecodeRcvd.load(), true);
     EXPECT_EQ(owner.Posts(), (std::vector<std::pair<int, int>>{{REPLY_SYSTEM, 0}}));
     EXPECT_EQ(owner.Image().ReadByte(qz::EBlock::System, 5), 3);
 
     for (int round = 0; round < 3; ++round)
         for (int n = 0; n < 7; ++n) Deliver(Reply(qz::PresetAddress(n), Bytes(50, static_cast<uint8_t>(n))));
-    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), 0);  // preset 7 is still missing
+    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), false);  // preset 7 is still missing
     Deliver(Reply(qz::PresetAddress(7), Bytes(50, 7)));
-    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), 1);
+    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), true);
     EXPECT_EQ(owner.PresetLines().size(), 22u);
     EXPECT_EQ(owner.PresetLines().back(), 7);
     EXPECT_EQ(owner.Image().ReadByte(qz::PresetBlock(6), 49), 6);
@@ -143,12 +143,12 @@ TEST_F(ReplyDispatch, SystemTimecodeAndPresetsNotifyAsTheyShould) {
 
     // A reconnect resets only the link state.
     owner.Image().ResetLinkState();
-    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), 1);
-    EXPECT_EQ(owner.Image().m_bTimecodeRcvd.load(), 1);
+    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), true);
+    EXPECT_EQ(owner.Image().m_bTimecodeRcvd.load(), true);
     EXPECT_EQ(owner.Image().ReadByte(qz::EBlock::System, 5), 3);
     // Start-up clears the copies and flags, not the status copy.
     owner.Image().Clear();
-    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), 0);
+    EXPECT_EQ(owner.Image().m_bAllPresetsRcvd.load(), false);
     EXPECT_EQ(owner.Image().ReadByte(qz::EBlock::System, 5), 0);
 }
 

@@ -215,7 +215,7 @@ void PresetDlgTest::codecDecidesTheEnabledFields() {
 void PresetDlgTest::valuesNoItemShowsSurviveASave() {
     CEditorRig rig;
     QVERIFY(rig.IsReady());
-    rig.Window().Image().m_bLowLatencyAvail = 0;
+    rig.Window().Image().m_bLowLatencyAvail = false;
     SetPreset(rig, 4, [](uint8_t* p) {
         Write8(p, kPresetCodec, kCodecLowLatency);
         Write16(p, kPresetHdBitRate, 75);

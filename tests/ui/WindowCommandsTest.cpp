@@ -111,7 +111,7 @@ void WindowCommandsTest::refusedSendKeepsTheImageByte() {
 void WindowCommandsTest::frameRateLockedSendsOnlyRequestAll() {
     CWindowHarness h;
     h.ConnectAndLink();
-    QCOMPARE(h.Image().m_bRateFromSdi.load(), 1);  // the emulator's SDI input fixes the rate
+    QCOMPARE(h.Image().m_bRateFromSdi.load(), true);  // the emulator's SDI input fixes the rate
     uint8_t byRate = h.Block(qz::EBlock::System)[qz::kSysFrameRate];
     h.ClearSent();
     h.Control(IDC_RATE_50)->setEnabled(true);
@@ -227,7 +227,7 @@ void WindowCommandsTest::gates() {
     h.m_services.m_messages.clear();
     for (int nId : {IDC_EDIT_PRESET, IDC_TC, IDC_FOR_SERVICE}) press(nId);
     QVERIFY(h.m_services.m_messages.isEmpty());
-    QCOMPARE(h.Image().m_nEditPreset, 7);
+    QCOMPARE(w.EditPreset(), 7);
     QCOMPARE(w.m_nPresetEditorRuns, 1);
     QCOMPARE(w.m_nTimecodeRuns, 1);
     QCOMPARE(w.m_nServiceRuns, 1);

@@ -293,7 +293,7 @@ void WindowConnectionTest::workerRequestsRunOnTheWindowThread() {
     preset[32] = 0, preset[33] = 0, preset[46] = 0, preset[47] = 2;  // HDV/DV, Rx DV
     h.Image().Write(qz::PresetBlock(3), preset.data(), preset.size());
     const QString strBefore = h.Text(IDC_PRESET3);
-    h.Image().m_bLinkUp = 0;
+    h.Image().m_bLinkUp = false;
     // As the input worker calls them: nothing changes until the window's thread runs.
     std::thread worker([&] {
         h.Window().UpdatePresetLine(3);

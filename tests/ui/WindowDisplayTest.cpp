@@ -64,7 +64,7 @@ void WindowDisplayTest::statusLines() {
     m_pHarness->InjectStatus(status);
     QCOMPARE(m_pHarness->Text(field), text);
     if (field == IDC_VIDEO_FORMAT)  // only a known format fixes the frame rate (direction SDI)
-        QCOMPARE(m_pHarness->Image().m_bRateFromSdi.load(), text == "Format-1" || text == "576i,2:2" ? 1 : 0);
+        QCOMPARE(m_pHarness->Image().m_bRateFromSdi.load(), text == "Format-1" || text == "576i,2:2");
 }
 
 void WindowDisplayTest::sdStreamTakesTheStoredFormat() {
@@ -103,13 +103,13 @@ void WindowDisplayTest::slowBlinkAndOnlyChangedLampRedrawn() {
 void WindowDisplayTest::frameRateButtonsBackOnFifthSystemDisplay() {
     CWindowHarness& h = *m_pHarness;
     // The emulator's SDI input is a known format: the buttons follow it and stay disabled.
-    QCOMPARE(h.Image().m_bRateFromSdi.load(), 1);
+    QCOMPARE(h.Image().m_bRateFromSdi.load(), true);
     QVERIFY(!h.Control(IDC_RATE_5994)->isEnabled());
     QVERIFY(h.Control(IDC_DIR_SDI_TO_1394)->isEnabled());
     Bytes status = h.Block(qz::EBlock::Status);
     status[qz::kStVideoFormat] = 7, status[qz::kStVideoFormat + 1] = 15;  // "No Signal"
     h.InjectStatus(status);
-    QCOMPARE(h.Image().m_bRateFromSdi.load(), 0);
+    QCOMPARE(h.Image().m_bRateFromSdi.load(), false);
     Bytes system = h.Block(qz::EBlock::System);
     for (int n = 1; n <= 5; ++n) {
         QVERIFY(!h.Control(IDC_RATE_5994)->isEnabled());

@@ -46,13 +46,13 @@ void WindowParameterFileTest::linkDownOrCancelledDoesNothing() {
     QVERIFY(rig.IsReady());
     CUtilQZ81KTDlg& w = rig.Window();
     CTestServices& s = rig.Services();
-    w.Image().m_bLinkUp = 0;
+    w.Image().m_bLinkUp = false;
     w.OnParameterExport();
     w.OnParameterImport();
     QCOMPARE(s.m_messages, (QStringList{kMustConnect, kMustConnect}));
     QVERIFY(s.m_fileDialogs.isEmpty());
 
-    w.Image().m_bLinkUp = 1;
+    w.Image().m_bLinkUp = true;
     s.m_messages.clear();
     w.OnParameterExport();
     w.OnParameterImport();
@@ -112,8 +112,8 @@ void WindowParameterFileTest::failedExportIsTold() {
     if (how == "read-only") {
         fs::permissions(s.m_strFileAnswer.toStdString(), fs::perms::owner_read | fs::perms::group_read);
     } else {
-        rig.Window().Image().m_bTimecodeRcvd = 0;
-        rig.Window().Image().m_bPresetRcvd[3] = 0;
+        rig.Window().Image().m_bTimecodeRcvd = false;
+        rig.Window().Image().m_bPresetRcvd[3] = false;
     }
     rig.Window().OnParameterExport();
     QCOMPARE(s.m_messages.size(), 1);

@@ -63,7 +63,7 @@ void WindowPortsTest::unplugDropsTheLinkAtOnceAndReplugReconnects() {
 
     h.Driver().SetPresent(h.EmulatorPort(), false);
     h.Window().CheckPorts();  // no tick: at once
-    QCOMPARE(h.Image().m_bLinkUp.load(), 0);
+    QCOMPARE(h.Image().m_bLinkUp.load(), false);
     QCOMPARE(h.Text(IDC_TIMECODE), QStringLiteral(" -"));  // as after a link time-out
     QVERIFY(!h.Control(IDC_WRITE_FLASH)->isEnabled());
     QVERIFY(!h.Driver().IsInputOpen(h.EmulatorPort()) && !h.Driver().IsOutputOpen(h.EmulatorPort()));
@@ -74,7 +74,7 @@ void WindowPortsTest::unplugDropsTheLinkAtOnceAndReplugReconnects() {
     QTRY_VERIFY(h.Sent().size() >= 13);  // request-all on the ports of the same names
     QTRY_VERIFY(h.Image().m_nStatusReplies.load() > 0);
     h.Tick();
-    QCOMPARE(h.Image().m_bLinkUp.load(), 1);
+    QCOMPARE(h.Image().m_bLinkUp.load(), true);
     QTRY_VERIFY(h.Text(IDC_TIMECODE) != " -");
     QVERIFY(h.m_services.m_messages.isEmpty());
 }
@@ -86,7 +86,7 @@ void WindowPortsTest::noReconnectWhenTurnedOff() {
     QVERIFY(!h.Window().ReconnectsAutomatically());
     h.Driver().SetPresent(h.EmulatorPort(), false);
     h.Window().CheckPorts();
-    QCOMPARE(h.Image().m_bLinkUp.load(), 0);
+    QCOMPARE(h.Image().m_bLinkUp.load(), false);
     h.Driver().SetPresent(h.EmulatorPort(), true);
     h.ClearSent();
     h.Window().CheckPorts();

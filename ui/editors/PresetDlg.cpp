@@ -17,8 +17,8 @@
 
 using namespace qz;
 
-CPresetDlg::CPresetDlg(CDeviceOwner* pMainDlg, QWidget* pParent)
-    : QDialog(pParent), m_pMainDlg(pMainDlg), m_pUi(std::make_unique<Ui::CPresetDlg>()) {
+CPresetDlg::CPresetDlg(CDeviceOwner* pMainDlg, int nEditPreset, QWidget* pParent)
+    : QDialog(pParent), m_pMainDlg(pMainDlg), m_nEditPreset(nEditPreset), m_pUi(std::make_unique<Ui::CPresetDlg>()) {
     m_pUi->setupUi(this);
     // The controls in the order of the field tables.
     QComboBox* const lists[kPresetListCount] = {
@@ -60,8 +60,8 @@ void CPresetDlg::OnInitDialog() {
     CDeviceImage& img = m_pMainDlg->Image();
     for (int n = 0; n < kPresetCount; ++n) img.Read(PresetBlock(n), m_savedPresets[n]);
     for (int n = 0; n < kPresetCount; ++n) m_pTab->addTab(QString::fromStdString(PresetName(n)));
-    img.m_nEditPreset = std::clamp(img.m_nEditPreset, 0, kPresetCount - 1);
-    m_pTab->setCurrentIndex(img.m_nEditPreset);
+    m_nEditPreset = std::clamp(m_nEditPreset, 0, kPresetCount - 1);
+    m_pTab->setCurrentIndex(m_nEditPreset);
     connect(m_pTab, &QTabBar::currentChanged, this, &CPresetDlg::OnTabChange);
     if (img.m_bLowLatencyAvail.load())
         m_pList[kListCodec]->addItem(QString::fromStdString(ItemText(kPresetLists[kListCodec].items, kCodecLowLatency)));
@@ -73,7 +73,7 @@ void CPresetDlg::OnInitDialog() {
 
 void CPresetDlg::LoadControls() {
     uint8_t p[kPresetSize];
-    m_pMainDlg->Image().Read(PresetBlock(m_pMainDlg->Image().m_nEditPreset), p);
+    m_pMainDlg->Image().Read(PresetBlock(m_nEditPreset), p);
     m_bLoading = true;
     for (int e = 0; e < kPresetListCount; ++e)
         SetListIndex(m_pList[e], PresetListIndex(EPresetList(e), p, m_pList[e]->count()));
@@ -83,7 +83,7 @@ void CPresetDlg::LoadControls() {
 
 void CPresetDlg::RefreshPacketIds() {
     uint8_t p[kPresetSize];
-    m_pMainDlg->Image().Read(PresetBlock(m_pMainDlg->Image().m_nEditPreset), p);
+    m_pMainDlg->Image().Read(PresetBlock(m_nEditPreset), p);
     m_bLoading = true;
     for (int e = 0; e < kPresetHexCount; ++e)
         m_pHex[e]->setText(QString::fromStdString(FormatHex16(PresetHexValue(EPresetHex(e), p))));
@@ -92,7 +92,7 @@ void CPresetDlg::RefreshPacketIds() {
 
 void CPresetDlg::SaveControls() {
     CDeviceImage& img = m_pMainDlg->Image();
-    const EBlock eBlock = PresetBlock(img.m_nEditPreset);
+    const EBlock eBlock = PresetBlock(m_nEditPreset);
     uint8_t p[kPresetSize];
     img.Read(eBlock, p);
     // Every field is saved, enabled or not; a list showing nothing keeps its stored value.
@@ -113,7 +113,7 @@ void CPresetDlg::OnChange() {
 
 void CPresetDlg::OnTabChange(int nTab) {
     SaveControls();
-    m_pMainDlg->Image().m_nEditPreset = std::clamp(nTab, 0, kPresetCount - 1);
+    m_nEditPreset = std::clamp(nTab, 0, kPresetCount - 1);
     const bool bApply = m_pApply->isEnabled();
     LoadControls();
     UpdateEnables();

@@ -21,8 +21,8 @@ class CPresetDlg;
 class CPresetDlg : public QDialog {
     Q_OBJECT
 public:
-    // Starts on the owner's m_nEditPreset, which the opener sets.
-    explicit CPresetDlg(CDeviceOwner* pMainDlg, QWidget* pParent = nullptr);
+    // Starts on preset nEditPreset (the last one when beyond).
+    CPresetDlg(CDeviceOwner* pMainDlg, int nEditPreset, QWidget* pParent = nullptr);
     ~CPresetDlg() override;
 
     // OK (also Enter) and Cancel (also Esc and the close box).
@@ -43,6 +43,7 @@ private:
     bool SaveAndSend();
 
     CDeviceOwner* m_pMainDlg;
+    int m_nEditPreset;  // the preset of the tab shown
     std::unique_ptr<Ui::CPresetDlg> m_pUi;
     uint8_t m_savedPresets[qz::kPresetCount][qz::kPresetSize] = {};
     QComboBox* m_pList[qz::kPresetListCount] = {};

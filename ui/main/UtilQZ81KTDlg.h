@@ -1,7 +1,9 @@
 #pragma once
 // The program's main window: port choice and connection, the 100 ms link watch, the
-// status display and the everyday device commands. It owns the device image and both
-// ports and is the owner the reply handlers report to.
+// status display and the everyday device commands. Its device session holds the ports,
+// the device image and the link watch; the reply handlers' hooks reach the window
+// through the session's listener, and the editors reach the image and the output port
+// through the window.
 //
 // One file per concern: UtilQZ81KTDlgConnection.cpp (start-up, ports, link watch,
 // control enabling, shutdown), UtilQZ81KTDlgDisplay.cpp (status display, lamps),
@@ -18,11 +20,8 @@
 #include "midi/MidiDevList.h"
 #include "midi/PortWatch.h"
 #include "midi/TrafficTap.h"
-#include "protocol/device/DeviceImage.h"
 #include "protocol/device/DeviceOwner.h"
-#include "protocol/device/LinkWatch.h"
-#include "protocol/wire/QZ81KTMidiIn.h"
-#include "protocol/wire/QZ81KTMidiOut.h"
+#include "protocol/device/DeviceSession.h"
 #include "resources/resource.h"
 #include "ui/main/KeyWatcher.h"
 #include "ui/main/WindowEvent.h"
@@ -64,8 +63,8 @@ public:
 
     // CDeviceOwner, for the editors on the window's thread. The last two may also be
     // called on another thread: they are then posted to the window's thread and return.
-    CDeviceImage& Image() override { return m_image; }
-    CQZ81KTMidiOut& MidiOut() override { return m_midiOut; }
+    CDeviceImage& Image() override { return m_session.Image(); }
+    CQZ81KTMidiOut& MidiOut() override { return m_session.MidiOut(); }
     void PostReplyNotify(int wParam, int lParam) override;
     void UpdatePresetLine(int nPreset) override;
     void UpdateControlEnable() override;
@@ -79,8 +78,10 @@ public:
     // The service dialog's "Export" and "Import": file dialog, then the parameter file.
     void OnParameterExport();
     void OnParameterImport();
-    CQZ81KTMidiIn& MidiIn() { return m_midiIn; }
-    bool IsServiceMode() const { return m_image.m_bServiceMode.load() != 0; }
+    CQZ81KTMidiIn& MidiIn() { return m_session.MidiIn(); }
+    bool IsServiceMode() const { return m_session.Image().m_bServiceMode.load(); }
+    // The preset the editor opens on: the device's current one, set as the editor opens.
+    int EditPreset() const { return m_nEditPreset; }
 
     // One 100 ms tick; the timer calls it, tests call it directly.
     void OnTimer();
@@ -97,7 +98,7 @@ public:
     // The MIDI Monitor window (context menu, Ctrl+M): made on first use, then shown and raised.
     CMidiMonitorWnd* ShowMonitor();
     CMidiMonitorWnd* Monitor() const { return m_pMonitor; }
-    CTrafficTap& TrafficTap() { return m_tap; }
+    CTrafficTap& TrafficTap() { return m_session.Tap(); }
 
 signals:
     // The About entry (context menu, F1) was chosen; the application shows the box.
@@ -108,17 +109,20 @@ protected:
     void showEvent(QShowEvent* pEvent) override;
 
 private:
-    // The owner the input port reports to. A member rather than the window itself: the
-    // worker must never dispatch through the window's own virtual table, which its
-    // destructor rewrites while the ports are still being stopped.
-    class CWorkerOwner : public CDeviceOwner {
+    // The session's listener: the reply handlers' hooks, posted to the window's thread
+    // from the input worker. A member rather than the window itself: the worker must
+    // never dispatch through the window's own virtual table, which its destructor
+    // rewrites while the ports are still being stopped. The session's events are not
+    // used: the window acts on Tick's result and on the port lists itself.
+    class CSessionHooks : public CSessionListener {
     public:
-        explicit CWorkerOwner(CUtilQZ81KTDlg& window) : m_window(window) {}
-        CDeviceImage& Image() override { return m_window.m_image; }
-        CQZ81KTMidiOut& MidiOut() override { return m_window.m_midiOut; }
-        void PostReplyNotify(int wParam, int lParam) override { m_window.Post(CWindowEvent::kReplyNotify, wParam, lParam); }
-        void UpdatePresetLine(int nPreset) override { m_window.Post(CWindowEvent::kPresetLine, nPreset, 0); }
-        void UpdateControlEnable() override { m_window.Post(CWindowEvent::kControlEnable, 0, 0); }
+        explicit CSessionHooks(CUtilQZ81KTDlg& window) : m_window(window) {}
+        void OnSessionEvent(const CSessionEvent&) override {}
+        void OnReplyNotify(int wParam, int lParam) override {
+            m_window.Post(CWindowEvent::kReplyNotify, wParam, lParam);
+        }
+        void OnPresetLine(int nPreset) override { m_window.Post(CWindowEvent::kPresetLine, nPreset, 0); }
+        void OnControlEnable() override { m_window.Post(CWindowEvent::kControlEnable, 0, 0); }
 
     private:
         CUtilQZ81KTDlg& m_window;
@@ -137,6 +141,8 @@ private:
     void OnScan();
     void OnConnect();
     void StopPorts();
+    // The image's link state, the link watch's counts and the frame-rate buttons' count.
+    void ResetLink();
     void DropLinkDisplay();
     // Ports that come and go: the lists follow, each keeping the name the operator chose;
     // the link drops when its ports vanish and comes back with them.
@@ -179,10 +185,11 @@ private:
     QAbstractButton* Button(int nId) const;
     void Enable(int nId, bool bEnable);
 
-    // Device image and ports. The output port is declared before the input port: the
-    // input worker sends on it.
-    CDeviceImage m_image;
-    CTrafficTap m_tap;  // before the ports: they write to it until they close
+    // The hooks before the session: its input worker calls them until its ports close.
+    CSessionHooks m_sessionHooks{*this};
+    // Ports, device image, traffic tap and link watch. The window's thread ticks the
+    // link watch and runs every session operation.
+    CDeviceSession m_session;
     CMidiInDevList m_inPorts;
     CMidiOutDevList m_outPorts;
     CPortWatch m_portWatch;
@@ -191,15 +198,15 @@ private:
     QString m_strLinkedIn, m_strLinkedOut;  // the ports of the last successful Connect
     bool m_bLinkedGone = false;             // they vanished; waiting for them to come back
     QAction* m_pReconnectAction = nullptr;
-    CQZ81KTMidiOut m_midiOut;
-    CMidiInPort<CQZ81KTMidiIn> m_midiIn;
-    CLinkWatch m_linkWatch{m_image, m_midiOut};
-    CWorkerOwner m_workerOwner{*this};
 
     // The front-panel picture, decoded on a worker while the widgets are built.
     std::future<QImage> m_panelPicture;
     std::unique_ptr<Ui::CUtilQZ81KTDlg> m_pUi;
     QString m_strFileVersion;
+    // Window thread only. System displays in a row without a frame-rate lock while the
+    // rate buttons are disabled; five bring them back.
+    int m_nRateEnableCount = 0;
+    int m_nEditPreset = 0;
     int m_nBlinkTicks = 0;
     bool m_bSlowBlinkOn = false;
     bool m_bFastBlinkOn = false;

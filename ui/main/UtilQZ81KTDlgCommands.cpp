@@ -12,6 +12,7 @@
 #include "ui/editors/ServiceDlg.h"
 #include "ui/editors/TCDlg.h"
 #include "ui/main/UiServices.h"
+#include "ui/main/SystemByteControls.h"
 #include "ui/main/UtilQZ81KTDlg.h"
 #include "ui/widgets/BmpButton.h"
 #include "ui/widgets/ButtonCommand.h"
@@ -19,44 +20,10 @@
 
 namespace {
 
+using qz::kSysFrameRate, qz::kSysPreset;
+
 const QString kMustConnect = QString::fromLatin1(qz::kMustConnectText);
 const QString kCannotRequest = QString::fromLatin1(qz::kRequestRefusedText);
-
-// The controls that each set one byte of the system block. A value of -1 takes the
-// check box's state after the click.
-struct CSystemByteCommand {
-    int nId;
-    int nOffset;
-    int nValue;
-};
-constexpr int kCheckState = -1;
-using qz::kSysAudioChannels, qz::kSysDirection, qz::kSysFrameRate, qz::kSysPreset, qz::kSysRemote, qz::kSysUnitType;
-constexpr CSystemByteCommand kSystemByteCommands[] = {
-    {IDC_DIR_SDI_TO_1394, kSysDirection, 0},
-    {IDC_DIR_1394_TO_SDI, kSysDirection, 1},
-    {IDC_SDI_CH_1_2, kSysAudioChannels, 0},
-    {IDC_SDI_CH_3_4, kSysAudioChannels, 1},
-    {IDC_SDI_CH_5_6, kSysAudioChannels, 2},
-    {IDC_SDI_CH_7_8, kSysAudioChannels, 3},
-    {IDC_PRESET0, kSysPreset, 0},
-    {IDC_PRESET1, kSysPreset, 1},
-    {IDC_PRESET2, kSysPreset, 2},
-    {IDC_PRESET3, kSysPreset, 3},
-    {IDC_PRESET4, kSysPreset, 4},
-    {IDC_PRESET5, kSysPreset, 5},
-    {IDC_PRESET6, kSysPreset, 6},
-    {IDC_PRESET7, kSysPreset, 7},
-    {IDC_LOCAL, kSysRemote, 0},
-    {IDC_REMOTE, kSysRemote, 1},
-    {IDC_UNIT_CAMERA, kSysUnitType, 0},
-    {IDC_UNIT_RECORDER, kSysUnitType, 1},
-    {IDC_SYNC_OPERATION, qz::kSysSyncOperation, kCheckState},
-    {IDC_AUDIO_SRC, qz::kSysAudioSrc, kCheckState},
-    {IDC_FAN, qz::kSysFan, kCheckState},
-    {IDC_SDI_INPUT_REMOTE, qz::kSysSdiInputRemote, kCheckState},
-    {IDC_FORMAT_FIX, qz::kSysFormatFix, kCheckState},
-};
-static_assert(std::size(kSystemByteCommands) == 23);
 
 constexpr int kFactoryResetPauseMs = 1000;
 
@@ -83,44 +50,45 @@ void CUtilQZ81KTDlg::ConnectCommands() {
 
 void CUtilQZ81KTDlg::OnSystemByte(int nOffset, int nValue) {
     // The image keeps the new value whatever the send does; the read-back corrects it.
-    m_image.WriteByte(qz::EBlock::System, static_cast<size_t>(nOffset), static_cast<uint8_t>(nValue));
+    m_session.Image().WriteByte(qz::EBlock::System, static_cast<size_t>(nOffset), static_cast<uint8_t>(nValue));
     SendSystemBlock();
 }
 
 int CUtilQZ81KTDlg::SendSystemBlock() {
     uint8_t sys[qz::kSystemSize];
-    m_image.Read(qz::EBlock::System, sys);
-    uint8_t id = m_image.m_byDeviceID.load();
-    int nResult = SendDT1(m_midiOut, id, qz::kAddrSystem, sys, sizeof sys);
-    if (nResult) nResult = SendRQ1(m_midiOut, id, qz::kAddrSystem, qz::kSystemSize);
+    m_session.Image().Read(qz::EBlock::System, sys);
+    uint8_t id = m_session.Image().m_byDeviceID.load();
+    int nResult = SendDT1(m_session.MidiOut(), id, qz::kAddrSystem, sys, sizeof sys);
+    if (nResult) nResult = SendRQ1(m_session.MidiOut(), id, qz::kAddrSystem, qz::kSystemSize);
     if (!nResult) ShowMessage(RefusedSendText());
     return nResult;
 }
 
 void CUtilQZ81KTDlg::OnFrameRate(int nValue) {
     // While an input fixes the frame rate the byte is left alone; everything is read again.
-    if (!m_image.m_bRateFromSdi.load() && !m_image.m_bRateFrom1394.load()) OnSystemByte(kSysFrameRate, nValue);
-    if (!RequestAll(m_midiOut, m_image.m_byDeviceID.load())) ShowMessage(kCannotRequest);
+    const CDeviceImage& img = m_session.Image();
+    if (!img.m_bRateFromSdi.load() && !img.m_bRateFrom1394.load()) OnSystemByte(kSysFrameRate, nValue);
+    if (!RequestAll(m_session.MidiOut(), img.m_byDeviceID.load())) ShowMessage(kCannotRequest);
 }
 
 bool CUtilQZ81KTDlg::CheckLinkUp() {
-    if (m_image.m_bLinkUp.load()) return true;
+    if (m_session.Image().m_bLinkUp.load()) return true;
     ShowMessage(kMustConnect);
     return false;
 }
 
 void CUtilQZ81KTDlg::OnWriteFlash() {
     if (!CheckLinkUp()) return;
-    m_midiOut.SendLongMsg(qz::kWriteFlashFrame, sizeof qz::kWriteFlashFrame);
+    m_session.MidiOut().SendLongMsg(qz::kWriteFlashFrame, sizeof qz::kWriteFlashFrame);
 }
 
 void CUtilQZ81KTDlg::OnFactoryReset() {
     if (!CheckLinkUp()) return;
     if (!UiServices().AskYesNo(this, QStringLiteral("Are you sure?"))) return;
     CWaitCursor wait;
-    m_midiOut.SendLongMsg(qz::kFactoryResetFrame, sizeof qz::kFactoryResetFrame);
+    m_session.MidiOut().SendLongMsg(qz::kFactoryResetFrame, sizeof qz::kFactoryResetFrame);
     UiServices().Pause(kFactoryResetPauseMs);
-    if (!RequestAll(m_midiOut, m_image.m_byDeviceID.load())) ShowMessage(kCannotRequest);
+    if (!RequestAll(m_session.MidiOut(), m_session.Image().m_byDeviceID.load())) ShowMessage(kCannotRequest);
     BlankDisplay();
     for (CBmpButton* pLamp : {m_pLinkLed, m_pLed2, m_pLed1}) SetLamp(pLamp, kLampOff);
     // The link stays up until the timer notices the silence.
@@ -130,28 +98,23 @@ void CUtilQZ81KTDlg::OnFactoryReset() {
 
 void CUtilQZ81KTDlg::EnterUpdateMode() {
     if (!CheckLinkUp()) return;
-    m_image.m_bLinkUp = 0;
-    m_image.m_nSilentTicks = 0;
-    m_image.m_nStatusReplies = 0;
-    m_image.m_nStatusSeen = 0;
-    m_image.m_nDirection = 0;
-    m_image.m_bRateFromSdi = 0;
-    m_image.m_bRateFrom1394 = 0;
-    m_image.m_bLowLatencyAvail = 0;
+    m_session.DropLink();
     BlankDisplay();
     ResetLamps();
-    m_midiOut.SendLongMsg(qz::kUpdateModeFrame, sizeof qz::kUpdateModeFrame);
+    m_session.MidiOut().SendLongMsg(qz::kUpdateModeFrame, sizeof qz::kUpdateModeFrame);
     UpdateControlEnable();
 }
 
 void CUtilQZ81KTDlg::OnEditPreset() {
-    if (!m_image.m_bAllPresetsRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Preset parameter yet"));
-    m_image.m_nEditPreset = std::min<int>(m_image.ReadByte(qz::EBlock::System, kSysPreset), qz::kPresetCount - 1);
+    const CDeviceImage& img = m_session.Image();
+    if (!img.m_bAllPresetsRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Preset parameter yet"));
+    m_nEditPreset = std::min<int>(img.ReadByte(qz::EBlock::System, kSysPreset), qz::kPresetCount - 1);
     RunPresetEditor();
 }
 
 void CUtilQZ81KTDlg::OnTimecode() {
-    if (!m_image.m_bTimecodeRcvd.load()) return ShowMessage(QStringLiteral("No Recieve, Timecode parameter yet"));
+    if (!m_session.Image().m_bTimecodeRcvd.load())
+        return ShowMessage(QStringLiteral("No Recieve, Timecode parameter yet"));
     RunTimecodeDialog();
 }
 
@@ -162,7 +125,7 @@ void CUtilQZ81KTDlg::OnForService() {
 
 // The editors run modally through UiServices().ExecDialog; their result is not used.
 void CUtilQZ81KTDlg::RunPresetEditor() {
-    CPresetDlg dlg(this, this);
+    CPresetDlg dlg(this, m_nEditPreset, this);
     UiServices().ExecDialog(dlg);
 }
 

@@ -13,7 +13,10 @@
 #include <QTimer>
 
 #include "midi/PortSelection.h"
+#include "midi/platform/MidiDriver.h"
 #include "protocol/fields/StatusText.h"
+#include "protocol/fields/SystemSettings.h"
+#include "ui/main/SystemByteControls.h"
 #include "ui/main/TsanHandOver.h"
 #include "ui/main/UiServices.h"
 #include "ui/main/UtilQZ81KTDlg.h"
@@ -41,11 +44,6 @@ constexpr CLampPlace kLampPlaces[] = {
     {IDC_LINK_LED, 473, 130, "Link"},
 };
 
-// Controls that follow "linked and the device set to Remote".
-constexpr int kReadyControls[] = {IDC_DIR_SDI_TO_1394, IDC_DIR_1394_TO_SDI, IDC_UNIT_CAMERA, IDC_UNIT_RECORDER,
-                                  IDC_SDI_CH_1_2,      IDC_SDI_CH_3_4,      IDC_SDI_CH_5_6,  IDC_SDI_CH_7_8};
-constexpr int kReadyOptions[] = {IDC_SYNC_OPERATION, IDC_AUDIO_SRC, IDC_SDI_INPUT_REMOTE, IDC_FORMAT_FIX, IDC_FAN};
-
 // Shrinks a field's font until the sample fits its width (the template's Arial is
 // narrower than the sans fonts a Linux desktop substitutes for it). Every size measured
 // loads a font of its own, so widths are measured once at the format fields' size (which
@@ -67,11 +65,10 @@ void FitFont(QLineEdit* pEdit, const QString& strFamily, int nPointSize, const Q
 
 CUtilQZ81KTDlg::CUtilQZ81KTDlg(CMidiDriver* pDriver, const COptions& options, QWidget* pParent)
     : QDialog(pParent),
+      m_session(pDriver ? *pDriver : DefaultMidiDriver(), &m_sessionHooks),
       m_inPorts(pDriver),
       m_outPorts(pDriver),
       m_portWatch(pDriver),
-      m_midiOut(pDriver),
-      m_midiIn(pDriver),
       m_panelPicture(std::async(std::launch::async,
                                 [] {
                                     return QImage(QStringLiteral(":/qz81kt/panel.png"))
@@ -79,8 +76,8 @@ CUtilQZ81KTDlg::CUtilQZ81KTDlg(CMidiDriver* pDriver, const COptions& options, QW
                                 })),
       m_pUi(std::make_unique<Ui::CUtilQZ81KTDlg>()),
       m_bStartTimer(options.m_bStartTimer) {
-    m_image.m_bServiceMode = options.m_bServiceMode ? 1 : 0;
-    m_image.m_byControlMode = CDeviceImage::kNoControlMode;
+    m_session.Image().m_bServiceMode = options.m_bServiceMode;
+    m_session.Image().m_byControlMode = CDeviceImage::kNoControlMode;
     OnInitDialog();
 }
 
@@ -88,10 +85,10 @@ CUtilQZ81KTDlg::~CUtilQZ81KTDlg() {
     // Ports first: once their workers have ended nothing posts to or reads this window.
     m_portWatch.Stop();
     StopPorts();
+    m_session.SetListener(nullptr);
     delete m_pMonitor;  // it reads the tap, a member that goes before the child widgets do
     if (m_pTimer) m_pTimer->stop();
     QCoreApplication::instance()->removeEventFilter(&m_keyWatcher);
-    m_midiIn.m_pOwnerWnd = nullptr;
 }
 
 void CUtilQZ81KTDlg::OnInitDialog() {
@@ -114,15 +111,12 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     m_pReconnectAction->setChecked(true);
     addAction(m_pReconnectAction);
     setContextMenuPolicy(Qt::ActionsContextMenu);
-    m_midiOut.SetTrafficTap(&m_tap);
-    m_midiIn.SetTrafficTap(&m_tap);
 
     setWindowIcon(QIcon(QStringLiteral(":/qz81kt/icon.png")));
     for (int i = 0; i < qz::kPresetCount; ++i) m_presetRadio[i] = Control(kPresetIds[i]);
     m_strFileVersion = QStringLiteral(QZ81KT_VERSION);
-    m_image.Clear();
-    m_midiIn.m_pOwnerWnd = &m_workerOwner;
-    m_image.m_byDeviceID = qz::kDefaultDeviceID;
+    m_session.Image().Clear();
+    m_session.Image().m_byDeviceID = qz::kDefaultDeviceID;
 
     // Lamps before the first display, so BlankDisplay and ShowIdentity find everything.
     m_ledBitmap = std::make_unique<CBmpBtnBase>();
@@ -165,7 +159,7 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     if (!IsServiceMode()) Control(IDC_FOR_SERVICE)->hide();
     Control(IDC_EDIT_PRESET)->hide();
 
-    m_image.m_bForceStatusNotify = 1;
+    m_session.Image().m_bForceStatusNotify = true;
 
     connect(m_pUi->IDOK, &QPushButton::clicked, this, &CUtilQZ81KTDlg::OnConnect);
     connect(m_pUi->IDC_SCAN, &QPushButton::clicked, this, &CUtilQZ81KTDlg::OnScan);
@@ -186,7 +180,7 @@ void CUtilQZ81KTDlg::SetUpDisplayFields() {
 }
 
 CMidiMonitorWnd* CUtilQZ81KTDlg::ShowMonitor() {
-    if (!m_pMonitor) m_pMonitor = new CMidiMonitorWnd(m_tap, m_midiIn, this, m_bStartTimer);
+    if (!m_pMonitor) m_pMonitor = new CMidiMonitorWnd(m_session.Tap(), m_session.MidiIn(), this, m_bStartTimer);
     m_pMonitor->show();
     m_pMonitor->raise();
     m_pMonitor->activateWindow();
@@ -266,56 +260,48 @@ void CUtilQZ81KTDlg::OnConnect() {
     // The old ports stop before the link state is reset, so a late reply of the old
     // connection cannot count for the new one.
     StopPorts();
-    m_image.ResetLinkState();
+    ResetLink();
     BlankDisplay();
     ResetLamps();
     // Waiting for the first status reply: the old link's controls must not keep sending.
     UpdateControlEnable();
 
-    int nIn = ResolveShownPort(m_inPorts, pIn->currentIndex(), pIn->currentText());
-    bool bIn = false, bOut = false;
-    if (nIn >= 0) {
-        m_midiIn.m_uDeviceID = static_cast<uint32_t>(nIn);
-        bIn = m_midiIn.Open() && m_midiIn.Start();
+    // A port whose name is gone is not opened.
+    const int nIn = ResolveShownPort(m_inPorts, pIn->currentIndex(), pIn->currentText());
+    const bool bIn = nIn >= 0 && m_session.OpenIn(static_cast<uint32_t>(nIn));
+    const int nOut = ResolveShownPort(m_outPorts, pOut->currentIndex(), pOut->currentText());
+    const bool bOut = nOut >= 0 && m_session.OpenOut(static_cast<uint32_t>(nOut));
+    const CDeviceSession::EConnect eConnect = m_session.RequestAllAfterOpen(bIn, bOut);
+    switch (eConnect) {
+        case CDeviceSession::EConnect::BothFailed: return ShowMessage(QStringLiteral("Error: Open MIDI-In/Out"));
+        case CDeviceSession::EConnect::OutFailed: return ShowMessage(QStringLiteral("Error: Open MIDI-Out"));
+        case CDeviceSession::EConnect::InFailed: return ShowMessage(QStringLiteral("Error: Open MIDI-In"));
+        case CDeviceSession::EConnect::Ok:
+        case CDeviceSession::EConnect::RequestRefused: break;
     }
-    int nOut = ResolveShownPort(m_outPorts, pOut->currentIndex(), pOut->currentText());
-    if (nOut >= 0) {
-        m_midiOut.m_uDeviceID = static_cast<uint32_t>(nOut);
-        bOut = m_midiOut.Open() && m_midiOut.Start();
+    m_strLinkedIn = m_strWantedIn = pIn->currentText();
+    m_strLinkedOut = m_strWantedOut = pOut->currentText();
+    m_bLinkedGone = false;
+    if (eConnect == CDeviceSession::EConnect::RequestRefused) {
+        // The session has closed the output port and reset the link; the reset is made
+        // again after the message, whose event loop may have run the tick meanwhile.
+        ShowMessage(QStringLiteral("Error : cann't send request"));
+        ResetLink();
+        UpdateControlEnable();
     }
-    if (bIn && bOut) {
-        m_strLinkedIn = m_strWantedIn = pIn->currentText();
-        m_strLinkedOut = m_strWantedOut = pOut->currentText();
-        m_bLinkedGone = false;
-        if (!RequestAll(m_midiOut, m_image.m_byDeviceID.load())) {
-            m_midiOut.Stop();
-            m_midiOut.Close();
-            ShowMessage(QStringLiteral("Error : cann't send request"));
-            m_image.ResetLinkState();
-            UpdateControlEnable();
-        }
-        m_image.m_bForceStatusNotify = 1;
-        return;
-    }
-    if (!bIn && !bOut)
-        ShowMessage(QStringLiteral("Error: Open MIDI-In/Out"));
-    else if (!bOut)
-        ShowMessage(QStringLiteral("Error: Open MIDI-Out"));
-    else
-        ShowMessage(QStringLiteral("Error: Open MIDI-In"));
 }
 
-void CUtilQZ81KTDlg::StopPorts() {
-    if (m_midiIn.IsActive()) m_midiIn.Stop();
-    m_midiIn.Close();
-    if (m_midiOut.IsActive()) m_midiOut.Stop();
-    m_midiOut.Close();
+void CUtilQZ81KTDlg::ResetLink() {
+    m_session.ResetLink();
+    m_nRateEnableCount = 0;
 }
+
+void CUtilQZ81KTDlg::StopPorts() { m_session.Disconnect(); }
 
 void CUtilQZ81KTDlg::OnTimer() {
     if (m_portWatch.Generation() != m_nPortGeneration) OnPortListsChanged();
     if (m_keyWatcher.IsSequenceOK()) Control(IDC_EDIT_PRESET)->show();
-    switch (m_linkWatch.Tick()) {
+    switch (m_session.Tick()) {
         case CLinkWatch::kTickIdle: break;
         case CLinkWatch::kTickLinkUp:
             SetLamp(m_pLinkLed, kLampLink);
@@ -359,7 +345,7 @@ void CUtilQZ81KTDlg::OnPortListsChanged() {
         // Unplugged: the same display as a link time-out, without waiting 5 s for it.
         m_bLinkedGone = true;
         StopPorts();
-        m_image.ResetLinkState();
+        ResetLink();
         DropLinkDisplay();
         UpdateControlEnable();
     } else if (bPresent && m_bLinkedGone && m_pReconnectAction->isChecked()) {
@@ -388,18 +374,22 @@ void CUtilQZ81KTDlg::UpdateControlEnable() {
 }
 
 void CUtilQZ81KTDlg::ApplyControlEnable() {
-    bool bLinkUp = m_image.m_bLinkUp.load() != 0;
-    bool bReady = bLinkUp && m_image.m_bRemoteSelected.load() != 0;
-    for (int nId : kReadyControls) Enable(nId, bReady);
+    const CDeviceImage& img = m_session.Image();
+    // Read once: the input worker writes the switch's state meanwhile.
+    const bool bLinkUp = img.m_bLinkUp.load();
+    const bool bRemoteSelected = img.m_bRemoteSelected.load();
+    const bool bSwitchRemote = img.m_bRemote.load();
+    auto clickable = [&](qz::ESettingRule eRule) {
+        return qz::SettingClickable(eRule, bLinkUp, bRemoteSelected, bSwitchRemote);
+    };
+    const bool bReady = clickable(qz::ESettingRule::Ready);
     if (!bReady) {
         EnableRateButtons(false);
-        m_image.m_nRateEnableCount = 0;
+        m_nRateEnableCount = 0;
     }
-    for (int nId : kPresetIds) Enable(nId, bReady);
-    for (int nId : kReadyOptions) Enable(nId, bReady);
-    bool bLocalRemote = bLinkUp && m_image.m_bRemote.load() == 0;
-    Enable(IDC_LOCAL, bLocalRemote);
-    Enable(IDC_REMOTE, bLocalRemote);
+    for (const CSystemByteCommand& c : kSystemByteCommands)
+        if (const qz::CSystemSetting* pSetting = qz::SystemSettingAt(c.nOffset))
+            Enable(c.nId, clickable(pSetting->eRule));
     if (IsServiceMode()) Enable(IDC_FOR_SERVICE, bLinkUp);
     Enable(IDC_EDIT_PRESET, bReady);
     Enable(IDC_TC, bReady);

@@ -70,10 +70,10 @@ void CUtilQZ81KTDlg::BlankDisplay() {
 void CUtilQZ81KTDlg::ShowIdentity() {
     uint8_t version[qz::kVersionSize];
     uint8_t productID[qz::kProductIDCopySize];
-    m_image.Read(qz::EBlock::Version, version);
-    m_image.Read(qz::EBlock::ProductID, productID);
-    SetText(IDC_IDENTITY, QString::fromStdString(qz::IdentityLine(m_image.m_bVersionRcvd.load() != 0,
-                                                                   m_image.m_bProductIDRcvd.load() != 0, version,
+    m_session.Image().Read(qz::EBlock::Version, version);
+    m_session.Image().Read(qz::EBlock::ProductID, productID);
+    SetText(IDC_IDENTITY, QString::fromStdString(qz::IdentityLine(m_session.Image().m_bVersionRcvd.load(),
+                                                                   m_session.Image().m_bProductIDRcvd.load(), version,
                                                                    productID)));
 }
 
@@ -104,27 +104,27 @@ void CUtilQZ81KTDlg::EnableRateButtons(bool bEnable) {
 
 void CUtilQZ81KTDlg::ShowSystem() {
     uint8_t sys[qz::kSystemSize];
-    m_image.Read(qz::EBlock::System, sys);
-    m_image.m_nDirection = sys[kSysDirection];
+    m_session.Image().Read(qz::EBlock::System, sys);
+    m_session.Image().m_nDirection = sys[kSysDirection];
     SetRadioGroup(kDirection, sys[kSysDirection] ? 1 : 0);
     SetRadioGroup(kAudioChannel, sys[kSysAudioChannels]);
     SetRadioGroup(kPresetIds, sys[kSysPreset]);
     SetRadioGroup(kControlMode, sys[kSysRemote] ? 1 : 0);
-    m_image.m_bRemoteSelected = sys[kSysRemote];
+    m_session.Image().m_bRemoteSelected = sys[kSysRemote] != 0;
     UpdateControlEnable();
     SetRadioGroup(kUnitType, sys[kSysUnitType] ? 1 : 0);
 
     // The frame-rate buttons come back after five system displays in a row without a lock;
     // a display that sees a lock starts the count again.
-    bool bLocked = m_image.m_bRateFromSdi.load() || m_image.m_bRateFrom1394.load();
+    bool bLocked = m_session.Image().m_bRateFromSdi.load() || m_session.Image().m_bRateFrom1394.load();
     if (!RateButtonsEnabled()) {
         if (bLocked)
-            m_image.m_nRateEnableCount = 0;
-        else if (++m_image.m_nRateEnableCount >= kRateEnableDisplays)
+            m_nRateEnableCount = 0;
+        else if (++m_nRateEnableCount >= kRateEnableDisplays)
             EnableRateButtons(true);
     } else if (bLocked) {
         EnableRateButtons(false);
-        m_image.m_nRateEnableCount = 0;
+        m_nRateEnableCount = 0;
     }
     SetRadioGroup(kFrameRate, sys[kSysFrameRate] ? 1 : 0);
     for (const CSystemCheck& c : kSystemChecks) SetCheck(c.nId, sys[c.nOffset]);
@@ -132,20 +132,20 @@ void CUtilQZ81KTDlg::ShowSystem() {
 
 void CUtilQZ81KTDlg::ShowStatus(int nMask) {
     uint8_t st[qz::kStatusSize];
-    m_image.Read(qz::EBlock::Status, st);
+    m_session.Image().Read(qz::EBlock::Status, st);
     // A lock disables the frame-rate buttons and starts their count of system displays
     // without a lock again, also while they are disabled already.
     auto lockRate = [this](bool bLocked) {
         if (!bLocked) return;
         if (RateButtonsEnabled()) EnableRateButtons(false);
-        m_image.m_nRateEnableCount = 0;
+        m_nRateEnableCount = 0;
     };
     if (nMask & qz::kStatusMaskTimecode) SetText(IDC_TIMECODE, QString::fromStdString(qz::TimecodeText(st)));
     if (nMask & qz::kStatusMaskVideoFormat) {
         int nCode = qz::VideoFormatCode(st);
         SetText(IDC_VIDEO_FORMAT, QString::fromStdString(qz::VideoFormatName(nCode)));
-        bool bSdi = qz::IsKnownVideoFormat(nCode) && m_image.m_nDirection.load() == 0;
-        m_image.m_bRateFromSdi = bSdi ? 1 : 0;
+        bool bSdi = qz::IsKnownVideoFormat(nCode) && m_session.Image().m_nDirection.load() == 0;
+        m_session.Image().m_bRateFromSdi = bSdi;
         lockRate(bSdi);
     }
     if (nMask & qz::kStatusMaskPower) SetText(IDC_POWER_STATUS, QString::fromStdString(qz::PowerText(st)));
@@ -162,15 +162,15 @@ void CUtilQZ81KTDlg::ShowStatus(int nMask) {
     }
     if (nMask & qz::kStatusMask1394) {
         qz::IEEE1394Format format = qz::IEEE1394FormatText(st);
-        bool b1394 = format.bValid && m_image.m_nDirection.load() == 1;
-        m_image.m_bRateFrom1394 = b1394 ? 1 : 0;
+        bool b1394 = format.bValid && m_session.Image().m_nDirection.load() == 1;
+        m_session.Image().m_bRateFrom1394 = b1394;
         SetText(IDC_1394_FORMAT, QString::fromStdString(format.text));
         lockRate(b1394);
     }
 }
 
 void CUtilQZ81KTDlg::ShowControlMode() {
-    SetText(IDC_MODE_SW6, QString::fromStdString(qz::ControlModeText(m_image.m_bRemote.load() != 0)));
+    SetText(IDC_MODE_SW6, QString::fromStdString(qz::ControlModeText(m_session.Image().m_bRemote.load())));
 }
 
 void CUtilQZ81KTDlg::BlinkStep() {
@@ -212,7 +212,7 @@ void CUtilQZ81KTDlg::UpdatePresetLine(int nPreset) {
     if (QThread::currentThread() != thread()) return Post(CWindowEvent::kPresetLine, nPreset, 0);
     if (nPreset < 0 || nPreset >= qz::kPresetCount) return;
     uint8_t block[qz::kPresetSize];
-    if (!m_image.Read(qz::PresetBlock(nPreset), block)) return;
+    if (!m_session.Image().Read(qz::PresetBlock(nPreset), block)) return;
     Button(kPresetIds[nPreset])->setText(QString::fromStdString(qz::PresetSummaryLine(nPreset, block)));
 }
 

@@ -27,7 +27,7 @@ void CUtilQZ81KTDlg::OnParameterExport() {
     if (strPath.isEmpty()) return;
     CWaitCursor wait;
     const std::string strFile = QFile::encodeName(strPath).toStdString();
-    const CExportResult r = ExportParameterFile(m_image, strFile, m_strFileVersion.toStdString());
+    const CExportResult r = ExportParameterFile(m_session.Image(), strFile, m_strFileVersion.toStdString());
     // A file missing blocks, or one that was not written, must not pass for a saved one.
     if (r.m_eStatus != CExportResult::EStatus::Ok) ShowMessage(Sentence(ExportFailureText(r, strFile)));
 }
