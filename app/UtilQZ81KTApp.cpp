@@ -19,7 +19,7 @@ bool CUtilQZ81KTApp::ParseArguments(QStringList args, COptions& options, QString
             options.m_bEmulate = true;
         } else if (a == QLatin1String("--api")) {
             QString v = i + 1 < args.size() ? args[++i] : QString();
-            if (!ParseMidiApi(v.toStdString(), options.m_eApi)) {
+            if (!qz::ParseMidiApi(v.toStdString(), options.m_eApi)) {
                 strError = QStringLiteral("--api takes alsa or jack");
                 return false;
             }
@@ -54,7 +54,7 @@ CUtilQZ81KTApp::CUtilQZ81KTApp(const COptions& options, CStartUpWork* pEarly) : 
     QObject::connect(m_pWindow.get(), &CUtilQZ81KTDlg::AboutRequested, m_pWindow.get(),
                      [this](const QString& strText) {
                          CAboutDlg about(strText, m_pWindow.get());
-                         UiServices().ExecDialog(about);
+                         qz::UiServices().ExecDialog(about);
                      });
 }
 

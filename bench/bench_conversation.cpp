@@ -35,7 +35,7 @@ void BM_ConnectToCompleteImage(benchmark::State& state) {
         owner.m_image.Clear();
         owner.m_image.ResetLinkState();
         auto t0 = std::chrono::steady_clock::now();
-        if (!RequestAll(owner.m_out, 0x7F)) {
+        if (!qz::RequestAll(owner.m_out, 0x7F)) {
             state.SkipWithError("request-all refused");
             break;
         }

@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     auto next = std::chrono::steady_clock::now();
     auto end = next + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < end) {
-        if (SendRQ1(owner.m_out, 0x7F, qz::kAddrStatus, qz::kStatusSize)) ++sent;
+        if (qz::SendRQ1(owner.m_out, 0x7F, qz::kAddrStatus, qz::kStatusSize)) ++sent;
         next += std::chrono::milliseconds(100);
         std::this_thread::sleep_until(next);
     }

@@ -66,7 +66,7 @@ void BM_SendWithTap(benchmark::State& state) {
     uint8_t preset[50] = {};
     long sent = 0;
     for (auto _ : state) {
-        while (!SendDT1(out, 0x7F, qz::PresetAddress(1), preset, sizeof preset)) std::this_thread::yield();
+        while (!qz::SendDT1(out, 0x7F, qz::PresetAddress(1), preset, sizeof preset)) std::this_thread::yield();
         ++sent;
     }
     while (peer.m_nReceived.load(std::memory_order_acquire) < sent) std::this_thread::yield();

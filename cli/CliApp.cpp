@@ -87,9 +87,9 @@ bool ParseCommandArgs(const CCliOptions& o, CCommandArgs& parsed, std::string& s
     using E = CCliOptions::ECommand;
     if (o.m_bList) return true;
     switch (o.m_eCommand) {
-        case E::Set: return ParseSettingChoices(o.m_args, parsed.m_settings, strError);
+        case E::Set: return qz::ParseSettingChoices(o.m_args, parsed.m_settings, strError);
         case E::Get: return ParseSettingNames(o.m_args, parsed.m_names, strError);
-        case E::Preset: return ParsePresetArgs(o.m_args, parsed.m_nPreset, parsed.m_fields, strError);
+        case E::Preset: return qz::ParsePresetArgs(o.m_args, parsed.m_nPreset, parsed.m_fields, strError);
         case E::Serve: return CServeCommand::CheckOptions(o, strError);
         case E::FactoryReset:
             if (o.m_bYes) return true;
@@ -169,8 +169,8 @@ private:
         CMidiDriver* pReal = pInjected;
         if (!pReal) {
             EMidiApi eApi = EMidiApi::Auto;
-            ParseMidiApi(m_options.m_strApi, eApi);  // left Auto when empty
-            m_pMidi = OpenSystemMidiDriver(eApi, "qz81kt-cli");
+            qz::ParseMidiApi(m_options.m_strApi, eApi);  // left Auto when empty
+            m_pMidi = qz::OpenSystemMidiDriver(eApi, "qz81kt-cli");
             if (m_pMidi->IsAvailable()) {
                 pReal = m_pMidi.get();
             } else if (!m_options.m_bEmulate) {
@@ -250,7 +250,7 @@ private:
     // The control mode is not part of the request-all sequence, and the link watch polls
     // it only once the link is up.
     void RequestControlMode() {
-        SendRQ1(m_session->MidiOut(), m_session->Image().m_byDeviceID.load(), qz::kAddrControlMode,
+        qz::SendRQ1(m_session->MidiOut(), m_session->Image().m_byDeviceID.load(), qz::kAddrControlMode,
                 qz::kControlModeSize);
     }
 
@@ -273,9 +273,9 @@ private:
         }
         WaitFor([&] { return s.Received(qz::EBlock::ControlMode); }, 200);
         if (Stopped()) return kExitInterrupted;
-        CImageSnapshot snap = TakeSnapshot(s.Image());
+        CImageSnapshot snap = qz::TakeSnapshot(s.Image());
         if (m_options.m_bJson) {
-            m_out << DumpJson(snap) << "\n";
+            m_out << qz::DumpJson(snap) << "\n";
             return kExitOk;
         }
         auto section = [&](const char* title, const CLabelledLines& lines) {
@@ -289,11 +289,11 @@ private:
         m_out << "Identity : "
               << qz::IdentityLine(snap.m_bVersionRcvd, snap.m_bProductIDRcvd, snap.m_version, snap.m_productID)
               << "\n";
-        section("System", SystemSettingsText(snap.m_system, snap.m_preset));
-        section("Timecode", TimecodeSettingsText(snap.m_timecode));
+        section("System", qz::SystemSettingsText(snap.m_system, snap.m_preset));
+        section("Timecode", qz::TimecodeSettingsText(snap.m_timecode));
         m_out << "Presets\n";
         for (int n = 0; n < qz::kPresetCount; ++n) m_out << "  " << qz::PresetSummaryLine(n, snap.m_preset[n]) << "\n";
-        CStatusTexts st = StatusTexts(snap.m_status);
+        CStatusTexts st = qz::StatusTexts(snap.m_status);
         CLabelledLines status = {{"Timecode", st.m_strTimecode},
                                  {"Video Format", st.m_strVideoFormat},
                                  {"IEEE1394 Format", st.m_strIEEE1394},
@@ -307,8 +307,8 @@ private:
     }
 
     std::string StatusLine(const CImageSnapshot& snap) {
-        if (m_options.m_bJson) return StatusJson(snap);
-        CStatusTexts st = StatusTexts(snap.m_status);
+        if (m_options.m_bJson) return qz::StatusJson(snap);
+        CStatusTexts st = qz::StatusTexts(snap.m_status);
         std::string mode = snap.m_nControlMode < 0 ? " -" : qz::ControlModeText(snap.m_nControlMode & 1);
         return st.m_strTimecode + " | " + st.m_strVideoFormat + " | " + st.m_strIEEE1394 + " | " + st.m_strPower +
                " | " + mode;
@@ -375,7 +375,7 @@ private:
             if (pWatch && !s.Image().m_bLinkUp.load() && s.Received(qz::EBlock::Status) && now >= nextRetry) {
                 // The link watch sends nothing while the link is down: ask until it answers.
                 nextRetry = now + std::chrono::milliseconds(kRetryMs);
-                SendRQ1(s.MidiOut(), s.Image().m_byDeviceID.load(), qz::kAddrStatus, qz::kStatusSize);
+                qz::SendRQ1(s.MidiOut(), s.Image().m_byDeviceID.load(), qz::kAddrStatus, qz::kStatusSize);
             }
             if (!s.Received(qz::EBlock::Status)) {
                 if (now >= deadline) {
@@ -386,7 +386,7 @@ private:
                 if (now >= nextRetry) {
                     // Until the first status reply the link watch sends nothing: ask again.
                     nextRetry = now + std::chrono::milliseconds(kRetryMs);
-                    SendRQ1(s.MidiOut(), s.Image().m_byDeviceID.load(), qz::kAddrStatus, qz::kStatusSize);
+                    qz::SendRQ1(s.MidiOut(), s.Image().m_byDeviceID.load(), qz::kAddrStatus, qz::kStatusSize);
                     if (!s.Received(qz::EBlock::ControlMode)) RequestControlMode();
                 }
             }
@@ -399,11 +399,11 @@ private:
                 // One reading; the control mode asked for at the start comes with it.
                 WaitFor([&] { return s.Received(qz::EBlock::ControlMode); }, 300);
                 if (Stopped()) return kExitInterrupted;
-                m_out << StatusLine(TakeSnapshot(s.Image())) << "\n";
+                m_out << StatusLine(qz::TakeSnapshot(s.Image())) << "\n";
                 return kExitOk;
             }
             if (!(codes & (CCliSession::Bit(REPLY_STATUS) | CCliSession::Bit(REPLY_CONTROL_MODE)))) continue;
-            std::string line = StatusLine(TakeSnapshot(s.Image()));
+            std::string line = StatusLine(qz::TakeSnapshot(s.Image()));
             if (line != strLast) {
                 m_out << line << std::endl;
                 if (!m_out) return kExitOk;  // the reader has gone (a closed pipe): nothing more to do
@@ -431,7 +431,7 @@ private:
 
 }  // namespace
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, CMidiDriver* pDriver,
+int qz::RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, CMidiDriver* pDriver,
            const std::atomic<bool>* pStop) {
     using E = CCliOptions::ECommand;
     CCliOptions options;

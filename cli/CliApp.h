@@ -18,9 +18,11 @@ enum ECliExit {
     kExitInterrupted = 130,
 };
 
+namespace qz {
 // Runs one command line (without the program name). pDriver, when given, replaces the
 // real MIDI system (tests pass a loopback driver); --emulate adds the built-in emulator's
 // pair after its ports. Setting *pStop (Ctrl-C) ends any command within a few
 // milliseconds with kExitInterrupted; nothing is sent after it.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, CMidiDriver* pDriver = nullptr,
            const std::atomic<bool>* pStop = nullptr);
+}  // namespace qz

@@ -35,7 +35,7 @@ bool SetFlag(CCliOptions& o, const std::string&, std::string&) {
 
 bool SetApi(CCliOptions& o, const std::string& v, std::string& strError) {
     EMidiApi eApi;
-    if (!ParseMidiApi(v, eApi)) {
+    if (!qz::ParseMidiApi(v, eApi)) {
         strError = "--api must be alsa or jack";
         return false;
     }
@@ -131,13 +131,13 @@ const std::vector<CCliOption> kCliOptions = {
      SetText<&CCliOptions::m_strTlsKey>},
 };
 
-const CCliCommand* FindCliCommand(E eCommand) {
+const CCliCommand* qz::FindCliCommand(E eCommand) {
     for (const CCliCommand& c : kCliCommands)
         if (c.eCommand == eCommand) return &c;
     return nullptr;
 }
 
-bool OptionBelongsTo(const CCliOption& o, const std::string& strCommand) {
+bool qz::OptionBelongsTo(const CCliOption& o, const std::string& strCommand) {
     if (!o.pszCommand) return false;
     const std::string list = std::string(" ") + o.pszCommand + " ";
     return list.find(" " + strCommand + " ") != std::string::npos;
@@ -173,9 +173,9 @@ std::string Column(std::string s, size_t nWidth) {
 
 }  // namespace
 
-std::string CliUsageLine() { return "usage: qz81kt [options] COMMAND [arguments]   (qz81kt help: the commands)\n"; }
+std::string qz::CliUsageLine() { return "usage: qz81kt [options] COMMAND [arguments]   (qz81kt help: the commands)\n"; }
 
-std::string CliUsage() {
+std::string qz::CliUsage() {
     constexpr size_t kCol = 30;
     std::string s = "usage: qz81kt [options] COMMAND [arguments]\ncommands:\n";
     for (const CCliCommand& c : kCliCommands) {
@@ -237,7 +237,7 @@ bool CheckArguments(const CCliCommand& cmd, CCliOptions& options, std::string& s
 
 }  // namespace
 
-bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options, std::string& strError) {
+bool qz::ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options, std::string& strError) {
     options = CCliOptions{};
     for (const std::string& a : args)
         if (a == "-h" || a == "--help") {

@@ -62,6 +62,7 @@ struct CCliOption {
 };
 extern const std::vector<CCliOption> kCliOptions;
 
+namespace qz {
 // Fills options from argv[1..]; false with a one-line reason on a usage error.
 bool ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options, std::string& strError);
 
@@ -73,3 +74,4 @@ std::string CliUsageLine();
 bool OptionBelongsTo(const CCliOption& option, const std::string& strCommand);
 
 const CCliCommand* FindCliCommand(CCliOptions::ECommand eCommand);
+}  // namespace qz

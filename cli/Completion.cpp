@@ -24,7 +24,7 @@ std::string ValueCases(const std::vector<std::pair<std::string, std::string>>& n
 
 }  // namespace
 
-std::string BashCompletion() {
+std::string qz::BashCompletion() {
     std::string commands, globals, valueOptions;
     for (const CCliCommand& c : kCliCommands) commands += (commands.empty() ? "" : " ") + std::string(c.pszName);
     std::string commandOptions = "    case $1 in\n";

@@ -3,4 +3,6 @@
 // table and the preset editor's fields; port names come from "qz81kt ports" as typed.
 #include <string>
 
+namespace qz {
 std::string BashCompletion();
+}  // namespace qz

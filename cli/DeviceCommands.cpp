@@ -57,7 +57,7 @@ CDeviceCommands::EWait CDeviceCommands::WaitForBlocks(std::initializer_list<EBlo
             for (EBlock e : blocks) {
                 const qz::CBlockInfo& b = qz::BlockInfo(e);
                 if (!m_session.Received(e) && (!bFirst || !b.bRequestAll))
-                    SendRQ1(m_session.MidiOut(), id, b.dwAddress, static_cast<uint32_t>(b.nSize));
+                    qz::SendRQ1(m_session.MidiOut(), id, b.dwAddress, static_cast<uint32_t>(b.nSize));
             }
             bFirst = false;
             retry = now + kRetry;
@@ -181,11 +181,11 @@ int CDeviceCommands::ShowPreset(int nPreset) {
     for (int e = 0; e < qz::kPresetHexCount; ++e) all.push_back({true, e, 0});
     if (m_bJson) {
         nlohmann::ordered_json j = {{"preset", nPreset}};
-        for (const CPresetFieldChoice& f : all) j[PresetFieldName(f.bHex, f.nField)] = PresetFieldText(f, p, bLow);
+        for (const CPresetFieldChoice& f : all) j[qz::PresetFieldName(f.bHex, f.nField)] = qz::PresetFieldText(f, p, bLow);
         m_out << j.dump() << "\n";
     } else {
         for (const CPresetFieldChoice& f : all)
-            m_out << PresetFieldName(f.bHex, f.nField) << "=" << PresetFieldText(f, p, bLow) << "\n";
+            m_out << qz::PresetFieldName(f.bHex, f.nField) << "=" << qz::PresetFieldText(f, p, bLow) << "\n";
     }
     return kExitOk;
 }
@@ -227,9 +227,9 @@ int CDeviceCommands::VerifyPreset(int nPreset, const std::vector<CPresetFieldCho
         if (std::equal(std::begin(back), std::end(back), std::begin(sent))) return ShowPreset(nPreset);
     }
     for (const CPresetFieldChoice& f : fields)
-        if (PresetFieldText(f, back, bLow) != PresetFieldText(f, sent, bLow))
-            m_err << "qz81kt: preset " << nPreset << " holds " << PresetFieldName(f.bHex, f.nField) << "="
-                  << PresetFieldText(f, back, bLow) << " after the write of " << PresetFieldText(f, sent, bLow) << "\n";
+        if (qz::PresetFieldText(f, back, bLow) != qz::PresetFieldText(f, sent, bLow))
+            m_err << "qz81kt: preset " << nPreset << " holds " << qz::PresetFieldName(f.bHex, f.nField) << "="
+                  << qz::PresetFieldText(f, back, bLow) << " after the write of " << qz::PresetFieldText(f, sent, bLow) << "\n";
     m_err << "qz81kt: preset " << nPreset << " does not hold what was sent\n";
     return kExitRefused;
 }

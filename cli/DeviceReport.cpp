@@ -10,7 +10,7 @@
 #include "protocol/fields/SystemSettings.h"
 #include "protocol/fields/TimecodeBlock.h"
 
-CImageSnapshot TakeSnapshot(const CDeviceImage& image) {
+CImageSnapshot qz::TakeSnapshot(const CDeviceImage& image) {
     CImageSnapshot s;
     using qz::EBlock;
     image.Read(EBlock::System, s.m_system);
@@ -40,7 +40,7 @@ std::string TimeText(const uint8_t* p) {
 
 }  // namespace
 
-CLabelledLines SystemSettingsText(const uint8_t* s, const uint8_t (*pPresets)[qz::kPresetSize]) {
+CLabelledLines qz::SystemSettingsText(const uint8_t* s, const uint8_t (*pPresets)[qz::kPresetSize]) {
     CLabelledLines lines;
     for (const qz::CSystemSetting& setting : qz::kSystemSettings) {
         const uint8_t by = s[setting.nOffset];
@@ -56,7 +56,7 @@ CLabelledLines SystemSettingsText(const uint8_t* s, const uint8_t (*pPresets)[qz
     return lines;
 }
 
-CLabelledLines TimecodeSettingsText(const uint8_t* t) {
+CLabelledLines qz::TimecodeSettingsText(const uint8_t* t) {
     using namespace qz;
     CLabelledLines lines;
     std::string preset = TimeText(t + kTcPresetAt);
@@ -96,7 +96,7 @@ CLabelledLines TimecodeSettingsText(const uint8_t* t) {
     return lines;
 }
 
-CStatusTexts StatusTexts(const uint8_t* pStatus) {
+CStatusTexts qz::StatusTexts(const uint8_t* pStatus) {
     CStatusTexts t;
     t.m_strTimecode = qz::TimecodeText(pStatus);
     t.m_strVideoFormat = qz::VideoFormatName(qz::VideoFormatCode(pStatus));

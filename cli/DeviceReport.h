@@ -23,17 +23,23 @@ struct CImageSnapshot {
     int m_nControlMode = -1;  // -1: none received
 };
 
+namespace qz {
 CImageSnapshot TakeSnapshot(const CDeviceImage& image);
+}  // namespace qz
 
 using CLabelledLines = std::vector<std::pair<std::string, std::string>>;
 
+namespace qz {
 // The system block under the captions of the main window's controls.
 CLabelledLines SystemSettingsText(const uint8_t* pSystem, const uint8_t (*pPresets)[qz::kPresetSize]);
 // The timecode block under the timecode dialog's labels.
 CLabelledLines TimecodeSettingsText(const uint8_t* pTimecode);
+}  // namespace qz
 
 // The four status fields of the main window.
 struct CStatusTexts {
     std::string m_strTimecode, m_strVideoFormat, m_strPower, m_strIEEE1394;
 };
+namespace qz {
 CStatusTexts StatusTexts(const uint8_t* pStatus);
+}  // namespace qz

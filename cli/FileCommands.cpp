@@ -70,14 +70,14 @@ CFileCommands::EWait CFileCommands::ReadBackSaved() {
     const uint8_t id = img.m_byDeviceID.load();
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_nTimeoutMs);
     auto retry = Clock::now();
-    for (std::vector<EBlock> missing = MissingForExport(img); !missing.empty(); missing = MissingForExport(img)) {
+    for (std::vector<EBlock> missing = qz::MissingForExport(img); !missing.empty(); missing = qz::MissingForExport(img)) {
         if (Stopped()) return EWait::Stopped;
         auto now = Clock::now();
         if (now >= deadline) return EWait::TimedOut;
         if (now >= retry) {
             for (EBlock e : missing) {
                 const qz::CBlockInfo& b = qz::BlockInfo(e);
-                SendRQ1(m_session.MidiOut(), id, b.dwAddress, static_cast<uint32_t>(b.nSize));
+                qz::SendRQ1(m_session.MidiOut(), id, b.dwAddress, static_cast<uint32_t>(b.nSize));
             }
             retry = now + kRetry;
         }
@@ -98,19 +98,19 @@ int CFileCommands::ReportWait(EWait e, int nNoAnswerExit) {
 int CFileCommands::Export() {
     EWait w = WaitForDevice();
     if (w != EWait::Complete) return ReportWait(w, kExitNoAnswer);
-    CExportResult r = ExportParameterFile(m_session.Image(), m_strFile, ToolVersion());
+    CExportResult r = qz::ExportParameterFile(m_session.Image(), m_strFile, ToolVersion());
     if (r.m_eStatus == CExportResult::EStatus::Ok) {
         m_out << "Exported the settings to " << m_strFile << "\n";
         return kExitOk;
     }
-    m_err << "qz81kt: " << ExportFailureText(r, m_strFile) << "\n";
+    m_err << "qz81kt: " << qz::ExportFailureText(r, m_strFile) << "\n";
     return r.m_eStatus == CExportResult::EStatus::Incomplete ? kExitNoAnswer : kExitFile;
 }
 
 int CFileCommands::Import() {
     std::string text, reason;
     if (qz::ReadFileBounded(m_strFile, qz::kMaxParameterFileBytes, text, reason) != qz::EFileRead::Ok) {
-        m_err << "qz81kt: " << ReadFailureText(m_strFile, reason) << "\n";
+        m_err << "qz81kt: " << qz::ReadFailureText(m_strFile, reason) << "\n";
         return kExitFile;
     }
     qz::CParameterSet set = qz::ReadParameterSet(CProfileText(std::move(text)));
@@ -134,10 +134,10 @@ int CFileCommands::Import() {
         if (w == EWait::Stopped) return kExitInterrupted;
         if (w == EWait::TimedOut) {
             m_err << "qz81kt: the device did not answer within " << m_nTimeoutMs
-                  << " ms after the import; missing: " << BlockNames(MissingForExport(m_session.Image())) << "\n";
+                  << " ms after the import; missing: " << qz::BlockNames(qz::MissingForExport(m_session.Image())) << "\n";
             return kExitNoAnswer;
         }
-        differ = Differing(r.m_sent, ImageParameterSet(m_session.Image()));
+        differ = Differing(r.m_sent, qz::ImageParameterSet(m_session.Image()));
         if (differ.empty()) break;
     }
     if (!differ.empty()) {
@@ -151,7 +151,7 @@ int CFileCommands::Import() {
 int CFileCommands::Diff() {
     std::string text, reason;
     if (qz::ReadFileBounded(m_strFile, qz::kMaxParameterFileBytes, text, reason) != qz::EFileRead::Ok) {
-        m_err << "qz81kt: " << ReadFailureText(m_strFile, reason) << "\n";
+        m_err << "qz81kt: " << qz::ReadFailureText(m_strFile, reason) << "\n";
         return kExitFile;
     }
     qz::CParameterSet file = qz::ReadParameterSet(CProfileText(std::move(text)));
@@ -165,7 +165,7 @@ int CFileCommands::Diff() {
     // Compare with what an import would leave in the device.
     if (!img.m_bLowLatencyAvail.load()) qz::LowerLowLatency(file);
     if (file.m_system[qz::kSysRemote] != 1) file.m_system[qz::kSysRemote] = 0;
-    std::vector<CSettingChange> changes = DiffSettings(file, ImageParameterSet(img));
+    std::vector<CSettingChange> changes = DiffSettings(file, qz::ImageParameterSet(img));
     if (m_bJson) {
         nlohmann::json j = nlohmann::json::array();
         for (const CSettingChange& c : changes)

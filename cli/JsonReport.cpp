@@ -19,20 +19,20 @@ Json Bytes(const uint8_t (&block)[N]) {
 }
 
 void PutStatusTexts(Json& j, const CImageSnapshot& snap) {
-    CStatusTexts st = StatusTexts(snap.m_status);
+    CStatusTexts st = qz::StatusTexts(snap.m_status);
     j["timecode"] = st.m_strTimecode;
     j["video_format"] = st.m_strVideoFormat;
     j["power"] = st.m_strPower;
     j["ieee1394_format"] = st.m_strIEEE1394;
 }
 
-Json ControlModeText(const CImageSnapshot& snap) {
+Json ControlModeJson(const CImageSnapshot& snap) {
     return snap.m_nControlMode < 0 ? Json(nullptr) : Json(qz::ControlModeText(snap.m_nControlMode & 1));
 }
 
 }  // namespace
 
-std::string PortsJson(const std::vector<std::string>& ins, const std::vector<qz::CPortDevice>& inDevices,
+std::string qz::PortsJson(const std::vector<std::string>& ins, const std::vector<qz::CPortDevice>& inDevices,
                       int nSelectedIn, const std::vector<std::string>& outs,
                       const std::vector<qz::CPortDevice>& outDevices, int nSelectedOut) {
     auto side = [](const std::vector<std::string>& names, const std::vector<qz::CPortDevice>& devices, int nSelected) {
@@ -50,7 +50,7 @@ std::string PortsJson(const std::vector<std::string>& ins, const std::vector<qz:
     return Text(j);
 }
 
-std::string DumpJson(const CImageSnapshot& snap) {
+std::string qz::DumpJson(const CImageSnapshot& snap) {
     Json j;
     j["identity"] = qz::IdentityLine(snap.m_bVersionRcvd, snap.m_bProductIDRcvd, snap.m_version, snap.m_productID);
     j["system"] = Bytes(snap.m_system);
@@ -67,7 +67,7 @@ std::string DumpJson(const CImageSnapshot& snap) {
     PutStatusTexts(status, snap);
     j["status_text"] = status;
     // The control mode byte as received; SW6 (bit 0) is the Local/Remote switch.
-    j["control_mode"] = ControlModeText(snap);
+    j["control_mode"] = ControlModeJson(snap);
     j["control_mode_byte"] = snap.m_nControlMode < 0 ? Json(nullptr) : Json(snap.m_nControlMode);
     Json switches(nullptr);
     if (snap.m_nControlMode >= 0) {
@@ -79,9 +79,9 @@ std::string DumpJson(const CImageSnapshot& snap) {
     return Text(j);
 }
 
-std::string StatusJson(const CImageSnapshot& snap) {
+std::string qz::StatusJson(const CImageSnapshot& snap) {
     Json j;
     PutStatusTexts(j, snap);
-    j["control_mode"] = ControlModeText(snap);
+    j["control_mode"] = ControlModeJson(snap);
     return Text(j);
 }

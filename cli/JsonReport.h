@@ -9,6 +9,7 @@
 
 struct CImageSnapshot;
 
+namespace qz {
 // {"in":[{"number","name","device","preselected"}…],"out":[…]}; "device" is the device
 // behind a bridge's port (qz::PortDevice), else the name again.
 std::string PortsJson(const std::vector<std::string>& ins, const std::vector<qz::CPortDevice>& inDevices,
@@ -18,3 +19,4 @@ std::string PortsJson(const std::vector<std::string>& ins, const std::vector<qz:
 std::string DumpJson(const CImageSnapshot& snap);
 // The four status texts and the control mode (null until one was received).
 std::string StatusJson(const CImageSnapshot& snap);
+}  // namespace qz

@@ -48,7 +48,7 @@ int CMonitorCommand::Run() {
     CTrafficTap& tap = m_session.Tap();
     tap.SetReading(true);  // usually already reading since before Connect
     // The control mode is not part of the request-all sequence the session sent.
-    SendRQ1(m_session.MidiOut(), m_session.Image().m_byDeviceID.load(), qz::kAddrControlMode, qz::kControlModeSize);
+    qz::SendRQ1(m_session.MidiOut(), m_session.Image().m_byDeviceID.load(), qz::kAddrControlMode, qz::kControlModeSize);
     auto nextTick = Clock::now() + kTick;
     auto nextRetry = Clock::now() + kLinkRetry;
     for (;;) {
@@ -68,7 +68,7 @@ int CMonitorCommand::Run() {
         }
         if (!m_session.Image().m_bLinkUp.load() && now >= nextRetry) {
             nextRetry = now + kLinkRetry;
-            SendRQ1(m_session.MidiOut(), m_session.Image().m_byDeviceID.load(), qz::kAddrStatus, qz::kStatusSize);
+            qz::SendRQ1(m_session.MidiOut(), m_session.Image().m_byDeviceID.load(), qz::kAddrStatus, qz::kStatusSize);
         }
         DrainAndPrint();
         if (!m_out) return kExitOk;  // the reader has gone (a closed pipe)

@@ -54,7 +54,7 @@ bool ParseHex16(const std::string& s, int& nOut) {
 
 }  // namespace
 
-bool ParseSettingChoices(const std::vector<std::string>& args, std::vector<CSettingChoice>& out,
+bool qz::ParseSettingChoices(const std::vector<std::string>& args, std::vector<CSettingChoice>& out,
                          std::string& strError) {
     out.clear();
     for (const std::string& a : args) {
@@ -79,7 +79,7 @@ bool ParseSettingChoices(const std::vector<std::string>& args, std::vector<CSett
     return true;
 }
 
-bool ParseSettingNames(const std::vector<std::string>& args, std::vector<const CSystemSetting*>& out,
+bool qz::ParseSettingNames(const std::vector<std::string>& args, std::vector<const CSystemSetting*>& out,
                        std::string& strError) {
     out.clear();
     for (const std::string& a : args) {
@@ -95,7 +95,7 @@ bool ParseSettingNames(const std::vector<std::string>& args, std::vector<const C
     return true;
 }
 
-bool ParsePresetArgs(const std::vector<std::string>& args, int& nPreset, std::vector<CPresetFieldChoice>& out,
+bool qz::ParsePresetArgs(const std::vector<std::string>& args, int& nPreset, std::vector<CPresetFieldChoice>& out,
                      std::string& strError) {
     out.clear();
     if (args.empty() || args[0].size() != 1 || args[0][0] < '0' || args[0][0] >= '0' + qz::kPresetCount) {
@@ -141,20 +141,20 @@ bool ParsePresetArgs(const std::vector<std::string>& args, int& nPreset, std::ve
     return true;
 }
 
-std::string SettingValueText(const CSystemSetting& setting, uint8_t byValue) {
+std::string qz::SettingValueText(const CSystemSetting& setting, uint8_t byValue) {
     const int i = qz::SettingValueIndex(setting, byValue);
     return i == qz::kNoSelection ? "?(" + std::to_string(byValue) + ")" : qz::ItemText(setting.names, i);
 }
 
-std::string SettingText(const CSystemSetting& setting, const uint8_t (&system)[qz::kSystemSize]) {
+std::string qz::SettingText(const CSystemSetting& setting, const uint8_t (&system)[qz::kSystemSize]) {
     return std::string(setting.pszName) + "=" + SettingValueText(setting, system[setting.nOffset]);
 }
 
-std::string PresetFieldName(bool bHex, int nField) {
+std::string qz::PresetFieldName(bool bHex, int nField) {
     return bHex ? qz::kPresetHexFields[nField].pszName : qz::kPresetLists[nField].pszName;
 }
 
-std::string PresetFieldText(const CPresetFieldChoice& field, const uint8_t (&block)[qz::kPresetSize],
+std::string qz::PresetFieldText(const CPresetFieldChoice& field, const uint8_t (&block)[qz::kPresetSize],
                             bool bLowLatencyAvail) {
     if (field.bHex) return qz::FormatHex16(qz::PresetHexValue(static_cast<qz::EPresetHex>(field.nField), block));
     const auto e = static_cast<qz::EPresetList>(field.nField);
@@ -164,7 +164,7 @@ std::string PresetFieldText(const CPresetFieldChoice& field, const uint8_t (&blo
     return "?(" + std::to_string(l.nBytes == 4 ? qz::Read16(block, l.nOffset) : qz::Read8(block, l.nOffset)) + ")";
 }
 
-std::string SettingsListText() {
+std::string qz::SettingsListText() {
     std::string s;
     for (const CSystemSetting& c : qz::kSystemSettings) {
         std::string name = c.pszName;
@@ -174,7 +174,7 @@ std::string SettingsListText() {
     return s;
 }
 
-std::string PresetFieldsListText() {
+std::string qz::PresetFieldsListText() {
     std::string s;
     auto caption = [](const char* pszGroup, const char* pszLabel) {
         return *pszGroup ? std::string(pszGroup) + " " + pszLabel : std::string(pszLabel);

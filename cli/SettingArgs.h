@@ -9,6 +9,7 @@
 #include "protocol/fields/PresetFields.h"
 #include "protocol/fields/SystemSettings.h"
 
+namespace qz {
 // Reads "name=value" words; false with the reason (naming the allowed names or values).
 bool ParseSettingChoices(const std::vector<std::string>& args, std::vector<CSettingChoice>& out,
                          std::string& strError);
@@ -30,3 +31,4 @@ std::string PresetFieldName(bool bHex, int nField);
 // set --list and preset --list: one line per name with its allowed values.
 std::string SettingsListText();
 std::string PresetFieldsListText();
+}  // namespace qz

@@ -113,7 +113,7 @@ std::string CSettingChange::Line() const {
     return (m_strGroup.empty() ? "" : m_strGroup + "  ") + m_strSetting + "  " + m_strFile + " -> " + m_strDevice;
 }
 
-std::vector<CSettingChange> DiffSettings(const qz::CParameterSet& file, const qz::CParameterSet& device) {
+std::vector<CSettingChange> qz::DiffSettings(const qz::CParameterSet& file, const qz::CParameterSet& device) {
     CDiff diff;
     using Settings = std::vector<std::tuple<std::string, Offsets, std::string, std::string>>;
     if (file.m_bSystem && device.m_bSystem) {

@@ -17,7 +17,9 @@ struct CSettingChange {
     std::string Line() const;
 };
 
+namespace qz {
 // Compares every block the file gives with the device's copy. A byte that differs
 // without changing any control's words is named by its offset, so no difference that
 // an import would undo goes unseen.
 std::vector<CSettingChange> DiffSettings(const qz::CParameterSet& file, const qz::CParameterSet& device);
+}  // namespace qz

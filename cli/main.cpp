@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     // watch notices and ends quietly; without this the program would die of SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
-    int rc = RunCli(args, std::cout, std::cerr, nullptr, &g_bStop);
+    int rc = qz::RunCli(args, std::cout, std::cerr, nullptr, &g_bStop);
     if (rc == kExitInterrupted && g_nSignal) rc = 128 + g_nSignal;
     return rc;
 }

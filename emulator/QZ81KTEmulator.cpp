@@ -203,7 +203,7 @@ void CQZ81KTEmulator::ReceiveShort(uint32_t dwMsg) {
     const uint8_t bytes[3] = {static_cast<uint8_t>(dwMsg), static_cast<uint8_t>(dwMsg >> 8),
                               static_cast<uint8_t>(dwMsg >> 16)};
     // A byte that starts no short message goes in alone, for the framer to judge.
-    PushInbox(bytes, std::max<size_t>(MidiMessageLength(bytes[0]), 1));
+    PushInbox(bytes, std::max<size_t>(qz::MidiMessageLength(bytes[0]), 1));
 }
 
 void CQZ81KTEmulator::PushInbox(const uint8_t* pData, size_t nLength) {

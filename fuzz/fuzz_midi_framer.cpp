@@ -28,7 +28,7 @@ public:
 
     void OnShortMessage(uint32_t dwMsg) override {
         const auto byStatus = static_cast<uint8_t>(dwMsg);
-        const uint32_t n = MidiMessageLength(byStatus);
+        const uint32_t n = qz::MidiMessageLength(byStatus);
         FUZZ_CHECK(n >= 1 && n <= 3);
         for (uint32_t i = 1; i < n; ++i) FUZZ_CHECK(((dwMsg >> (8 * i)) & 0xFF) < 0x80);
         FUZZ_CHECK((dwMsg >> (8 * n)) == 0);

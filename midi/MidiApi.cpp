@@ -14,7 +14,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 }
 }  // namespace
 
-bool ParseMidiApi(std::string_view strName, EMidiApi& eApi) {
+bool qz::ParseMidiApi(std::string_view strName, EMidiApi& eApi) {
     if (EqualsIgnoringCase(strName, "alsa")) {
         eApi = EMidiApi::Alsa;
         return true;
@@ -26,7 +26,7 @@ bool ParseMidiApi(std::string_view strName, EMidiApi& eApi) {
     return false;
 }
 
-EMidiApi MidiApiFromEnvironment() {
+EMidiApi qz::MidiApiFromEnvironment() {
     EMidiApi eApi = EMidiApi::Auto;
     if (const char* psz = std::getenv("QZ81KT_MIDI_API")) ParseMidiApi(psz, eApi);
     return eApi;

@@ -4,7 +4,9 @@
 
 enum class EMidiApi { Auto, Alsa, Jack };
 
+namespace qz {
 // "alsa" or "jack", in any letter case; false (eApi untouched) for anything else.
 bool ParseMidiApi(std::string_view strName, EMidiApi& eApi);
 // What QZ81KT_MIDI_API asks for: Auto when it is unset or not understood.
 EMidiApi MidiApiFromEnvironment();
+}  // namespace qz

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-CMidiDevListBase::CMidiDevListBase(CMidiDriver* pDriver) : m_pDriver(pDriver ? pDriver : &DefaultMidiDriver()) {}
+CMidiDevListBase::CMidiDevListBase(CMidiDriver* pDriver) : m_pDriver(pDriver ? pDriver : &qz::DefaultMidiDriver()) {}
 
 CMidiDevListBase::~CMidiDevListBase() { clear(); }
 

@@ -25,7 +25,7 @@ void CMidiFramer::Feed(uint8_t by) {
     }
     if (by >= 0x80) {
         if (m_bSysEx) EndSysEx();
-        m_nShortNeed = MidiMessageLength(by);
+        m_nShortNeed = qz::MidiMessageLength(by);
         m_byRunning = by < 0xF0 ? by : 0;
         m_nShort = 0;
         if (m_nShortNeed == 0) return;  // undefined status
@@ -40,7 +40,7 @@ void CMidiFramer::Feed(uint8_t by) {
     }
     if (m_nShort == 0) {
         if (!m_byRunning) return;  // stray data byte
-        m_nShortNeed = MidiMessageLength(m_byRunning);
+        m_nShortNeed = qz::MidiMessageLength(m_byRunning);
         m_abyShort[m_nShort++] = m_byRunning;
     }
     m_abyShort[m_nShort++] = by;

@@ -9,7 +9,7 @@ constexpr uint32_t kHdrFilled = CMidiRing::kHdrFilled;
 constexpr uint32_t kHdrLost = CMidiRing::kHdrLost;
 }  // namespace
 
-CMidiIn::CMidiIn(CMidiDriver* pDriver) : m_pDriver(pDriver ? pDriver : &DefaultMidiDriver()) {}
+CMidiIn::CMidiIn(CMidiDriver* pDriver) : m_pDriver(pDriver ? pDriver : &qz::DefaultMidiDriver()) {}
 
 // CMidiInPort has stopped the worker already; this only gives the port back.
 CMidiIn::~CMidiIn() { Close(); }

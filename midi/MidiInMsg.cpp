@@ -8,7 +8,7 @@
 namespace {
 
 // Total length (status byte included) of a message by its status byte.
-constexpr int32_t MessageLen(uint8_t byStatus) { return static_cast<int32_t>(MidiMessageLength(byStatus)); }
+constexpr int32_t MessageLen(uint8_t byStatus) { return static_cast<int32_t>(qz::MidiMessageLength(byStatus)); }
 
 // First byte in [p, pEnd) with its top bit set (a status byte), or pEnd. Eight bytes
 // at a time: System Exclusive data are long runs of 7-bit bytes.

@@ -2,6 +2,7 @@
 // The one table of MIDI message lengths by status byte.
 #include <cstdint>
 
+namespace qz {
 // Bytes of a message, status included, by its status byte: 3 or 2 for channel
 // messages, 2 or 3 for the system common F1-F3, 1 for F6 and every real-time byte
 // (F8-FF, the undefined F9 and FD too). 0 for data bytes and for bytes that begin no
@@ -20,3 +21,4 @@ constexpr uint32_t MidiMessageLength(uint8_t byStatus) {
         default: return 1;  // F6 and real time
     }
 }
+}  // namespace qz

@@ -7,7 +7,7 @@ namespace {
 constexpr uint32_t kHdrBusy = CMidiRing::kHdrBusy;
 }  // namespace
 
-CMidiOut::CMidiOut(CMidiDriver* pDriver) : m_pDriver(pDriver ? pDriver : &DefaultMidiDriver()) {}
+CMidiOut::CMidiOut(CMidiDriver* pDriver) : m_pDriver(pDriver ? pDriver : &qz::DefaultMidiDriver()) {}
 
 CMidiOut::~CMidiOut() { Close(); }
 

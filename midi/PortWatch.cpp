@@ -3,7 +3,7 @@
 #include "midi/MidiDevList.h"
 
 CPortWatch::CPortWatch(CMidiDriver* pDriver, uint32_t nIntervalMs)
-    : m_pDriver(pDriver ? pDriver : &DefaultMidiDriver()), m_nIntervalMs(nIntervalMs ? nIntervalMs : 1) {}
+    : m_pDriver(pDriver ? pDriver : &qz::DefaultMidiDriver()), m_nIntervalMs(nIntervalMs ? nIntervalMs : 1) {}
 
 CPortWatch::~CPortWatch() {
     Stop();

@@ -145,11 +145,11 @@ void CWebApi::Routes() {
         res.set_content("Not found\n", "text/plain");
     });
     s.Get("/(|[A-Za-z0-9_.-]+)", [](const httplib::Request& req, httplib::Response& res) {
-        const CWebAsset* pAsset = FindWebAsset(req.path);
+        const CWebAsset* pAsset = qz::FindWebAsset(req.path);
         if (!pAsset) return SendError(res, 404, "no such file");
         res.set_header("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
         res.set_header("X-Content-Type-Options", "nosniff");
-        res.set_content(reinterpret_cast<const char*>(pAsset->pData), pAsset->nSize, WebAssetType(req.path));
+        res.set_content(reinterpret_cast<const char*>(pAsset->pData), pAsset->nSize, qz::WebAssetType(req.path));
     });
     s.Get("/api/schema", [this](const httplib::Request& req, httplib::Response& res) {
         if (!Authorized(req, res)) return;

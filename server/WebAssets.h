@@ -13,7 +13,9 @@ struct CWebAsset {
 extern const CWebAsset kWebAssets[];
 extern const size_t kWebAssetCount;
 
+namespace qz {
 // The asset served at a path ("/" is "/index.html"), or null.
 const CWebAsset* FindWebAsset(std::string_view strPath);
 // "text/html; charset=utf-8" and the like, from the path's extension.
 const char* WebAssetType(std::string_view strPath);
+}  // namespace qz

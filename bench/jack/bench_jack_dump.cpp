@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
         session.Image().Clear();
         session.Image().ResetLinkState();
         auto t0 = std::chrono::steady_clock::now();
-        if (!RequestAll(session.MidiOut(), 0x7F)) return 1;
+        if (!qz::RequestAll(session.MidiOut(), 0x7F)) return 1;
         auto limit = t0 + std::chrono::seconds(2);
         while (!session.MissingBlocks().empty() && std::chrono::steady_clock::now() < limit)
             std::this_thread::sleep_for(std::chrono::microseconds(100));

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
 
     CUtilQZ81KTDlg w(&driver);  // its own 100 ms timer polls the device throughout
     w.show();
-    QTest::mouseClick(FindControl(&w, IDOK), Qt::LeftButton);
+    QTest::mouseClick(qz::FindControl(&w, IDOK), Qt::LeftButton);
     QElapsedTimer t;
     t.start();
     while (!w.Image().m_bLinkUp.load() && t.elapsed() < 5000) QCoreApplication::processEvents();

@@ -87,7 +87,7 @@ int Child(int argc, char** argv, const std::string& strMode, int nIdleSeconds) {
     std::fflush(stdout);
     if (nIdleSeconds <= 0) return 0;
     if (bWindow) {
-        QTest::mouseClick(FindControl(pShown, IDOK), Qt::LeftButton);
+        QTest::mouseClick(qz::FindControl(pShown, IDOK), Qt::LeftButton);
         auto& w = pApp ? pApp->MainWindow() : *pLoopWindow;
         if (!QTest::qWaitFor([&] { return w.Image().m_bLinkUp.load(); }, 5000)) return 1;
     }
@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
     double m = Median(minimal), w = Median(window), l = Median(loopback);
     auto t0 = std::chrono::steady_clock::now();
     {
-        auto pProbe = OpenSystemMidiDriver(EMidiApi::Auto, "qz81kt-bench");
+        auto pProbe = qz::OpenSystemMidiDriver(EMidiApi::Auto, "qz81kt-bench");
         pProbe->InGetNumDevs();
         pProbe->OutGetNumDevs();
     }

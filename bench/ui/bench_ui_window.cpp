@@ -54,18 +54,18 @@ int main(int argc, char** argv) {
     {
         CUtilQZ81KTDlg w(&driver);  // its own 100 ms timer runs
         w.show();
-        auto text = [&](int nId) { return FindControl<QLineEdit>(&w, nId)->text(); };
-        auto linkLamp = [&] { return FindControl<CBmpButton>(&w, IDC_LINK_LED)->State(); };
+        auto text = [&](int nId) { return qz::FindControl<QLineEdit>(&w, nId)->text(); };
+        auto linkLamp = [&] { return qz::FindControl<CBmpButton>(&w, IDC_LINK_LED)->State(); };
         auto complete = [&] {
             return w.Image().m_bLinkUp.load() && text(IDC_IDENTITY).startsWith("ver:") &&
                    text(IDC_TIMECODE) != " -" && text(IDC_1394_FORMAT) != " -" &&
-                   FindControl<QAbstractButton>(&w, IDC_PRESET7)->text() != "7: -" &&
+                   qz::FindControl<QAbstractButton>(&w, IDC_PRESET7)->text() != "7: -" &&
                    linkLamp() == CUtilQZ81KTDlg::kLampLink;
         };
         for (int i = 0; i < nConnects; ++i) {
             QElapsedTimer t;
             t.start();
-            QTest::mouseClick(FindControl(&w, IDOK), Qt::LeftButton);
+            QTest::mouseClick(qz::FindControl(&w, IDOK), Qt::LeftButton);
             if (!SpinUntil(complete)) {
                 std::printf("Connect did not complete the display\n");
                 return 1;
@@ -105,11 +105,11 @@ int main(int argc, char** argv) {
         options.m_bStartTimer = false;
         CUtilQZ81KTDlg w(&driver, options);
         w.show();
-        QTest::mouseClick(FindControl(&w, IDOK), Qt::LeftButton);
+        QTest::mouseClick(qz::FindControl(&w, IDOK), Qt::LeftButton);
         SpinUntil([&] { return w.Image().m_nStatusReplies.load() > 0; });
         emulator.Faults().m_bSilent = true;  // only the injected replies arrive
         SpinUntil([] { return false; }, 100);
-        auto* pTimecode = FindControl<QLineEdit>(&w, IDC_TIMECODE);
+        auto* pTimecode = qz::FindControl<QLineEdit>(&w, IDC_TIMECODE);
         uint8_t status[qz::kStatusSize] = {};
         uint8_t frame[qz::kDT1Overhead + qz::kStatusSize];
         for (int i = 0; i < nReplies; ++i) {

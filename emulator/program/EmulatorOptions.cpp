@@ -66,7 +66,7 @@ bool ParseNumber(const std::string& s, long lo, long hi, long& out) {
 
 }  // namespace
 
-bool ParseEmulatorOptions(int argc, const char* const* argv, CEmulatorOptions& options, CQZ81KTEmulator& emulator,
+bool qz::ParseEmulatorOptions(int argc, const char* const* argv, CEmulatorOptions& options, CQZ81KTEmulator& emulator,
                           std::string& strError) {
     CLI::App app{"qz81kt-emu", "qz81kt-emu"};
     app.set_help_flag();  // the usage text is ours

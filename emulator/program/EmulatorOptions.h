@@ -20,7 +20,9 @@ struct CEmulatorOptions {
 
 extern const char* const kEmulatorUsage;
 
+namespace qz {
 // Reads the options into options and the fault switches into emulator's faults. False,
 // with a one-line reason, on a usage error.
 bool ParseEmulatorOptions(int argc, const char* const* argv, CEmulatorOptions& options, CQZ81KTEmulator& emulator,
                           std::string& strError);
+}  // namespace qz

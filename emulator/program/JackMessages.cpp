@@ -18,9 +18,9 @@ extern "C" void PrintJackMessage(const char* pText) {
 
 }  // namespace
 
-void RouteJackMessages(bool bPrint) {
+void qz::RouteJackMessages(bool bPrint) {
     jack_set_error_function(bPrint ? PrintJackMessage : CountJackMessage);
     jack_set_info_function(bPrint ? PrintJackMessage : CountJackMessage);
 }
 
-uint64_t JackMessagesCounted() { return g_nMessages.load(std::memory_order_relaxed); }
+uint64_t qz::JackMessagesCounted() { return g_nMessages.load(std::memory_order_relaxed); }

@@ -6,5 +6,7 @@
 // them as they come.
 #include <cstdint>
 
+namespace qz {
 void RouteJackMessages(bool bPrint);
 uint64_t JackMessagesCounted();
+}  // namespace qz

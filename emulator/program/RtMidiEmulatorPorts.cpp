@@ -25,7 +25,7 @@ bool CRtMidiEmulatorPorts::Open(EApi eApi, const std::string& strClientName, CQZ
                                 std::string& strWhy) {
     Close();
     m_pEmulator = &emulator;
-    if (eApi == EApi::Auto) eApi = MidiApiFromEnvironment();
+    if (eApi == EApi::Auto) eApi = qz::MidiApiFromEnvironment();
     // ALSA first unless told otherwise; JACK when ALSA cannot start.
     const RtMidi::Api order[] = {eApi == EApi::Jack ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA,
                                  eApi == EApi::Auto ? RtMidi::UNIX_JACK : RtMidi::UNSPECIFIED};
@@ -102,7 +102,7 @@ bool CRtMidiEmulatorPorts::SendShort(uint32_t dwMsg) {
     uint8_t b[3] = {static_cast<uint8_t>(dwMsg), static_cast<uint8_t>(dwMsg >> 8), static_cast<uint8_t>(dwMsg >> 16)};
     try {
         // A word without a short message's status goes out whole, as three bytes.
-        const uint32_t nLength = MidiMessageLength(b[0]);
+        const uint32_t nLength = qz::MidiMessageLength(b[0]);
         m_pOut->sendMessage(b, nLength != 0 ? nLength : 3);
         return true;
     } catch (const RtMidiError&) {

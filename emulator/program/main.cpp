@@ -19,7 +19,7 @@ std::atomic<bool> g_bStop{false};
 extern "C" void OnSignal(int) { g_bStop.store(true); }
 
 void ReportJackMessages(bool bVerbose) {
-    if (const uint64_t n = JackMessagesCounted(); n > 0 && !bVerbose)
+    if (const uint64_t n = qz::JackMessagesCounted(); n > 0 && !bVerbose)
         std::fprintf(stderr, "qz81kt-emu: libjack reported %llu messages (-v shows them)\n",
                      static_cast<unsigned long long>(n));
 }
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     CQZ81KTEmulator emulator;
     CEmulatorOptions options;
     std::string strError;
-    if (!ParseEmulatorOptions(argc, argv, options, emulator, strError)) {
+    if (!qz::ParseEmulatorOptions(argc, argv, options, emulator, strError)) {
         std::fprintf(stderr, "qz81kt-emu: %s\n%s", strError.c_str(), kEmulatorUsage);
         return 2;
     }
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
-    RouteJackMessages(bVerbose);
+    qz::RouteJackMessages(bVerbose);
     CRtMidiEmulatorPorts ports;
     ports.SetVerbose(bVerbose);
     emulator.SetOutput(&ports);

@@ -119,7 +119,7 @@ void CFramedInput::ForgetQueued() {
 void CFramedInput::GiveBack(HMIDIPORT hPort, MidiCallback pfn, void* pInstance, MIDIHDR* const* apHdr, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         apHdr[i]->dwBytesRecorded = 0;
-        MarkMidiHdrDone(apHdr[i]);
+        qz::MarkMidiHdrDone(apHdr[i]);
         if (pfn) pfn(hPort, MIM_LONGDATA, pInstance, reinterpret_cast<uintptr_t>(apHdr[i]), 0);
     }
 }
@@ -142,7 +142,7 @@ void CFramedInput::ReturnSysExBuffer(uint32_t nBytes) {
     m_pFill = nullptr;
     if (!p) return;
     p->dwBytesRecorded = nBytes;
-    MarkMidiHdrDone(p);
+    qz::MarkMidiHdrDone(p);
     if (m_pfn) m_pfn(m_hPort, MIM_LONGDATA, m_pInstance, reinterpret_cast<uintptr_t>(p), 0);
 }
 

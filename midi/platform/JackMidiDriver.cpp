@@ -310,7 +310,7 @@ MMRESULT CJackMidiDriver::OutLongMsg(HMIDIPORT hPort, MIDIHDR* pHdr) {
 MMRESULT CJackMidiDriver::OutShortMsg(HMIDIPORT hPort, uint32_t dwMsg) {
     Port* p = Find(hPort, false);
     if (!p) return MMSYSERR_INVALHANDLE;
-    if (MidiMessageLength(static_cast<uint8_t>(dwMsg)) == 0) return MMSYSERR_INVALPARAM;
+    if (qz::MidiMessageLength(static_cast<uint8_t>(dwMsg)) == 0) return MMSYSERR_INVALPARAM;
     return Queue(*p, nullptr, dwMsg);
 }
 

@@ -230,7 +230,7 @@ void CJackMidiDriver::Port::SendQueued(void* pJackBuffer) {
             pData = entry.m_pHdr->lpData;
             nLength = entry.m_pHdr->dwBufferLength;
         } else {
-            nLength = MidiMessageLength(static_cast<uint8_t>(entry.m_dwMsg));
+            nLength = qz::MidiMessageLength(static_cast<uint8_t>(entry.m_dwMsg));
             for (size_t i = 0; i < nLength; ++i) abyShort[i] = static_cast<uint8_t>(entry.m_dwMsg >> (8 * i));
         }
         jack_midi_data_t* pDst = jack_midi_event_reserve(pJackBuffer, 0, nLength);
@@ -273,7 +273,7 @@ void CJackMidiDriver::Port::CompleteSent(std::unique_lock<std::mutex>& lock) {
         ++m_nDone;
         bAny = true;
         if (entry.m_bFailed) m_session.m_counters.m_nFailedSends.fetch_add(1, std::memory_order_relaxed);
-        if (entry.m_pHdr) CompleteSend(lock, Handle(), entry.m_pHdr, m_pfn, m_pInstance, m_nCompleting);
+        if (entry.m_pHdr) qz::CompleteSend(lock, Handle(), entry.m_pHdr, m_pfn, m_pInstance, m_nCompleting);
     }
     if (bAny) m_cv.notify_all();
 }

@@ -44,7 +44,7 @@ void CJackPortEvents::OnShutdown(void* pArg) {
     p->m_watch.NotifyChange();  // the ports are gone, and the interval takes over
 }
 
-bool FollowJackPortEvents(CPortWatch& watch, const CRtMidiDriver& driver) {
+bool qz::FollowJackPortEvents(CPortWatch& watch, const CRtMidiDriver& driver) {
     if (driver.ApiName() != "JACK" || !driver.IsAvailable()) return false;
     auto pEvents = std::make_unique<CJackPortEvents>(driver.ClientName() + "-watch", watch);
     if (!pEvents->IsAlive()) return false;

@@ -32,6 +32,8 @@ private:
     std::atomic<bool> m_bAlive{false};
 };
 
+namespace qz {
 // When the driver's ports are JACK's, gives the watch a CJackPortEvents; true when the
 // watch now follows JACK's notices. Otherwise the watch keeps its interval.
 bool FollowJackPortEvents(CPortWatch& watch, const CRtMidiDriver& driver);
+}  // namespace qz

@@ -11,12 +11,12 @@ CMidiDriver& BuiltInDriver() {
 }
 }  // namespace
 
-void MarkMidiHdrDone(MIDIHDR* pHdr) {
+void qz::MarkMidiHdrDone(MIDIHDR* pHdr) {
     pHdr->dwFlags.fetch_and(~MHDR_INQUEUE, std::memory_order_acq_rel);
     pHdr->dwFlags.fetch_or(MHDR_DONE, std::memory_order_acq_rel);
 }
 
-void CompleteSend(std::unique_lock<std::mutex>& lock, HMIDIPORT hPort, MIDIHDR* pHdr, MidiCallback pfn,
+void qz::CompleteSend(std::unique_lock<std::mutex>& lock, HMIDIPORT hPort, MIDIHDR* pHdr, MidiCallback pfn,
                   void* pInstance, int& nCompleting) {
     ++nCompleting;
     lock.unlock();
@@ -54,9 +54,9 @@ MMRESULT CMidiDriver::OutPrepareHeader(HMIDIPORT hPort, MIDIHDR* pHdr) { return 
 
 MMRESULT CMidiDriver::OutUnprepareHeader(HMIDIPORT hPort, MIDIHDR* pHdr) { return InUnprepareHeader(hPort, pHdr); }
 
-CMidiDriver& DefaultMidiDriver() {
+CMidiDriver& qz::DefaultMidiDriver() {
     CMidiDriver* p = g_pDefaultDriver.load(std::memory_order_acquire);
     return p ? *p : BuiltInDriver();
 }
 
-void SetDefaultMidiDriver(CMidiDriver* pDriver) { g_pDefaultDriver.store(pDriver, std::memory_order_release); }
+void qz::SetDefaultMidiDriver(CMidiDriver* pDriver) { g_pDefaultDriver.store(pDriver, std::memory_order_release); }

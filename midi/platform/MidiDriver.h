@@ -50,8 +50,10 @@ struct MIDIHDR {
     std::atomic<uint32_t> dwFlags{0};
 };
 
+namespace qz {
 // A header goes back to its owner: out of the queue, done. For backends.
 void MarkMidiHdrDone(MIDIHDR* pHdr);
+}  // namespace qz
 
 struct MidiPortTag;
 using HMIDIPORT = MidiPortTag*;  // opaque, owned by the backend that opened it
@@ -60,11 +62,13 @@ using HMIDIPORT = MidiPortTag*;  // opaque, owned by the backend that opened it
 using MidiCallback = void (*)(HMIDIPORT hPort, uint32_t uMsg, void* pInstance, uintptr_t param1,
                               uintptr_t param2);
 
+namespace qz {
 // A real backend's finished send goes back: the header marked done, then the owner's
 // MOM_DONE, with the port's lock released meanwhile (the callback may send again).
 // nCompleting, guarded by that lock, counts the callbacks in flight that a close waits out.
 void CompleteSend(std::unique_lock<std::mutex>& lock, HMIDIPORT hPort, MIDIHDR* pHdr, MidiCallback pfn,
                   void* pInstance, int& nCompleting);
+}  // namespace qz
 
 class CMidiDriver {
 public:
@@ -101,7 +105,9 @@ public:
     virtual MMRESULT OutClose(HMIDIPORT hPort) = 0;
 };
 
+namespace qz {
 // The driver that port objects use unless they are given another one.
 CMidiDriver& DefaultMidiDriver();
 // Installs the process-wide default (not owned). Null restores the built-in loopback driver.
 void SetDefaultMidiDriver(CMidiDriver* pDriver);
+}  // namespace qz

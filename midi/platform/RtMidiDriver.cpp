@@ -92,7 +92,7 @@ CRtMidiDriver::CRtMidiDriver(EApi eApi, const std::string& strClientName)
 CRtMidiDriver::CRtMidiDriver(const COptions& options)
     : m_options(options), m_pCounters(std::make_shared<Counters>()) {
     if (m_options.m_bQuiet) QuietLibraries();
-    EApi eApi = m_options.m_eApi == EApi::Auto ? MidiApiFromEnvironment() : m_options.m_eApi;
+    EApi eApi = m_options.m_eApi == EApi::Auto ? qz::MidiApiFromEnvironment() : m_options.m_eApi;
     StartBackend(eApi);
 }
 
@@ -125,7 +125,7 @@ CRtMidiDriver::~CRtMidiDriver() {
     if (m_pEnumOut) DestroyPort(m_pEnumOut);
 }
 
-CRtMidiDriver::EApi CRtMidiDriver::ApiFromEnvironment() { return MidiApiFromEnvironment(); }
+CRtMidiDriver::EApi CRtMidiDriver::ApiFromEnvironment() { return qz::MidiApiFromEnvironment(); }
 
 void CRtMidiDriver::StartBackend(EApi eApi) {
     std::string strWhy;
@@ -264,7 +264,7 @@ std::shared_ptr<CRtMidiDriver::Port> CRtMidiDriver::Find(HMIDIPORT hPort, EKind 
     return nullptr;
 }
 
-bool CRtMidiDriver::FollowPortChanges(CPortWatch& watch) { return FollowJackPortEvents(watch, *this); }
+bool CRtMidiDriver::FollowPortChanges(CPortWatch& watch) { return qz::FollowJackPortEvents(watch, *this); }
 
 // ---- enumeration ----
 
@@ -482,7 +482,7 @@ MMRESULT CRtMidiDriver::OutLongMsg(HMIDIPORT hPort, MIDIHDR* pHdr) {
 MMRESULT CRtMidiDriver::OutShortMsg(HMIDIPORT hPort, uint32_t dwMsg) {
     auto p = Find(hPort, EKind::Out);
     if (!p) return MMSYSERR_INVALHANDLE;
-    if (MidiMessageLength(static_cast<uint8_t>(dwMsg)) == 0) return MMSYSERR_INVALPARAM;
+    if (qz::MidiMessageLength(static_cast<uint8_t>(dwMsg)) == 0) return MMSYSERR_INVALPARAM;
     {
         std::lock_guard<std::mutex> lock(p->m_mutex);
         if (!p->m_bOpen || p->m_bClosing) return MMSYSERR_INVALHANDLE;

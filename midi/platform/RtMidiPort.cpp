@@ -99,7 +99,7 @@ void CRtMidiDriver::Port::SendNext(std::unique_lock<std::mutex>& lock) {
     // Given up while stuck in the send: touch nothing, report nothing.
     if (m_bAbandoned) return;
     if (!bSent) m_pCounters->m_nFailedSends.fetch_add(1, std::memory_order_relaxed);
-    if (entry.m_pHdr) CompleteSend(lock, Handle(), entry.m_pHdr, m_pfn, m_pInstance, m_nCompleting);
+    if (entry.m_pHdr) qz::CompleteSend(lock, Handle(), entry.m_pHdr, m_pfn, m_pInstance, m_nCompleting);
     m_cv.notify_all();
 }
 
@@ -238,7 +238,7 @@ uint32_t CRtMidiDriver::Port::Stage(const OutEntry& entry) {
             std::memcpy(m_abySend.data(), entry.m_pHdr->lpData, n);
             return n;
         }
-        uint32_t n = MidiMessageLength(static_cast<uint8_t>(entry.m_dwMsg));
+        uint32_t n = qz::MidiMessageLength(static_cast<uint8_t>(entry.m_dwMsg));
         if (m_abySend.size() < 3) m_abySend.resize(3);
         for (uint32_t i = 0; i < n; ++i) m_abySend[i] = static_cast<uint8_t>(entry.m_dwMsg >> (8 * i));
         return n;

@@ -34,7 +34,9 @@ public:
     virtual bool FollowPortChanges(CPortWatch& watch) = 0;
 };
 
+namespace qz {
 // JACK goes through our own libjack backend (one client for every port, which tells
 // of port changes); ALSA through RtMidi. Auto: QZ81KT_MIDI_API, else ALSA, else JACK.
 // The result may be unavailable (see UnavailableReason); it is never null.
 std::unique_ptr<CSystemMidiDriver> OpenSystemMidiDriver(EMidiApi eApi, const std::string& strClientName);
+}  // namespace qz

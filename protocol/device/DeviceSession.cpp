@@ -97,7 +97,7 @@ CDeviceSession::EConnect CDeviceSession::RequestAllAfterOpenLocked(bool bIn, boo
     if (!bIn && !bOut) return EConnect::BothFailed;
     if (!bIn) return EConnect::InFailed;
     if (!bOut) return EConnect::OutFailed;
-    if (!::RequestAll(m_out, m_image.m_byDeviceID.load())) {
+    if (!qz::RequestAll(m_out, m_image.m_byDeviceID.load())) {
         m_out.Stop();
         m_out.Close();
         ResetLinkLocked();
@@ -169,7 +169,7 @@ CLinkWatch::ETick CDeviceSession::Tick() {
 
 int CDeviceSession::RequestAll() {
     std::lock_guard<std::mutex> lock(m_opMutex);
-    return ::RequestAll(m_out, m_image.m_byDeviceID.load());
+    return qz::RequestAll(m_out, m_image.m_byDeviceID.load());
 }
 
 int CDeviceSession::RequestMissing() {
@@ -187,7 +187,7 @@ int CDeviceSession::Request(EBlock eBlock) {
 
 int CDeviceSession::RequestLocked(EBlock eBlock) {
     const qz::CBlockInfo& b = qz::BlockInfo(eBlock);
-    return SendRQ1(m_out, m_image.m_byDeviceID.load(), b.dwAddress, static_cast<uint32_t>(b.nSize));
+    return qz::SendRQ1(m_out, m_image.m_byDeviceID.load(), b.dwAddress, static_cast<uint32_t>(b.nSize));
 }
 
 // ---- replies ----
@@ -360,7 +360,7 @@ std::string CDeviceSession::FlashRefusal() const { return NotReadyReason({EBlock
 bool CDeviceSession::SendSystemBlockLocked() {
     uint8_t sys[qz::kSystemSize];
     m_image.Read(EBlock::System, sys);
-    return SendDT1(m_out, m_image.m_byDeviceID.load(), qz::kAddrSystem, sys, sizeof sys) &&
+    return qz::SendDT1(m_out, m_image.m_byDeviceID.load(), qz::kAddrSystem, sys, sizeof sys) &&
            RequestLocked(EBlock::System);
 }
 
@@ -382,7 +382,7 @@ CDeviceSession::ESend CDeviceSession::WriteSettings(const std::vector<CSettingCh
         bFrameRate |= c.pSetting->eRule == qz::ESettingRule::FrameRate;
     }
     if (!SendSystemBlockLocked()) return ESend::PortRefused;
-    if (bFrameRate && !::RequestAll(m_out, m_image.m_byDeviceID.load())) return ESend::PortRefused;
+    if (bFrameRate && !qz::RequestAll(m_out, m_image.m_byDeviceID.load())) return ESend::PortRefused;
     return ESend::Sent;
 }
 
@@ -411,10 +411,10 @@ CDeviceSession::ESend CDeviceSession::SavePreset(int nPreset, const std::vector<
     const EBlock eBlock = qz::PresetBlock(nPreset);
     m_image.Write(eBlock, p);
     if (pSent) std::memcpy(pSent, p, sizeof p);
-    int bSent = SendAllPresets(m_owner);
+    int bSent = qz::SendAllPresets(m_owner);
     uint8_t sys[qz::kSystemSize];
     m_image.Read(EBlock::System, sys);
-    bSent &= SendDT1(m_out, m_image.m_byDeviceID.load(), qz::kAddrSystem, sys, sizeof sys);
+    bSent &= qz::SendDT1(m_out, m_image.m_byDeviceID.load(), qz::kAddrSystem, sys, sizeof sys);
     // The editor asks for nothing; a session reads back, so that its replies say what the device holds.
     if (!bSent || !RequestLocked(eBlock) || !RequestLocked(EBlock::System)) return ESend::PortRefused;
     return ESend::Sent;

@@ -21,9 +21,9 @@ CLinkWatch::ETick CLinkWatch::Tick() {
     }
     // Refused polls are ignored: a device that stops answering shows as silence.
     uint8_t id = img.m_byDeviceID.load();
-    SendRQ1(m_port, id, qz::kAddrStatus, qz::kStatusSize);
-    SendRQ1(m_port, id, qz::kAddrControlMode, qz::kControlModeSize);
-    if (m_nPollTicks % kSystemPollTicks == 0) SendRQ1(m_port, id, qz::kAddrSystem, qz::kSystemSize);
+    qz::SendRQ1(m_port, id, qz::kAddrStatus, qz::kStatusSize);
+    qz::SendRQ1(m_port, id, qz::kAddrControlMode, qz::kControlModeSize);
+    if (m_nPollTicks % kSystemPollTicks == 0) qz::SendRQ1(m_port, id, qz::kAddrSystem, qz::kSystemSize);
     if (m_nSilentTicks == kSilentTicksLimit) {
         img.m_bLinkUp = false;
         m_nSilentTicks = 0;

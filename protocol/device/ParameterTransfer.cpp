@@ -19,7 +19,7 @@ using qz::EBlock;
 
 }  // namespace
 
-std::vector<EBlock> MissingForExport(const CDeviceImage& image) {
+std::vector<EBlock> qz::MissingForExport(const CDeviceImage& image) {
     std::vector<EBlock> missing;
     if (!image.ReplyStored(EBlock::System)) missing.push_back(EBlock::System);
     if (!image.m_bTimecodeRcvd.load(std::memory_order_acquire)) missing.push_back(EBlock::Timecode);
@@ -28,13 +28,13 @@ std::vector<EBlock> MissingForExport(const CDeviceImage& image) {
     return missing;
 }
 
-std::string BlockNames(const std::vector<EBlock>& blocks) {
+std::string qz::BlockNames(const std::vector<EBlock>& blocks) {
     std::string s;
     for (EBlock e : blocks) s += (s.empty() ? "" : ", ") + std::string(qz::BlockInfo(e).pszName);
     return s;
 }
 
-std::string ExportFailureText(const CExportResult& r, const std::string& strPath) {
+std::string qz::ExportFailureText(const CExportResult& r, const std::string& strPath) {
     switch (r.m_eStatus) {
         case CExportResult::EStatus::Ok: break;
         case CExportResult::EStatus::Incomplete: return "not exported, not received: " + BlockNames(r.m_missing);
@@ -44,11 +44,11 @@ std::string ExportFailureText(const CExportResult& r, const std::string& strPath
     return std::string();
 }
 
-std::string ReadFailureText(const std::string& strPath, const std::string& strReason) {
+std::string qz::ReadFailureText(const std::string& strPath, const std::string& strReason) {
     return "cannot read " + strPath + ": " + strReason;
 }
 
-qz::CParameterSet ImageParameterSet(const CDeviceImage& image) {
+qz::CParameterSet qz::ImageParameterSet(const CDeviceImage& image) {
     qz::CParameterSet set;
     set.m_bSystem = image.Read(EBlock::System, set.m_system);
     set.m_bTimecode = image.Read(EBlock::Timecode, set.m_timecode);
@@ -56,7 +56,7 @@ qz::CParameterSet ImageParameterSet(const CDeviceImage& image) {
     return set;
 }
 
-CExportResult ExportParameterFile(const CDeviceImage& image, const std::string& strPath, const std::string& strTool) {
+CExportResult qz::ExportParameterFile(const CDeviceImage& image, const std::string& strPath, const std::string& strTool) {
     CExportResult r;
     r.m_missing = MissingForExport(image);
     if (!r.m_missing.empty()) {
@@ -82,7 +82,7 @@ CExportResult ExportParameterFile(const CDeviceImage& image, const std::string& 
     return r;
 }
 
-CImportResult ImportParameterFile(CDeviceOwner& owner, const std::string& strPath) {
+CImportResult qz::ImportParameterFile(CDeviceOwner& owner, const std::string& strPath) {
     std::string text, reason;
     if (qz::ReadFileBounded(strPath, qz::kMaxParameterFileBytes, text, reason) != qz::EFileRead::Ok) {
         CImportResult r;
@@ -93,7 +93,7 @@ CImportResult ImportParameterFile(CDeviceOwner& owner, const std::string& strPat
     return ImportParameterSet(owner, qz::ReadParameterSet(CProfileText(std::move(text))));
 }
 
-CImportResult ImportParameterSet(CDeviceOwner& owner, const qz::CParameterSet& set) {
+CImportResult qz::ImportParameterSet(CDeviceOwner& owner, const qz::CParameterSet& set) {
     CImportResult r;
     CDeviceImage& img = owner.Image();
     r.m_file = set;

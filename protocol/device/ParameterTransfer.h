@@ -44,6 +44,7 @@ struct CImportResult {
     std::vector<qz::EBlock> m_notSent;
 };
 
+namespace qz {
 // The blocks an export saves that have not been received yet, in block order.
 std::vector<qz::EBlock> MissingForExport(const CDeviceImage& image);
 
@@ -72,3 +73,4 @@ CImportResult ImportParameterFile(CDeviceOwner& owner, const std::string& strPat
 
 // The same from a set already read (the blocks flagged in set replace the image's).
 CImportResult ImportParameterSet(CDeviceOwner& owner, const qz::CParameterSet& set);
+}  // namespace qz

@@ -5,7 +5,7 @@
 #include "protocol/device/DeviceOwner.h"
 #include "protocol/wire/QZ81KTMidiOut.h"
 
-void StorePresetReply(CDeviceOwner& owner, int nPreset, const uint8_t* pData) {
+void qz::StorePresetReply(CDeviceOwner& owner, int nPreset, const uint8_t* pData) {
     if (nPreset < 0 || nPreset >= qz::kPresetCount) return;
     CDeviceImage& img = owner.Image();
     img.Write(qz::PresetBlock(nPreset), pData, qz::kPresetSize);
@@ -16,7 +16,7 @@ void StorePresetReply(CDeviceOwner& owner, int nPreset, const uint8_t* pData) {
     owner.UpdatePresetLine(nPreset);
 }
 
-int SendAllPresets(CDeviceOwner& owner) {
+int qz::SendAllPresets(CDeviceOwner& owner) {
     CDeviceImage& img = owner.Image();
     int bAll = 1;
     for (int n = 0; n < qz::kPresetCount; ++n) {

@@ -20,7 +20,8 @@ void Write16(uint8_t* pBlock, int nOffset, int nValue) {
     Write8(pBlock, nOffset + 2, nValue);
 }
 
-static const char* RxTypeName(int nRxType) {
+namespace {
+const char* RxTypeName(int nRxType) {
     switch (nRxType) {
         case 0: return "HDV1080";
         case 1: return "MPEG-2";  // the editor's "MPEG-2/HDV720", shortened for the line
@@ -28,6 +29,7 @@ static const char* RxTypeName(int nRxType) {
         default: return "-";
     }
 }
+}  // namespace
 
 std::string PresetSummaryLine(int i, const uint8_t* pBlock) {
     // Large enough for any int index and any 16-bit rate; nothing can be cut off.

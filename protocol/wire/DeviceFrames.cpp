@@ -40,7 +40,8 @@ uint32_t RequestedSize(const CFrameFields& frame) {
     return uint32_t{frame.pData[0]} << 16 | uint32_t{frame.pData[1]} << 8 | frame.pData[2];
 }
 
-static size_t PutHeader(uint8_t* p, uint8_t byDeviceID, uint8_t byCommand, uint32_t dwAddress) {
+namespace {
+size_t PutHeader(uint8_t* p, uint8_t byDeviceID, uint8_t byCommand, uint32_t dwAddress) {
     p[0] = 0xF0;
     p[1] = kManufacturerID;
     p[2] = byDeviceID;
@@ -53,6 +54,7 @@ static size_t PutHeader(uint8_t* p, uint8_t byDeviceID, uint8_t byCommand, uint3
     p[9] = static_cast<uint8_t>(dwAddress);
     return 10;
 }
+}  // namespace
 
 size_t BuildRQ1(uint8_t (&out)[kRQ1Length], uint8_t byDeviceID, uint32_t dwAddress, uint32_t dwSize) {
     PutHeader(out, byDeviceID, kCmdRQ1, dwAddress);

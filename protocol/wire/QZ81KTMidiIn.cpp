@@ -26,7 +26,7 @@ void StoreControlMode(CDeviceOwner& owner, uint8_t by) {
     owner.PostReplyNotify(REPLY_CONTROL_MODE, 0);
     owner.UpdateControlEnable();
     // The system block display follows the new mode.
-    SendRQ1(owner.MidiOut(), img.m_byDeviceID.load(), qz::kAddrSystem, qz::kSystemSize);
+    qz::SendRQ1(owner.MidiOut(), img.m_byDeviceID.load(), qz::kAddrSystem, qz::kSystemSize);
 }
 
 void StoreStatus(CDeviceOwner& owner, const uint8_t* pData) {
@@ -70,7 +70,7 @@ void StoreReply(CDeviceOwner& owner, EBlock eBlock, const uint8_t* pData) {
             break;
         case EBlock::Status: StoreStatus(owner, pData); break;
         default:
-            StorePresetReply(owner, qz::PresetIndex(eBlock), pData);
+            qz::StorePresetReply(owner, qz::PresetIndex(eBlock), pData);
             img.MarkReplyStored(eBlock);
             break;
     }
@@ -93,7 +93,7 @@ void CQZ81KTMidiIn::OnOtherSysEx(const uint8_t* pMsg, int nLen) {
     StoreReply(*m_pOwnerWnd, pBlock->eBlock, frame.pData);
 }
 
-int RequestAll(CQZ81KTMidiOut& port, uint8_t byDeviceID) {
+int qz::RequestAll(CQZ81KTMidiOut& port, uint8_t byDeviceID) {
     for (const qz::CBlockInfo& b : qz::kBlocks)
         if (b.bRequestAll && !SendRQ1(port, byDeviceID, b.dwAddress, static_cast<uint32_t>(b.nSize))) return 0;
     return 1;

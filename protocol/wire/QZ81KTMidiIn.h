@@ -19,6 +19,8 @@ public:
     CDeviceOwner* m_pOwnerWnd = nullptr;  // set before any port is opened
 };
 
+namespace qz {
 // Queues the thirteen requests of the request-all sequence; 1 when all were queued,
 // 0 at the first refusal (the frames already queued stay queued).
 int RequestAll(CQZ81KTMidiOut& port, uint8_t byDeviceID);
+}  // namespace qz

@@ -12,7 +12,9 @@ public:
     ~CQZ81KTMidiOut() override;
 };
 
+namespace qz {
 // 1 when the 15-byte request was queued, 0 when refused.
 int SendRQ1(CQZ81KTMidiOut& port, uint8_t byDeviceID, uint32_t dwAddress, uint32_t dwSize);
 // 1 when the 12 + n byte data set was queued, 0 when refused (also for n > 116).
 int SendDT1(CQZ81KTMidiOut& port, uint8_t byDeviceID, uint32_t dwAddress, const uint8_t* pData, size_t n);
+}  // namespace qz

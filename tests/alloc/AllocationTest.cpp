@@ -83,7 +83,7 @@ TEST(Allocation, NoneOnTheSendAndReceivePathsAfterOpen) {
     auto roundTrips = [&](int n) {
         for (int i = 0; i < n; ++i) {
             int before = owner.Image().m_nStatusReplies.load();
-            while (!SendRQ1(owner.MidiOut(), 0x7F, qz::kAddrStatus, qz::kStatusSize)) std::this_thread::yield();
+            while (!qz::SendRQ1(owner.MidiOut(), 0x7F, qz::kAddrStatus, qz::kStatusSize)) std::this_thread::yield();
             while (owner.Image().m_nStatusReplies.load() == before) std::this_thread::yield();
         }
     };
@@ -92,7 +92,7 @@ TEST(Allocation, NoneOnTheSendAndReceivePathsAfterOpen) {
     roundTrips(2000);
     uint8_t system[28] = {};
     for (int i = 0; i < 500; ++i)
-        while (!SendDT1(owner.MidiOut(), 0x7F, qz::kAddrSystem, system, sizeof system)) std::this_thread::yield();
+        while (!qz::SendDT1(owner.MidiOut(), 0x7F, qz::kAddrSystem, system, sizeof system)) std::this_thread::yield();
     long after = g_nAllocations.load();
     EXPECT_EQ(after - before, 0) << "heap allocations during 2000 round trips and 500 data sets";
     EXPECT_GE(owner.m_nPosts.load(), 2000);

@@ -24,7 +24,7 @@ struct CliResult {
 CliResult RunQz(const std::vector<std::string>& args, CMidiDriver* pDriver = nullptr,
               const std::atomic<bool>* pStop = nullptr) {
     std::ostringstream out, err;
-    int rc = RunCli(args, out, err, pDriver, pStop);
+    int rc = qz::RunCli(args, out, err, pDriver, pStop);
     return {rc, out.str(), err.str()};
 }
 
@@ -65,7 +65,7 @@ TEST(Cli, ServeTakesTheWebPageOnlyWithItsSafeguards) {
     for (const CCase& c : cases) {
         CCliOptions options;
         std::string strError;
-        ASSERT_TRUE(ParseCliOptions(c.args, options, strError)) << strError;
+        ASSERT_TRUE(qz::ParseCliOptions(c.args, options, strError)) << strError;
         EXPECT_EQ(CServeCommand::CheckOptions(options, strError), c.pszError == nullptr) << c.args[2];
         if (c.pszError) {
             EXPECT_NE(strError.find(c.pszError), std::string::npos) << strError;
@@ -222,7 +222,7 @@ TEST_F(CliWithEmulator, WatchEndsQuietlyWhenTheReaderGoes) {
         for (int i = 0; i < 500 && !stop; ++i) std::this_thread::sleep_for(10ms);
         stop = true;
     });
-    int rc = RunCli({"status", "--watch"}, out, err, &driver, &stop);
+    int rc = qz::RunCli({"status", "--watch"}, out, err, &driver, &stop);
     bool bStoppedByWatchdog = stop.exchange(true);
     watchdog.join();
     EXPECT_EQ(rc, kExitOk);
@@ -260,7 +260,7 @@ TEST_F(CliWithEmulator, WatchWithReconnectOutlivesAnUnpluggedDevice) {
         std::this_thread::sleep_for(1500ms);
         stop = true;
     });
-    int rc = RunCli({"status", "--watch", "--reconnect"}, out, err, &driver, &stop);
+    int rc = qz::RunCli({"status", "--watch", "--reconnect"}, out, err, &driver, &stop);
     operatorHand.join();
     EXPECT_EQ(rc, kExitInterrupted) << err.str();
     const std::string e = err.str();

@@ -63,7 +63,7 @@ struct DeviceCommands : ::testing::Test {
     };
     Run Qz(std::vector<std::string> args) {
         std::ostringstream out, err;
-        int rc = RunCli(args, out, err, &driver);
+        int rc = qz::RunCli(args, out, err, &driver);
         return {rc, out.str(), err.str()};
     }
     uint8_t SystemByte(int n) { return emulator.Emulator().Memory().m_system[n]; }
@@ -194,11 +194,11 @@ TEST(DeviceCommandArgs, BadNamesAndValuesExitWithTwoAndTheAllowedOnes) {
              {{"factory-reset"}, "give --yes"},
              {{"get", "--yes"}, ""}}) {
         std::ostringstream out, err;
-        EXPECT_EQ(RunCli(c.args, out, err), kExitUsage) << c.args.back();
+        EXPECT_EQ(qz::RunCli(c.args, out, err), kExitUsage) << c.args.back();
         EXPECT_NE(err.str().find(c.pszListed), std::string::npos) << err.str();
     }
     std::ostringstream out, err;
-    ASSERT_EQ(RunCli({"set", "--list"}, out, err), kExitOk);
+    ASSERT_EQ(qz::RunCli({"set", "--list"}, out, err), kExitOk);
     EXPECT_NE(out.str().find("frame-rate    59.94 | 50   (Default Frame Rate)\n"), std::string::npos) << out.str();
 }
 

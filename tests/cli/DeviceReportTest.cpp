@@ -25,7 +25,7 @@ TEST(DeviceReport, TimecodeSettingsReadTheBlockLikeTheDialog) {
     t[33] = 0x03;                // bit 0 counts
     t[31] = 2;
     t[27] = 9;  // no such item
-    CLabelledLines lines = TimecodeSettingsText(t);
+    CLabelledLines lines = qz::TimecodeSettingsText(t);
     EXPECT_EQ(Value(lines, "Timecode Preset"), "23:59:59:29  S6 on  S5 on  S4 on  S3 on  S2 on  S1 on");
     EXPECT_EQ(Value(lines, "Userbit Preset"), "BG8=1 BG7=2 BG6=3 BG5=4 BG4=5 BG3=6 BG2=7 BG1=8");
     EXPECT_NE(Value(lines, "SD-SDI DVITC #1").find("Generate on, 480i Insert Postion 14(277)"), std::string::npos);
@@ -38,7 +38,7 @@ TEST(DeviceReport, SystemSettingsUseTheWindowsCaptions) {
     uint8_t s[28] = {};
     uint8_t presets[8][50] = {};
     s[1] = 1, s[3] = 3, s[5] = 9, s[7] = 1, s[9] = 1, s[21] = 1, s[15] = 1, s[23] = 2;
-    CLabelledLines lines = SystemSettingsText(s, presets);
+    CLabelledLines lines = qz::SystemSettingsText(s, presets);
     EXPECT_EQ(Value(lines, "Direction"), "IEEE1394 -> SDI");
     EXPECT_EQ(Value(lines, "SDI Audio Channel"), "7-8");
     EXPECT_EQ(Value(lines, "Preset"), "? (9)");  // out of range is shown, never indexed
@@ -48,12 +48,12 @@ TEST(DeviceReport, SystemSettingsUseTheWindowsCaptions) {
     EXPECT_EQ(Value(lines, "FAN"), "on");
     EXPECT_EQ(Value(lines, "IEEE1394 Format Fix"), "? (2)");
     s[5] = 1;
-    EXPECT_EQ(Value(SystemSettingsText(s, presets), "Preset"), "1: HDV/DV  (IEEE1394 = HDV1080)");
+    EXPECT_EQ(Value(qz::SystemSettingsText(s, presets), "Preset"), "1: HDV/DV  (IEEE1394 = HDV1080)");
 }
 
 TEST(DeviceReport, JsonPassesUtf8ReplacesInvalidBytesAndEscapesControls) {
     const std::vector<std::string> names = {"Caf\xC3\xA9 MIDI", "Bad\xFF" "Byte", "a\"b\\c\n\x01", "\xE2\x82"};
-    std::string text = PortsJson(names, {}, 0, {}, {}, -1);
+    std::string text = qz::PortsJson(names, {}, 0, {}, {}, -1);
     EXPECT_NE(text.find("\"Caf\xC3\xA9 MIDI\""), std::string::npos) << text;  // as it is, not \u00c3\u00a9
     EXPECT_EQ(text.find('\n'), std::string::npos);
     EXPECT_EQ(text.find('\x01'), std::string::npos);
@@ -68,20 +68,20 @@ TEST(DeviceReport, JsonPassesUtf8ReplacesInvalidBytesAndEscapesControls) {
 
 TEST(DeviceReport, JsonControlModeIsNullUntilReceivedThenByteAndSwitches) {
     CImageSnapshot snap;
-    for (const std::string& text : {DumpJson(snap), StatusJson(snap)}) {
+    for (const std::string& text : {qz::DumpJson(snap), qz::StatusJson(snap)}) {
         nlohmann::json j = nlohmann::json::parse(text);
         EXPECT_TRUE(j["control_mode"].is_null()) << text;
     }
-    nlohmann::json dump = nlohmann::json::parse(DumpJson(snap));
+    nlohmann::json dump = nlohmann::json::parse(qz::DumpJson(snap));
     EXPECT_TRUE(dump["control_mode_byte"].is_null());
     EXPECT_TRUE(dump["mode_switches"].is_null());
     snap.m_nControlMode = 0x21;  // SW1 and SW6
-    dump = nlohmann::json::parse(DumpJson(snap));
+    dump = nlohmann::json::parse(qz::DumpJson(snap));
     EXPECT_EQ(dump["control_mode"], "Remote");
     EXPECT_EQ(dump["control_mode_byte"], 0x21);
     EXPECT_EQ(dump["mode_switches"],
               nlohmann::json({{"SW1", true}, {"SW2", false}, {"SW3", false}, {"SW4", false}, {"SW5", false}, {"SW6", true}}));
-    EXPECT_EQ(nlohmann::json::parse(StatusJson(snap))["control_mode"], "Remote");
+    EXPECT_EQ(nlohmann::json::parse(qz::StatusJson(snap))["control_mode"], "Remote");
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ struct FileCommands : ::testing::Test {
 
     QzRun Qz(std::vector<std::string> args) {
         std::ostringstream out, err;
-        int rc = RunCli(args, out, err, &driver);
+        int rc = qz::RunCli(args, out, err, &driver);
         return {rc, out.str(), err.str()};
     }
     std::string FileText() {

@@ -27,7 +27,7 @@ CMonitorRun Monitor(CLoopbackDriver& driver, std::vector<std::string> args, std:
     });
     std::ostringstream out, err;
     args.insert(args.begin(), "monitor");
-    int rc = RunCli(args, out, err, &driver, &stop);
+    int rc = qz::RunCli(args, out, err, &driver, &stop);
     stopper.join();
     CMonitorRun r{rc, {}, err.str()};
     std::istringstream lines(out.str());
@@ -80,7 +80,7 @@ TEST_F(MonitorCommand, FiltersKeepOnlyWhatWasAskedFor) {
     ASSERT_GE(raw.lines.size(), 14u);
     EXPECT_EQ(raw.lines[0].substr(10), " out F0 41 7F 00 00 3F 11 7F 00 00 00 00 08 79 F7");
     std::ostringstream out, err;
-    EXPECT_EQ(RunCli({"monitor", "--filter", "notes"}, out, err, &driver), kExitUsage);
+    EXPECT_EQ(qz::RunCli({"monitor", "--filter", "notes"}, out, err, &driver), kExitUsage);
 }
 
 }  // namespace

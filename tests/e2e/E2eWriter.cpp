@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     img.WriteByte(qz::EBlock::System, static_cast<size_t>(nByte), static_cast<uint8_t>(nValue));
     uint8_t sys[qz::kSystemSize];
     img.Read(qz::EBlock::System, sys);
-    if (!SendDT1(session.MidiOut(), 0x7F, qz::kAddrSystem, sys, sizeof sys)) return 1;
+    if (!qz::SendDT1(session.MidiOut(), 0x7F, qz::kAddrSystem, sys, sizeof sys)) return 1;
     if (bFlash && !session.MidiOut().SendLongMsg(qz::kWriteFlashFrame, sizeof qz::kWriteFlashFrame)) return 1;
     // Let the frames leave before the ports close.
     for (int i = 0; i < 100 && session.MidiOut().Outstanding() > 0; ++i)

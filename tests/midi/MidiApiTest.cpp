@@ -13,7 +13,7 @@ TEST(MidiApiTest, NamesAreReadInAnyLetterCaseAndNothingElseIsTaken) {
     };
     for (const auto& c : cases) {
         EMidiApi eApi = EMidiApi::Auto;
-        EXPECT_EQ(ParseMidiApi(c.pszName, eApi), c.bTaken) << c.pszName;
+        EXPECT_EQ(qz::ParseMidiApi(c.pszName, eApi), c.bTaken) << c.pszName;
         EXPECT_EQ(eApi, c.eApi) << c.pszName;
     }
 }

@@ -20,8 +20,8 @@ public:
 
     void OnShortMessage(uint32_t dwMsg) override {
         const uint8_t aby[3] = {uint8_t(dwMsg), uint8_t(dwMsg >> 8), uint8_t(dwMsg >> 16)};
-        m_events.push_back("S:" + HexText(aby, MidiMessageLength(aby[0])));
-        if (dwMsg >> (8 * MidiMessageLength(aby[0]))) m_events.push_back("junk above the message");
+        m_events.push_back("S:" + HexText(aby, qz::MidiMessageLength(aby[0])));
+        if (dwMsg >> (8 * qz::MidiMessageLength(aby[0]))) m_events.push_back("junk above the message");
     }
     uint8_t* TakeSysExBuffer(uint32_t& nCapacity) override {
         if (m_nTaken == m_buffers.size()) return nullptr;

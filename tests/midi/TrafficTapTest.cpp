@@ -135,7 +135,7 @@ TEST(TrafficTap, FloodWithASlowReaderDropsRecordsNeverPortData) {
     std::vector<Rec> buf(kFloodRate / 1000);  // a tenth of the flood
     int nGoodReplies = 0, nBadReplies = 0;
     for (int i = 0; i < kRequests; ++i) {
-        ASSERT_EQ(SendRQ1(owner.MidiOut(), 0x7F, qz::kAddrStatus, qz::kStatusSize), 1);
+        ASSERT_EQ(qz::SendRQ1(owner.MidiOut(), 0x7F, qz::kAddrStatus, qz::kStatusSize), 1);
         std::this_thread::sleep_for(10ms);
         size_t n = tap.Drain(buf.data(), buf.size());
         for (size_t k = 0; k < n; ++k) {

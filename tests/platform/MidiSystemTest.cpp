@@ -69,7 +69,7 @@ TEST_F(RtMidiApiTest, TheProgramsReachJackThroughOurBackendAndAlsaThroughRtMidi)
     };
     for (const auto& c : cases) {
         ScopedEnv env("QZ81KT_MIDI_API", c.pszEnv);
-        auto p = OpenSystemMidiDriver(c.eAsked, "qz81kt-dxp");
+        auto p = qz::OpenSystemMidiDriver(c.eAsked, "qz81kt-dxp");
         ASSERT_TRUE(p);
         EXPECT_EQ(dynamic_cast<CJackMidiDriver*>(p.get()) != nullptr, c.bOurs) << (c.pszEnv ? c.pszEnv : "-");
         if (c.bOurs) {

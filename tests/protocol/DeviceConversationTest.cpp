@@ -35,7 +35,7 @@ struct DeviceConversation : ::testing::Test {
         in.m_uDeviceID = emulator.Port();
         owner.MidiOut().m_uDeviceID = emulator.Port();
         if (!in.Open() || !in.Start() || !owner.MidiOut().Open() || !owner.MidiOut().Start()) return 0;
-        return RequestAll(owner.MidiOut(), 0x7F);
+        return qz::RequestAll(owner.MidiOut(), 0x7F);
     }
     bool AllStored() {
         CDeviceImage& img = owner.Image();
@@ -76,7 +76,7 @@ TEST_F(DeviceConversation, ControlModePollRequestsTheSystemBlockOnAChange) {
     ASSERT_TRUE(owner.WaitUntil([&] { return AllStored(); }));
     emulator.Emulator().SetControlMode(0x21);
     owner.ClearRecords();
-    for (int i = 0; i < 2; ++i) ASSERT_EQ(SendRQ1(owner.MidiOut(), 0x7F, qz::kAddrControlMode, 1), 1);
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(qz::SendRQ1(owner.MidiOut(), 0x7F, qz::kAddrControlMode, 1), 1);
     ASSERT_TRUE(owner.WaitUntil([&] { return owner.Posts().size() >= 2; }));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(owner.Posts(), (std::vector<std::pair<int, int>>{{REPLY_CONTROL_MODE, 0}, {REPLY_SYSTEM, 0}}));
@@ -140,14 +140,14 @@ TEST_F(DeviceConversation, WritesAreAppliedAndReadBack) {
     img.WriteByte(qz::EBlock::System, qz::kSysSyncOperation, 1);
     uint8_t sys[28];
     img.Read(qz::EBlock::System, sys, sizeof sys);
-    ASSERT_EQ(SendDT1(owner.MidiOut(), 0x7F, qz::kAddrSystem, sys, sizeof sys), 1);
+    ASSERT_EQ(qz::SendDT1(owner.MidiOut(), 0x7F, qz::kAddrSystem, sys, sizeof sys), 1);
     img.WriteByte(qz::EBlock::System, qz::kSysSyncOperation, 0);  // the read-back must bring the device's value
-    ASSERT_EQ(SendRQ1(owner.MidiOut(), 0x7F, qz::kAddrSystem, 28), 1);
+    ASSERT_EQ(qz::SendRQ1(owner.MidiOut(), 0x7F, qz::kAddrSystem, 28), 1);
     EXPECT_TRUE(owner.WaitUntil([&] { return img.ReadByte(qz::EBlock::System, qz::kSysSyncOperation) == 1; }));
     // Presets go back whole, bytes the panel does not interpret included.
     img.WriteByte(qz::PresetBlock(3), 44, 0x0A);
     img.WriteByte(qz::PresetBlock(3), 45, 0x05);
-    SendAllPresets(owner);
+    qz::SendAllPresets(owner);
     ASSERT_TRUE(owner.WaitUntil([&] { return DeviceBlock(qz::PresetAddress(3))[44] == 0x0A; }));
     EXPECT_EQ(DeviceBlock(qz::PresetAddress(3)), ImageBlock(qz::PresetBlock(3), 50));
 }

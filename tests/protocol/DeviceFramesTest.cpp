@@ -99,21 +99,21 @@ TEST(DeviceFrames, SendersQueueWholeFramesAndRefuseOnAClosedOrStoppedPort) {
     out.m_uDeviceID = driver.AddPortPair("QZ-81KT", &peer);
     uint8_t system[28] = {};
     system[qz::kSysSyncOperation] = 1;
-    EXPECT_EQ(SendRQ1(out, 0x7F, qz::kAddrSystem, 28), 0);
-    EXPECT_EQ(SendDT1(out, 0x7F, qz::kAddrSystem, system, 28), 0);
+    EXPECT_EQ(qz::SendRQ1(out, 0x7F, qz::kAddrSystem, 28), 0);
+    EXPECT_EQ(qz::SendDT1(out, 0x7F, qz::kAddrSystem, system, 28), 0);
     ASSERT_EQ(out.Open(), 1);
     ASSERT_EQ(out.Start(), 1);
-    EXPECT_EQ(SendDT1(out, 0x7F, qz::kAddrSystem, system, 28), 1);
-    EXPECT_EQ(SendRQ1(out, 0x7F, qz::kAddrSystem, 28), 1);
+    EXPECT_EQ(qz::SendDT1(out, 0x7F, qz::kAddrSystem, system, 28), 1);
+    EXPECT_EQ(qz::SendRQ1(out, 0x7F, qz::kAddrSystem, 28), 1);
     Bytes big(117, 0);
-    EXPECT_EQ(SendDT1(out, 0x7F, qz::kAddrSystem, big.data(), big.size()), 0);
+    EXPECT_EQ(qz::SendDT1(out, 0x7F, qz::kAddrSystem, big.data(), big.size()), 0);
     ASSERT_EQ(peer.WaitFor(2), 2u);
     auto got = peer.Messages();
     ASSERT_EQ(got[0].size(), 40u);
     EXPECT_EQ(got[0][38], 0x7F);  // checksum of all-zero data but byte 11 = 1
     EXPECT_EQ(got[1], RQ1(0x7F, 0, 28));
     out.Stop();
-    EXPECT_EQ(SendRQ1(out, 0x7F, qz::kAddrSystem, 28), 0);
+    EXPECT_EQ(qz::SendRQ1(out, 0x7F, qz::kAddrSystem, 28), 0);
 }
 
 }  // namespace

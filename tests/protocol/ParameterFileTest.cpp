@@ -172,12 +172,12 @@ TEST_F(ParameterFile, RoundTripSendsTheSameBlocksWithRemoteDuringTheWrites) {
         Bytes system = Block(EBlock::System), timecode = Block(EBlock::Timecode);
         std::vector<Bytes> presets;
         for (int n = 0; n < qz::kPresetCount; ++n) presets.push_back(Block(qz::PresetBlock(n)));
-        ASSERT_EQ(ExportParameterFile(owner.Image(), Path(), "1.2.3.4").m_eStatus, CExportResult::EStatus::Ok);
+        ASSERT_EQ(qz::ExportParameterFile(owner.Image(), Path(), "1.2.3.4").m_eStatus, CExportResult::EStatus::Ok);
 
         owner.Image().Clear();  // a fresh start: nothing received, all zero
         MarkReceived();
         peer.Clear();
-        CImportResult r = ImportParameterFile(owner, Path());
+        CImportResult r = qz::ImportParameterFile(owner, Path());
         EXPECT_EQ(r.m_eStatus, CImportResult::EStatus::Ok);
         auto sets = SentDataSets();
         // Remote: system twice, timecode, presets. Local: the same and one more system block.
@@ -201,7 +201,7 @@ TEST_F(ParameterFile, RoundTripSendsTheSameBlocksWithRemoteDuringTheWrites) {
 
 TEST_F(ParameterFile, ExportWritesTheKeysInOrderAndKeepsAnExistingFilesOtherLines) {
     FillImage(1);
-    ASSERT_EQ(ExportParameterFile(owner.Image(), Path("new.txt"), "1.0.0.0").m_eStatus, CExportResult::EStatus::Ok);
+    ASSERT_EQ(qz::ExportParameterFile(owner.Image(), Path("new.txt"), "1.0.0.0").m_eStatus, CExportResult::EStatus::Ok);
     std::string text = ReadText(Path("new.txt"));
     std::string expected = "[system]\r\nfirmware=ver:1.0\r\ntool=1.0.0.0\r\n[generic]\r\nsize=1c\r\ndata=" +
                            qz::EncodeStruct(Block(EBlock::System).data(), 28) + "\r\n[parameter]\r\nsize=2c\r\ndata=" +
@@ -215,7 +215,7 @@ TEST_F(ParameterFile, ExportWritesTheKeysInOrderAndKeepsAnExistingFilesOtherLine
     const std::string old = "; my settings\r\n[Notes]\r\nwho=me\r\n[GENERIC]\r\nSize=00\r\nData=junk\r\nmine=1\r\n";
     WriteText(Path(), old);
     fs::permissions(Path(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    ASSERT_EQ(ExportParameterFile(owner.Image(), Path(), "1.0.0.0").m_eStatus, CExportResult::EStatus::Ok);
+    ASSERT_EQ(qz::ExportParameterFile(owner.Image(), Path(), "1.0.0.0").m_eStatus, CExportResult::EStatus::Ok);
     text = ReadText(Path());
     EXPECT_EQ(text.rfind("; my settings\r\n[Notes]\r\nwho=me\r\n[GENERIC]\r\nSize=1c\r\nData=" +
                              qz::EncodeStruct(Block(EBlock::System).data(), 28) + "\r\nmine=1\r\n[system]\r\n",
@@ -231,7 +231,7 @@ TEST_F(ParameterFile, ExportNeedsEveryBlockAndNamesTheMissingOnes) {
     owner.Image().m_bTimecodeRcvd = false;
     owner.Image().m_bPresetRcvd[6] = false;
     WriteText(Path(), "old");
-    CExportResult r = ExportParameterFile(owner.Image(), Path(), "1");
+    CExportResult r = qz::ExportParameterFile(owner.Image(), Path(), "1");
     EXPECT_EQ(r.m_eStatus, CExportResult::EStatus::Incomplete);
     EXPECT_EQ(r.m_missing, (std::vector<EBlock>{EBlock::Timecode, EBlock::Preset6}));
     EXPECT_EQ(ReadText(Path()), "old");
@@ -242,7 +242,7 @@ TEST_F(ParameterFile, AFailedExportIsReportedAndLeavesTheOldFileIntact) {
     const std::string old = "[generic]\r\nsize=1c\r\n";
     WriteText(Path(), old);
     fs::permissions(Path(), fs::perms::owner_read | fs::perms::group_read);  // read-only, even for root
-    CExportResult r = ExportParameterFile(owner.Image(), Path(), "1");
+    CExportResult r = qz::ExportParameterFile(owner.Image(), Path(), "1");
     EXPECT_EQ(r.m_eStatus, CExportResult::EStatus::CannotWrite);
     EXPECT_FALSE(r.m_strReason.empty());
     EXPECT_EQ(ReadText(Path()), old);
@@ -255,7 +255,7 @@ TEST_F(ParameterFile, AFailedExportIsReportedAndLeavesTheOldFileIntact) {
     struct rlimit small = saved;
     small.rlim_cur = 200;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    r = ExportParameterFile(owner.Image(), Path(), "1");
+    r = qz::ExportParameterFile(owner.Image(), Path(), "1");
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(r.m_eStatus, CExportResult::EStatus::CannotWrite);
@@ -264,13 +264,13 @@ TEST_F(ParameterFile, AFailedExportIsReportedAndLeavesTheOldFileIntact) {
 
     // A file too large to be ours is not replaced either.
     WriteText(Path(), std::string(qz::kMaxParameterFileBytes + 1, ';'));
-    EXPECT_EQ(ExportParameterFile(owner.Image(), Path(), "1").m_eStatus, CExportResult::EStatus::CannotWrite);
+    EXPECT_EQ(qz::ExportParameterFile(owner.Image(), Path(), "1").m_eStatus, CExportResult::EStatus::CannotWrite);
     EXPECT_EQ(fs::file_size(Path()), qz::kMaxParameterFileBytes + 1);
 }
 
 TEST_F(ParameterFile, ImportTakesOnlySoundBlocksUnderTheRightSizes) {
     FillImage(1);
-    ASSERT_EQ(ExportParameterFile(owner.Image(), Path(), "1").m_eStatus, CExportResult::EStatus::Ok);
+    ASSERT_EQ(qz::ExportParameterFile(owner.Image(), Path(), "1").m_eStatus, CExportResult::EStatus::Ok);
     const std::string good = ReadText(Path());
     FillImage(40);  // the image now differs from the file in every block
     Bytes system = Block(EBlock::System), timecode = Block(EBlock::Timecode), preset2 = Block(EBlock::Preset2);
@@ -314,7 +314,7 @@ TEST_F(ParameterFile, LowLatencyBecomesMpeg2OnlyOnADeviceWithoutIt) {
     FillImage(1);
     owner.Image().WriteByte(EBlock::Preset4, 32, 0);
     owner.Image().WriteByte(EBlock::Preset4, 33, 2);
-    ASSERT_EQ(ExportParameterFile(owner.Image(), Path(), "1").m_eStatus, CExportResult::EStatus::Ok);
+    ASSERT_EQ(qz::ExportParameterFile(owner.Image(), Path(), "1").m_eStatus, CExportResult::EStatus::Ok);
     CProfileText file(ReadText(Path()));
     ASSERT_TRUE(file.SetString("preset6", "data", "00"));
     const std::string withSection = file.Text();
@@ -328,7 +328,7 @@ TEST_F(ParameterFile, LowLatencyBecomesMpeg2OnlyOnADeviceWithoutIt) {
             owner.Image().WriteByte(EBlock::Preset6, 33, 2);
             owner.Image().m_bLowLatencyAvail = avail;
             peer.Clear();
-            ImportParameterFile(owner, Path());
+            qz::ImportParameterFile(owner, Path());
             auto sets = SentDataSets();
             ASSERT_GE(sets.size(), 10u);
             const int nExpected = avail || !bSection ? 2 : 1;
@@ -346,21 +346,21 @@ TEST_F(ParameterFile, ImportSendsNoBlockThatNeitherFileNorDeviceGave) {
     WriteText(Path(), "[parameter]\r\nsize=2c\r\ndata=" + qz::EncodeStruct(Block(EBlock::Timecode).data(), 44) + "\r\n");
     owner.Image().Clear();
     owner.Image().m_bPresetRcvd[3] = true;
-    CImportResult r = ImportParameterFile(owner, Path());
+    CImportResult r = qz::ImportParameterFile(owner, Path());
     EXPECT_EQ(r.m_notSent.size(), 8u);  // system and seven presets
     EXPECT_EQ(Addresses(SentDataSets()), (std::vector<uint32_t>{qz::kAddrTimecode, qz::PresetAddress(3)}));
 
     // A file that cannot be read sends nothing at all.
     peer.Clear();
-    r = ImportParameterFile(owner, Path("missing.txt"));
+    r = qz::ImportParameterFile(owner, Path("missing.txt"));
     EXPECT_EQ(r.m_eStatus, CImportResult::EStatus::CannotRead);
-    r = ImportParameterFile(owner, dir.string());
+    r = qz::ImportParameterFile(owner, dir.string());
     EXPECT_EQ(r.m_eStatus, CImportResult::EStatus::CannotRead);
     EXPECT_EQ(peer.Count(), 0u);
 
     // A refused request for everything is reported.
     owner.MidiOut().Close();
-    EXPECT_EQ(ImportParameterFile(owner, Path()).m_eStatus, CImportResult::EStatus::RequestRefused);
+    EXPECT_EQ(qz::ImportParameterFile(owner, Path()).m_eStatus, CImportResult::EStatus::RequestRefused);
 }
 
 }  // namespace

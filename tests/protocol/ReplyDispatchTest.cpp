@@ -167,10 +167,10 @@ TEST_F(ReplyDispatch, OnlyAValidReplyMarksItsBlockStoredUntilTheImageIsCleared) 
 
 TEST_F(ReplyDispatch, RequestAllQueuesThirteenFramesOrStopsAtTheFirstRefusal) {
     CQZ81KTMidiOut& out = owner.MidiOut();
-    EXPECT_EQ(RequestAll(out, 0x7F), 0);  // closed
+    EXPECT_EQ(qz::RequestAll(out, 0x7F), 0);  // closed
     ASSERT_EQ(out.Open(), 1);
     ASSERT_EQ(out.Start(), 1);
-    ASSERT_EQ(RequestAll(out, 0x7F), 1);
+    ASSERT_EQ(qz::RequestAll(out, 0x7F), 1);
     ASSERT_EQ(peer.WaitFor(13), 13u);
     std::vector<Bytes> expected = {Rq1(0x7F0000, 8), Rq1(0x7F0100, 16), Rq1(0x000000, 28), Rq1(0x000100, 44)};
     for (uint32_t a : {0x000200u, 0x000240u, 0x000300u, 0x000340u, 0x000400u, 0x000440u, 0x000500u, 0x000540u})
@@ -184,7 +184,7 @@ TEST_F(ReplyDispatch, RequestAllQueuesThirteenFramesOrStopsAtTheFirstRefusal) {
     driver.Faults(port).m_bHoldCompletions = true;
     Bytes filler = Rq1(0x010000, 58);
     for (int i = 0; i < 60; ++i) ASSERT_EQ(out.SendLongMsg(filler.data(), filler.size()), 1);
-    EXPECT_EQ(RequestAll(out, 0x7F), 0);
+    EXPECT_EQ(qz::RequestAll(out, 0x7F), 0);
     EXPECT_EQ(out.Outstanding(), 64);
     driver.Faults(port).m_bHoldCompletions = false;
     for (int k = 0; k < 5000 && peer.Count() < 64; ++k) {

@@ -53,8 +53,8 @@ void MonitorWndTest::opensFromCtrlMAsItsOwnWindow() {
     QVERIFY(h.Window().TrafficTap().IsReading());
     for (int nId : {IDC_MON_TABLE, IDC_MON_HIDE_POLLS, IDC_MON_SYSEX_ONLY, IDC_MON_SHOW_IN, IDC_MON_SHOW_OUT,
                     IDC_MON_PAUSE, IDC_MON_CLEAR, IDC_MON_COPY, IDC_MON_SAVE_TEXT, IDC_MON_SAVE_SYX, IDC_MON_COUNTERS}) {
-        QWidget* w = FindControl(pMon, nId);
-        QVERIFY2(w, qPrintable(ControlNames(nId).value(0)));
+        QWidget* w = qz::FindControl(pMon, nId);
+        QVERIFY2(w, qPrintable(qz::ControlNames(nId).value(0)));
         QVERIFY(w->focusPolicy() != Qt::NoFocus);
         QVERIFY(!QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).isEmpty());
     }
@@ -76,7 +76,7 @@ void MonitorWndTest::filtersHidePollsKeepSysExAndChooseDirection() {
     QTRY_VERIFY((pMon->Poll(), Texts(pMon->Model()).filter("control mode (7F 08 00").size() >= 2));
     h.Emulator().Faults().m_nFloodPerSecond = 0;
     CTrafficModel& m = pMon->Model();
-    auto click = [&](int nId) { FindControl<QCheckBox>(pMon, nId)->click(); };
+    auto click = [&](int nId) { qz::FindControl<QCheckBox>(pMon, nId)->click(); };
 
     click(IDC_MON_HIDE_POLLS);
     QVERIFY(m.rowCount() > 0);
@@ -127,7 +127,7 @@ void MonitorWndTest::savedSysExIsWhatWasReceived() {
     QTemporaryDir dir;
     services.m_strAnswer = dir.filePath("traffic.syx");
     CMidiMonitorWnd* pMon = h.Window().ShowMonitor();
-    FindControl<QCheckBox>(pMon, IDC_MON_SHOW_OUT)->click();
+    qz::FindControl<QCheckBox>(pMon, IDC_MON_SHOW_OUT)->click();
     h.ConnectAndWaitImage();  // thirteen replies, no ticks: one status reply
     QTRY_COMPARE((pMon->Poll(), pMon->Model().rowCount()), 13);
     Bytes expected;
@@ -139,7 +139,7 @@ void MonitorWndTest::savedSysExIsWhatWasReceived() {
         size_t n = qz::BuildDT1(frame, sizeof frame, qz::kDefaultDeviceID, b.dwAddress, data.data(), data.size());
         expected.insert(expected.end(), frame, frame + n);
     }
-    QTest::mouseClick(FindControl(pMon, IDC_MON_SAVE_SYX), Qt::LeftButton);
+    QTest::mouseClick(qz::FindControl(pMon, IDC_MON_SAVE_SYX), Qt::LeftButton);
     QCOMPARE(services.m_filters, QStringList{"SysEx (*.syx)"});
     QFile f(services.m_strAnswer);
     QVERIFY(f.open(QIODevice::ReadOnly));
@@ -157,11 +157,11 @@ void MonitorWndTest::copyAndSaveTextGiveTheShownRows() {
     h.ConnectAndWaitImage();
     QTRY_COMPARE((pMon->Poll(), pMon->Model().rowCount()), 26);
     pMon->Table()->selectRow(0);
-    QTest::mouseClick(FindControl(pMon, IDC_MON_COPY), Qt::LeftButton);
+    QTest::mouseClick(qz::FindControl(pMon, IDC_MON_COPY), Qt::LeftButton);
     const QString strCopied = QApplication::clipboard()->text();
     QVERIFY2(strCopied.endsWith("\tOut\tRQ1 version (7F 00 00, 8), checksum good\tF0 41 7F 00 00 3F 11 7F 00 00 00 00 08 79 F7\n"),
              qPrintable(strCopied));
-    QTest::mouseClick(FindControl(pMon, IDC_MON_SAVE_TEXT), Qt::LeftButton);
+    QTest::mouseClick(qz::FindControl(pMon, IDC_MON_SAVE_TEXT), Qt::LeftButton);
     QFile f(services.m_strAnswer);
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
@@ -169,13 +169,13 @@ void MonitorWndTest::copyAndSaveTextGiveTheShownRows() {
     QCOMPARE(lines.first() + '\n', strCopied);
     QVERIFY(lines.last().contains("\tIn\tDT1 status (01 00 00, 58 bytes), checksum good\tF0 41 7F 00 00 3F 12 01 00 00"));
     // Pause keeps the table as it is; Clear empties it.
-    QTest::mouseClick(FindControl(pMon, IDC_MON_PAUSE), Qt::LeftButton);
+    QTest::mouseClick(qz::FindControl(pMon, IDC_MON_PAUSE), Qt::LeftButton);
     const uint64_t nSeen = h.Window().TrafficTap().Seen(CTrafficTap::kIn);
     h.Tick(2);  // the link comes up, then the first polls go out
     QTRY_VERIFY(h.Window().TrafficTap().Seen(CTrafficTap::kIn) > nSeen);
     pMon->Poll();
     QCOMPARE(pMon->Model().rowCount(), 26);
-    QTest::mouseClick(FindControl(pMon, IDC_MON_CLEAR), Qt::LeftButton);
+    QTest::mouseClick(qz::FindControl(pMon, IDC_MON_CLEAR), Qt::LeftButton);
     QCOMPARE(pMon->Model().rowCount(), 0);
 }
 

@@ -74,7 +74,7 @@ void WindowAppTest::aboutBoxFromF1AndContextMenu() {
     CTestServices services;
     QStringList shown;
     services.m_fnOnDialog = [&](QDialog& dlg) {
-        if (qobject_cast<CAboutDlg*>(&dlg)) shown << FindControl<QLineEdit>(&dlg, IDC_ABOUT_VERSION)->text();
+        if (qobject_cast<CAboutDlg*>(&dlg)) shown << qz::FindControl<QLineEdit>(&dlg, IDC_ABOUT_VERSION)->text();
     };
     CUtilQZ81KTApp::COptions options;
     options.m_bEmulate = true;

@@ -44,7 +44,7 @@ void WindowCommandsTest::systemByteHandlers_data() {
         {IDC_FORMAT_FIX, 23, -1},    {IDC_REMOTE, 7, 1},          {IDC_LOCAL, 7, 0},
     };
     for (const auto& r : rows)
-        QTest::newRow(qPrintable(ControlNames(r[0]).value(0))) << r[0] << r[1] << r[2];
+        QTest::newRow(qPrintable(qz::ControlNames(r[0]).value(0))) << r[0] << r[1] << r[2];
 }
 
 void WindowCommandsTest::systemByteHandlers() {

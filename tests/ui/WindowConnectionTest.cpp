@@ -134,12 +134,12 @@ void WindowConnectionTest::preselection() {
     for (const QString& s : ports) driver.AddPortPair(s.toStdString(), nullptr);
     CTestServices services;
     CUtilQZ81KTDlg w(&driver, CUtilQZ81KTDlg::COptions{false, false});
-    auto* pIn = FindControl<QComboBox>(&w, IDC_COMBO_MIDIIN);
+    auto* pIn = qz::FindControl<QComboBox>(&w, IDC_COMBO_MIDIIN);
     QCOMPARE(pIn->count(), ports.size());
     QCOMPARE(pIn->currentIndex(), selected);
-    QCOMPARE(FindControl<QComboBox>(&w, IDC_COMBO_MIDIOUT)->currentIndex(), selected);
+    QCOMPARE(qz::FindControl<QComboBox>(&w, IDC_COMBO_MIDIOUT)->currentIndex(), selected);
     if (selected < 0) {
-        QTest::mouseClick(FindControl(&w, IDOK), Qt::LeftButton);
+        QTest::mouseClick(qz::FindControl(&w, IDOK), Qt::LeftButton);
         QCOMPARE(services.m_messages, QStringList{"Error: No Device"});
     }
 }
@@ -246,11 +246,11 @@ void WindowConnectionTest::connectFromALinkDisablesTheDeviceControls() {
     h.ConnectAndLink();
     const int controls[] = {IDC_DIR_1394_TO_SDI, IDC_SDI_CH_3_4, IDC_PRESET5, IDC_UNIT_RECORDER, IDC_FAN,
                             IDC_LOCAL,           IDC_TC,         IDC_WRITE_FLASH, IDC_FACTORY_RESET};
-    for (int nId : controls) QVERIFY2(h.Control(nId)->isEnabled(), qPrintable(ControlNames(nId).value(0)));
+    for (int nId : controls) QVERIFY2(h.Control(nId)->isEnabled(), qPrintable(qz::ControlNames(nId).value(0)));
     // A silent device: the new Connect waits, and nothing of the old link may be clicked.
     h.Emulator().Faults().m_bSilent = true;
     h.Click(IDOK);
-    for (int nId : controls) QVERIFY2(!h.Control(nId)->isEnabled(), qPrintable(ControlNames(nId).value(0)));
+    for (int nId : controls) QVERIFY2(!h.Control(nId)->isEnabled(), qPrintable(qz::ControlNames(nId).value(0)));
     h.Tick(5);
     for (int nId : controls) QVERIFY(!h.Control(nId)->isEnabled());
 }

@@ -41,7 +41,7 @@ QString Name(const QWidget* w) { return w ? w->objectName() : QStringLiteral("(n
 // The position of a control in the group, or -1.
 int IndexIn(const CRadioGroup& g, const QWidget* w) {
     for (size_t i = 0; i < g.ids.size(); ++i)
-        if (ControlNames(g.ids[i]).contains(Name(w))) return static_cast<int>(i);
+        if (qz::ControlNames(g.ids[i]).contains(Name(w))) return static_cast<int>(i);
     return -1;
 }
 
@@ -182,7 +182,7 @@ void WindowKeyboardTest::windowTabOrderAndKeys() {
     const std::vector<int> checked = CheckedPerGroup(h);
     auto group = [&](int i) {
         if (h.Control(kRadioGroups[i].ids[0])->isEnabled())
-            expected << ControlNames(kRadioGroups[i].ids[size_t(checked[size_t(i)])]).value(0);
+            expected << qz::ControlNames(kRadioGroups[i].ids[size_t(checked[size_t(i)])]).value(0);
     };
     group(0);
     group(1);
@@ -199,7 +199,7 @@ void WindowKeyboardTest::windowTabOrderAndKeys() {
     // Shift+Tab into a group lands on its checked radio too.
     h.Control(IDC_MODE_SW6)->setFocus(Qt::TabFocusReason);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-    QCOMPARE(Name(QApplication::focusWidget()), ControlNames(kRadioGroups[2].ids[size_t(checked[2])]).value(0));
+    QCOMPARE(Name(QApplication::focusWidget()), qz::ControlNames(kRadioGroups[2].ids[size_t(checked[2])]).value(0));
 
     // Enter runs Connect (the default button) wherever the focus is; Escape ends the window.
     h.ClearSent();

@@ -4,23 +4,23 @@
 
 #include "protocol/fields/OperatorMessages.h"
 
-void FillList(QComboBox* pCombo, const qz::CItemList& items, int nCount) {
+void qz::FillList(QComboBox* pCombo, const qz::CItemList& items, int nCount) {
     for (int i = 0; i < nCount; ++i) pCombo->addItem(QString::fromStdString(qz::ItemText(items, i)));
 }
 
-int ListIndex(const QComboBox* pCombo) {
+int qz::ListIndex(const QComboBox* pCombo) {
     const int n = pCombo->currentIndex();
     return n < 0 ? qz::kNoSelection : n;
 }
 
-void SetListIndex(QComboBox* pCombo, int nIndex) {
+void qz::SetListIndex(QComboBox* pCombo, int nIndex) {
     pCombo->setCurrentIndex(nIndex >= 0 && nIndex < pCombo->count() ? nIndex : -1);
 }
 
-void NameControl(QWidget* pControl, const char* pszGroup, const char* pszLabel, const char* pszNote) {
+void qz::NameControl(QWidget* pControl, const char* pszGroup, const char* pszLabel, const char* pszNote) {
     const QString strLabel = QString::fromLatin1(pszLabel);
     pControl->setAccessibleName(*pszGroup ? QString::fromLatin1(pszGroup) + ' ' + strLabel : strLabel);
     if (*pszNote) pControl->setAccessibleDescription(QString::fromLatin1(pszNote));
 }
 
-QString RefusedSendText() { return QString::fromLatin1(qz::kRefusedSendText); }
+QString qz::RefusedSendText() { return QString::fromLatin1(qz::kRefusedSendText); }

@@ -9,6 +9,7 @@
 class QComboBox;
 class QWidget;
 
+namespace qz {
 // Puts the first nCount items of the list into the combo box (which must be empty).
 void FillList(QComboBox* pCombo, const qz::CItemList& items, int nCount);
 // The combo box's selection as an index, kNoSelection when it shows nothing, and back.
@@ -21,3 +22,4 @@ void NameControl(QWidget* pControl, const char* pszGroup, const char* pszLabel, 
 
 // The message a refused send shows, in the window and in the editors alike.
 QString RefusedSendText();
+}  // namespace qz

@@ -12,7 +12,7 @@ void CKeyWatcher::Rearm() {
 }
 
 bool CKeyWatcher::eventFilter(QObject* pWatched, QEvent* pEvent) {
-    if (HandedOverType(pEvent) == QEvent::KeyPress && pWatched->isWindowType() &&
+    if (qz::HandedOverType(pEvent) == QEvent::KeyPress && pWatched->isWindowType() &&
         !static_cast<QWindow*>(pWatched)->parent()) {
         auto* pKey = static_cast<QKeyEvent*>(pEvent);
         if (!pKey->isAutoRepeat()) OnKeyPress(pKey->key());

@@ -15,13 +15,18 @@
 #ifdef QZ81KT_TSAN
 extern "C" void __tsan_acquire(void* pAddr);
 extern "C" void __tsan_release(void* pAddr);
+namespace qz {
 inline void TsanRelease(void* p) { __tsan_release(p); }
 inline void TsanAcquire(void* p) { __tsan_acquire(p); }
+}  // namespace qz
 #else
+namespace qz {
 inline void TsanRelease(void*) {}
 inline void TsanAcquire(void*) {}
+}  // namespace qz
 #endif
 
+namespace qz {
 // The type of an event that may have come from another thread. Every instrumented read
 // of an event (our event filters, event()) goes through it, since any event may be one
 // handed over; an acquire on an event that was never released does nothing.
@@ -29,3 +34,4 @@ inline QEvent::Type HandedOverType(QEvent* pEvent) {
     TsanAcquire(pEvent);
     return pEvent->type();
 }
+}  // namespace qz

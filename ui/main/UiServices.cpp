@@ -52,6 +52,6 @@ void CUiServices::Pause(int nMs) { QThread::msleep(static_cast<unsigned long>(nM
 
 int CUiServices::ExecDialog(QDialog& dlg) { return dlg.exec(); }
 
-CUiServices& UiServices() { return g_pServices ? *g_pServices : g_builtIn; }
+CUiServices& qz::UiServices() { return g_pServices ? *g_pServices : g_builtIn; }
 
-void SetUiServices(CUiServices* pServices) { g_pServices = pServices; }
+void qz::SetUiServices(CUiServices* pServices) { g_pServices = pServices; }

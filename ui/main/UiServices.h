@@ -30,16 +30,18 @@ public:
     virtual int ExecDialog(QDialog& dlg);
 };
 
+namespace qz {
 // The services in use: the built-in ones unless a test installed others (not owned;
 // null restores the built-in ones).
 CUiServices& UiServices();
 void SetUiServices(CUiServices* pServices);
+}  // namespace qz
 
 // Shows the wait cursor for the lifetime of the object.
 class CWaitCursor {
 public:
-    CWaitCursor() { UiServices().BeginWaitCursor(); }
-    ~CWaitCursor() { UiServices().EndWaitCursor(); }
+    CWaitCursor() { qz::UiServices().BeginWaitCursor(); }
+    ~CWaitCursor() { qz::UiServices().EndWaitCursor(); }
     CWaitCursor(const CWaitCursor&) = delete;
     CWaitCursor& operator=(const CWaitCursor&) = delete;
 };

@@ -32,12 +32,12 @@ constexpr int kFactoryResetPauseMs = 1000;
 void CUtilQZ81KTDlg::ConnectCommands() {
     for (const CSystemByteCommand& c : kSystemByteCommands) {
         QAbstractButton* pButton = Button(c.nId);
-        ConnectButtonCommand(pButton, [this, c, pButton] {
+        qz::ConnectButtonCommand(pButton, [this, c, pButton] {
             OnSystemByte(c.nOffset, c.nValue == kCheckState ? (pButton->isChecked() ? 1 : 0) : c.nValue);
         });
     }
-    ConnectButtonCommand(Button(IDC_RATE_5994), [this] { OnFrameRate(0); });
-    ConnectButtonCommand(Button(IDC_RATE_50), [this] { OnFrameRate(1); });
+    qz::ConnectButtonCommand(Button(IDC_RATE_5994), [this] { OnFrameRate(0); });
+    qz::ConnectButtonCommand(Button(IDC_RATE_50), [this] { OnFrameRate(1); });
     auto onClick = [this](int nId, void (CUtilQZ81KTDlg::*pfn)()) {
         connect(Button(nId), &QAbstractButton::clicked, this, pfn);
     };
@@ -58,9 +58,9 @@ int CUtilQZ81KTDlg::SendSystemBlock() {
     uint8_t sys[qz::kSystemSize];
     m_session.Image().Read(qz::EBlock::System, sys);
     uint8_t id = m_session.Image().m_byDeviceID.load();
-    int nResult = SendDT1(m_session.MidiOut(), id, qz::kAddrSystem, sys, sizeof sys);
-    if (nResult) nResult = SendRQ1(m_session.MidiOut(), id, qz::kAddrSystem, qz::kSystemSize);
-    if (!nResult) ShowMessage(RefusedSendText());
+    int nResult = qz::SendDT1(m_session.MidiOut(), id, qz::kAddrSystem, sys, sizeof sys);
+    if (nResult) nResult = qz::SendRQ1(m_session.MidiOut(), id, qz::kAddrSystem, qz::kSystemSize);
+    if (!nResult) ShowMessage(qz::RefusedSendText());
     return nResult;
 }
 
@@ -68,7 +68,7 @@ void CUtilQZ81KTDlg::OnFrameRate(int nValue) {
     // While an input fixes the frame rate the byte is left alone; everything is read again.
     const CDeviceImage& img = m_session.Image();
     if (!img.m_bRateFromSdi.load() && !img.m_bRateFrom1394.load()) OnSystemByte(kSysFrameRate, nValue);
-    if (!RequestAll(m_session.MidiOut(), img.m_byDeviceID.load())) ShowMessage(kCannotRequest);
+    if (!qz::RequestAll(m_session.MidiOut(), img.m_byDeviceID.load())) ShowMessage(kCannotRequest);
 }
 
 bool CUtilQZ81KTDlg::CheckLinkUp() {
@@ -84,11 +84,11 @@ void CUtilQZ81KTDlg::OnWriteFlash() {
 
 void CUtilQZ81KTDlg::OnFactoryReset() {
     if (!CheckLinkUp()) return;
-    if (!UiServices().AskYesNo(this, QStringLiteral("Are you sure?"))) return;
+    if (!qz::UiServices().AskYesNo(this, QStringLiteral("Are you sure?"))) return;
     CWaitCursor wait;
     m_session.MidiOut().SendLongMsg(qz::kFactoryResetFrame, sizeof qz::kFactoryResetFrame);
-    UiServices().Pause(kFactoryResetPauseMs);
-    if (!RequestAll(m_session.MidiOut(), m_session.Image().m_byDeviceID.load())) ShowMessage(kCannotRequest);
+    qz::UiServices().Pause(kFactoryResetPauseMs);
+    if (!qz::RequestAll(m_session.MidiOut(), m_session.Image().m_byDeviceID.load())) ShowMessage(kCannotRequest);
     BlankDisplay();
     for (CBmpButton* pLamp : {m_pLinkLed, m_pLed2, m_pLed1}) SetLamp(pLamp, kLampOff);
     // The link stays up until the timer notices the silence.
@@ -126,16 +126,16 @@ void CUtilQZ81KTDlg::OnForService() {
 // The editors run modally through UiServices().ExecDialog; their result is not used.
 void CUtilQZ81KTDlg::RunPresetEditor() {
     CPresetDlg dlg(this, m_nEditPreset, this);
-    UiServices().ExecDialog(dlg);
+    qz::UiServices().ExecDialog(dlg);
 }
 
 void CUtilQZ81KTDlg::RunTimecodeDialog() {
     CTCDlg dlg(this, this);
-    UiServices().ExecDialog(dlg);
+    qz::UiServices().ExecDialog(dlg);
 }
 
 // Its 500 ms refresh runs only when the window's own timer does.
 void CUtilQZ81KTDlg::RunServiceDialog() {
     CServiceDlg dlg(this, this, m_bStartTimer);
-    UiServices().ExecDialog(dlg);
+    qz::UiServices().ExecDialog(dlg);
 }

@@ -65,7 +65,7 @@ void FitFont(QLineEdit* pEdit, const QString& strFamily, int nPointSize, const Q
 
 CUtilQZ81KTDlg::CUtilQZ81KTDlg(CMidiDriver* pDriver, const COptions& options, QWidget* pParent)
     : QDialog(pParent),
-      m_session(pDriver ? *pDriver : DefaultMidiDriver(), &m_sessionHooks),
+      m_session(pDriver ? *pDriver : qz::DefaultMidiDriver(), &m_sessionHooks),
       m_inPorts(pDriver),
       m_outPorts(pDriver),
       m_portWatch(pDriver),
@@ -126,7 +126,7 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     for (int i = 0; i < 3; ++i) {
         const CLampPlace& place = kLampPlaces[i];
         auto* pLamp = new CBmpButton(this);
-        pLamp->setObjectName(ControlNames(place.nId).value(0));
+        pLamp->setObjectName(qz::ControlNames(place.nId).value(0));
         pLamp->m_pStrip = m_ledBitmap.get();
         pLamp->setGeometry(QRect(QPoint(place.x, place.y), m_ledBitmap->GetSize()));
         pLamp->m_bInputOff = true;
@@ -192,7 +192,7 @@ QWidget* CUtilQZ81KTDlg::Control(int nId) const {
     // one up by name once.
     auto it = m_controls.constFind(nId);
     if (it != m_controls.constEnd()) return *it;
-    QWidget* w = FindControl(this, nId);
+    QWidget* w = qz::FindControl(this, nId);
     if (w) m_controls.insert(nId, w);
     return w;
 }
@@ -364,7 +364,7 @@ void CUtilQZ81KTDlg::PostReplyNotify(int wParam, int lParam) { Post(CWindowEvent
 
 void CUtilQZ81KTDlg::Post(CWindowEvent::EKind eKind, int wParam, int lParam) {
     auto* pEvent = new CWindowEvent(eKind, wParam, lParam);
-    TsanRelease(pEvent);
+    qz::TsanRelease(pEvent);
     QCoreApplication::postEvent(this, pEvent);
 }
 
@@ -398,7 +398,7 @@ void CUtilQZ81KTDlg::ApplyControlEnable() {
 }
 
 bool CUtilQZ81KTDlg::event(QEvent* pEvent) {
-    if (HandedOverType(pEvent) != CWindowEvent::EventType()) return QDialog::event(pEvent);
+    if (qz::HandedOverType(pEvent) != CWindowEvent::EventType()) return QDialog::event(pEvent);
     auto* pWork = static_cast<CWindowEvent*>(pEvent);
     switch (pWork->m_eKind) {
         case CWindowEvent::kReplyNotify: OnReplyNotify(pWork->m_wParam, pWork->m_lParam); break;
@@ -409,7 +409,7 @@ bool CUtilQZ81KTDlg::event(QEvent* pEvent) {
 }
 
 void CUtilQZ81KTDlg::showEvent(QShowEvent* pEvent) {
-    WarmUpBackingStore(this);
+    qz::WarmUpBackingStore(this);
     QDialog::showEvent(pEvent);
 }
 
@@ -419,4 +419,4 @@ void CUtilQZ81KTDlg::Enable(int nId, bool bEnable) {
 
 QAbstractButton* CUtilQZ81KTDlg::Button(int nId) const { return qobject_cast<QAbstractButton*>(Control(nId)); }
 
-void CUtilQZ81KTDlg::ShowMessage(const QString& strText) { UiServices().MessageBox(this, strText); }
+void CUtilQZ81KTDlg::ShowMessage(const QString& strText) { qz::UiServices().MessageBox(this, strText); }

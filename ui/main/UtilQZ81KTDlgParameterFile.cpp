@@ -23,25 +23,25 @@ QString Sentence(const std::string& str) {
 
 void CUtilQZ81KTDlg::OnParameterExport() {
     if (!CheckLinkUp()) return;
-    const QString strPath = UiServices().SaveFileName(this, kFileFilter, kFileSuffix);
+    const QString strPath = qz::UiServices().SaveFileName(this, kFileFilter, kFileSuffix);
     if (strPath.isEmpty()) return;
     CWaitCursor wait;
     const std::string strFile = QFile::encodeName(strPath).toStdString();
-    const CExportResult r = ExportParameterFile(m_session.Image(), strFile, m_strFileVersion.toStdString());
+    const CExportResult r = qz::ExportParameterFile(m_session.Image(), strFile, m_strFileVersion.toStdString());
     // A file missing blocks, or one that was not written, must not pass for a saved one.
-    if (r.m_eStatus != CExportResult::EStatus::Ok) ShowMessage(Sentence(ExportFailureText(r, strFile)));
+    if (r.m_eStatus != CExportResult::EStatus::Ok) ShowMessage(Sentence(qz::ExportFailureText(r, strFile)));
 }
 
 void CUtilQZ81KTDlg::OnParameterImport() {
     if (!CheckLinkUp()) return;
-    const QString strPath = UiServices().OpenFileName(this, kFileFilter, kFileSuffix);
+    const QString strPath = qz::UiServices().OpenFileName(this, kFileFilter, kFileSuffix);
     if (strPath.isEmpty()) return;
     CWaitCursor wait;
     const std::string strFile = QFile::encodeName(strPath).toStdString();
-    const CImportResult r = ImportParameterFile(*this, strFile);
+    const CImportResult r = qz::ImportParameterFile(*this, strFile);
     switch (r.m_eStatus) {
         case CImportResult::EStatus::Ok: break;
-        case CImportResult::EStatus::CannotRead: ShowMessage(Sentence(ReadFailureText(strFile, r.m_strReason))); break;
+        case CImportResult::EStatus::CannotRead: ShowMessage(Sentence(qz::ReadFailureText(strFile, r.m_strReason))); break;
         case CImportResult::EStatus::RequestRefused: ShowMessage(QString::fromLatin1(kImportRequestRefusedText)); break;
     }
 }

@@ -22,7 +22,7 @@
 namespace {
 template <class T>
 T* Named(T* pWidget, int nId, const QString& strAccessible) {
-    pWidget->setObjectName(ControlNames(nId).value(0));
+    pWidget->setObjectName(qz::ControlNames(nId).value(0));
     pWidget->setAccessibleName(strAccessible);
     return pWidget;
 }
@@ -161,12 +161,12 @@ bool CMidiMonitorWnd::WriteFile(const QString& strPath, const QByteArray& data) 
     QFile file(strPath);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size() && file.flush())
         return true;
-    UiServices().MessageBox(this, QStringLiteral("Cannot write %1").arg(strPath));
+    qz::UiServices().MessageBox(this, QStringLiteral("Cannot write %1").arg(strPath));
     return false;
 }
 
 void CMidiMonitorWnd::OnSaveText() {
-    const QString strPath = UiServices().SaveFileName(this, QStringLiteral("Text (*.txt)"), QStringLiteral("txt"));
+    const QString strPath = qz::UiServices().SaveFileName(this, QStringLiteral("Text (*.txt)"), QStringLiteral("txt"));
     if (strPath.isEmpty()) return;
     QString strText;
     for (int i = 0; i < m_model.rowCount(); ++i) strText += m_model.RowLine(i) + u'\n';
@@ -175,7 +175,7 @@ void CMidiMonitorWnd::OnSaveText() {
 
 // The shown System Exclusive messages, back to back, exactly as they went over the port.
 void CMidiMonitorWnd::OnSaveSysEx() {
-    const QString strPath = UiServices().SaveFileName(this, QStringLiteral("SysEx (*.syx)"), QStringLiteral("syx"));
+    const QString strPath = qz::UiServices().SaveFileName(this, QStringLiteral("SysEx (*.syx)"), QStringLiteral("syx"));
     if (strPath.isEmpty()) return;
     QByteArray data;
     int nCut = 0;
@@ -190,7 +190,7 @@ void CMidiMonitorWnd::OnSaveSysEx() {
     }
     if (!WriteFile(strPath, data)) return;
     if (nCut)
-        UiServices().MessageBox(this, QStringLiteral("%1 System Exclusive messages longer than %2 bytes were kept "
+        qz::UiServices().MessageBox(this, QStringLiteral("%1 System Exclusive messages longer than %2 bytes were kept "
                                                      "only in part and are not in the file.")
                                           .arg(nCut)
                                           .arg(CTrafficTap::kRecordBytes));

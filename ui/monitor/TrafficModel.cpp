@@ -96,21 +96,23 @@ QString CTrafficModel::TimeText(const CRow& row) const {
     return QString::number(static_cast<double>(us) / 1e6, 'f', 6);
 }
 
-static QString RowText(const CTrafficModel::CRow& row) {
+namespace {
+QString RowText(const CTrafficModel::CRow& row) {
     const auto* p = reinterpret_cast<const uint8_t*>(row.bytes.constData());
     QString s = QString::fromStdString(qz::DescribeMidi(p, static_cast<size_t>(row.bytes.size())).strText);
     if (row.Truncated()) s += QStringLiteral(" [first %1 of %2 bytes]").arg(row.bytes.size()).arg(row.wLength);
     return s;
 }
 
-static QString RowHex(const CTrafficModel::CRow& row) {
+QString RowHex(const CTrafficModel::CRow& row) {
     const auto* p = reinterpret_cast<const uint8_t*>(row.bytes.constData());
     return QString::fromStdString(qz::HexBytes(p, static_cast<size_t>(row.bytes.size())));
 }
 
-static QString DirectionText(const CTrafficModel::CRow& row) {
+QString DirectionText(const CTrafficModel::CRow& row) {
     return row.byDirection == CTrafficTap::kIn ? QStringLiteral("In") : QStringLiteral("Out");
 }
+}  // namespace
 
 QString CTrafficModel::RowLine(int nRow) const {
     const CRow& row = Row(nRow);

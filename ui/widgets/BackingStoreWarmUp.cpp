@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <cstdint>
 
-void WarmUpBackingStore(QWidget* pWindow) {
+void qz::WarmUpBackingStore(QWidget* pWindow) {
 #ifdef MADV_POPULATE_WRITE
     QBackingStore* pStore = pWindow->backingStore();
     if (!pStore) return;

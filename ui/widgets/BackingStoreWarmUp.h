@@ -7,4 +7,6 @@
 // with one call. Where the kernel cannot (before Linux 5.14), nothing changes.
 class QWidget;
 
+namespace qz {
 void WarmUpBackingStore(QWidget* pWindow);
+}  // namespace qz

@@ -4,7 +4,7 @@
 #include <QRadioButton>
 #include <memory>
 
-void ConnectButtonCommand(QAbstractButton* pButton, std::function<void()> fnCommand) {
+void qz::ConnectButtonCommand(QAbstractButton* pButton, std::function<void()> fnCommand) {
     // A click emits pressed, toggled, released, clicked in this order: between pressed
     // and released a toggle belongs to the click and is left to clicked.
     auto pPressing = std::make_shared<bool>(false);

@@ -7,4 +7,6 @@
 
 class QAbstractButton;
 
+namespace qz {
 void ConnectButtonCommand(QAbstractButton* pButton, std::function<void()> fnCommand);
+}  // namespace qz

@@ -11,14 +11,14 @@ constexpr CControlName kControlNames[] = {QZ81KT_ALL_CONTROLS(QZ81KT_CONTROL_NAM
 #undef QZ81KT_CONTROL_NAME_ROW
 }  // namespace
 
-QStringList ControlNames(int nId) {
+QStringList qz::ControlNames(int nId) {
     QStringList names;
     for (const CControlName& row : kControlNames)
         if (row.nId == nId) names << QString::fromLatin1(row.pszName);
     return names;
 }
 
-QWidget* FindControl(const QWidget* pDialog, int nId) {
+QWidget* qz::FindControl(const QWidget* pDialog, int nId) {
     if (!pDialog) return nullptr;
     const QWidget* pWindow = pDialog->window();
     for (const CControlName& row : kControlNames) {

@@ -6,6 +6,7 @@
 
 #include "resources/resource.h"
 
+namespace qz {
 // The control with the ID in pDialog's window, or null.
 QWidget* FindControl(const QWidget* pDialog, int nId);
 
@@ -16,3 +17,4 @@ T* FindControl(const QWidget* pDialog, int nId) {
 
 // The symbolic names that carry an ID (several dialogs may use the same number).
 QStringList ControlNames(int nId);
+}  // namespace qz

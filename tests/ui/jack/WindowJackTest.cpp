@@ -71,8 +71,8 @@ private:
 bool Complete(CUtilQZ81KTDlg& w) {
     CDeviceImage& img = w.Image();
     return img.m_bAllPresetsRcvd.load() && img.m_bLinkUp.load() &&
-           FindControl<QLineEdit>(&w, IDC_TIMECODE)->text() != " -" &&
-           FindControl<QLineEdit>(&w, IDC_IDENTITY)->text().startsWith("ver:");
+           qz::FindControl<QLineEdit>(&w, IDC_TIMECODE)->text() != " -" &&
+           qz::FindControl<QLineEdit>(&w, IDC_IDENTITY)->text().startsWith("ver:");
 }
 
 // Connect, asked again a few times: a JACK server that cannot keep up (under a
@@ -80,7 +80,7 @@ bool Complete(CUtilQZ81KTDlg& w) {
 // the version is asked for only at Connect.
 bool ConnectAndWait(CUtilQZ81KTDlg& w) {
     for (int nTry = 0; nTry < 3 && !Complete(w); ++nTry) {
-        QTest::mouseClick(FindControl(&w, IDOK), Qt::LeftButton);
+        QTest::mouseClick(qz::FindControl(&w, IDOK), Qt::LeftButton);
         (void)QTest::qWaitFor([&] { return Complete(w); }, 10000);
     }
     return Complete(w);
@@ -116,14 +116,14 @@ void WindowJackTest::connectShowsTheWholeDevice() {
     CJackMidiDriver driver("qz81kt-dxp-test");
     CUtilQZ81KTDlg w(&driver);  // with its own 100 ms timer
     w.show();
-    QVERIFY(FindControl<QComboBox>(&w, IDC_COMBO_MIDIIN)->currentText().startsWith("QZ-81KT"));
-    QVERIFY(FindControl<QComboBox>(&w, IDC_COMBO_MIDIOUT)->currentText().startsWith("QZ-81KT"));
+    QVERIFY(qz::FindControl<QComboBox>(&w, IDC_COMBO_MIDIIN)->currentText().startsWith("QZ-81KT"));
+    QVERIFY(qz::FindControl<QComboBox>(&w, IDC_COMBO_MIDIOUT)->currentText().startsWith("QZ-81KT"));
     QVERIFY(ConnectAndWait(w));
     QVERIFY(services.m_messages.isEmpty());
-    QVERIFY(FindControl<QLineEdit>(&w, IDC_VIDEO_FORMAT)->text() != " -");
-    QVERIFY(FindControl<QAbstractButton>(&w, IDC_PRESET7)->text() != "7: -");
-    QCOMPARE(FindControl<CBmpButton>(&w, IDC_LINK_LED)->State(), int(CUtilQZ81KTDlg::kLampLink));
-    QVERIFY(FindControl(&w, IDC_DIR_SDI_TO_1394)->isEnabled());
+    QVERIFY(qz::FindControl<QLineEdit>(&w, IDC_VIDEO_FORMAT)->text() != " -");
+    QVERIFY(qz::FindControl<QAbstractButton>(&w, IDC_PRESET7)->text() != "7: -");
+    QCOMPARE(qz::FindControl<CBmpButton>(&w, IDC_LINK_LED)->State(), int(CUtilQZ81KTDlg::kLampLink));
+    QVERIFY(qz::FindControl(&w, IDC_DIR_SDI_TO_1394)->isEnabled());
 }
 
 // The port watch follows our client's registration notices, as in the program.
@@ -141,7 +141,7 @@ void WindowJackTest::emulatorStoppedBlanksAtOnceAndStartedAgainReconnects() {
     timer.start();
     emu.Stop();
     // Well inside the 5 s link time-out: the vanished ports alone blank the display.
-    QTRY_VERIFY_WITH_TIMEOUT(!w.Image().m_bLinkUp.load() && FindControl<QLineEdit>(&w, IDC_TIMECODE)->text() == " -",
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Image().m_bLinkUp.load() && qz::FindControl<QLineEdit>(&w, IDC_TIMECODE)->text() == " -",
                              3000);
     const qint64 nBlankMs = timer.restart();
     QVERIFY2(emu.Start(), emu.Log().constData());
@@ -174,10 +174,10 @@ void WindowJackTest::bridgedConverterIsPreselectedAsAPairAndReached() {
     w.show();
     CEmulatorProcess peer(m_pDir->filePath("peer.log"), QStringLiteral(QZ81KT_BRIDGE_PEER " ") + bridge, "ready");
     QVERIFY2(peer.Start(), peer.Log().constData());
-    auto* pIn = FindControl<QComboBox>(&w, IDC_COMBO_MIDIIN);
-    auto* pOut = FindControl<QComboBox>(&w, IDC_COMBO_MIDIOUT);
+    auto* pIn = qz::FindControl<QComboBox>(&w, IDC_COMBO_MIDIIN);
+    auto* pOut = qz::FindControl<QComboBox>(&w, IDC_COMBO_MIDIOUT);
     QTRY_VERIFY_WITH_TIMEOUT(pIn->currentText().endsWith(in) && pOut->currentText().endsWith(out), 5000);
-    QTest::mouseClick(FindControl(&w, IDC_SCAN), Qt::LeftButton);
+    QTest::mouseClick(qz::FindControl(&w, IDC_SCAN), Qt::LeftButton);
     QVERIFY2(pIn->currentText().endsWith(in) && pOut->currentText().endsWith(out), qPrintable(pIn->currentText()));
     // The lists show JACK's names; a screen reader hears the device's.
     QCOMPARE(QAccessible::queryAccessibleInterface(pIn)->text(QAccessible::Description), device);

@@ -43,7 +43,7 @@ CEditorRig::~CEditorRig() {
 
 bool CEditorRig::ConnectAndWait() {
     CDeviceImage& img = m_pWindow->Image();
-    FindControl<QAbstractButton>(m_pWindow.get(), IDOK)->click();  // Connect; resets the status count
+    qz::FindControl<QAbstractButton>(m_pWindow.get(), IDOK)->click();  // Connect; resets the status count
     if (!QTest::qWaitFor([&] { return img.m_bAllPresetsRcvd && img.m_bTimecodeRcvd && img.m_nStatusReplies > 0; },
                          kWaitMs))
         return false;
@@ -61,7 +61,7 @@ void CEditorRig::Click(int nButtonId, const std::function<void(QDialog&)>& fn) {
         fn(dlg);
     };
     // "Edit Preset" is hidden until its key sequence; a click still reaches the handler.
-    FindControl<QAbstractButton>(m_pWindow.get(), nButtonId)->click();
+    qz::FindControl<QAbstractButton>(m_pWindow.get(), nButtonId)->click();
     m_services.m_fnOnDialog = nullptr;
 }
 
@@ -80,8 +80,8 @@ Bytes CEditorRig::ImageBlock(uint32_t dwAddress) {
 
 bool CEditorRig::SetDeviceBlock(uint32_t dwAddress, const Bytes& data) {
     CQZ81KTMidiOut& out = m_pWindow->MidiOut();
-    const bool bStored = SendDT1(out, qz::kDefaultDeviceID, dwAddress, data.data(), data.size()) &&
-                         SendRQ1(out, qz::kDefaultDeviceID, dwAddress, uint32_t(data.size())) &&
+    const bool bStored = qz::SendDT1(out, qz::kDefaultDeviceID, dwAddress, data.data(), data.size()) &&
+                         qz::SendRQ1(out, qz::kDefaultDeviceID, dwAddress, uint32_t(data.size())) &&
                          QTest::qWaitFor([&] { return ImageBlock(dwAddress) == data; }, kWaitMs);
     ClearTap();
     return bStored;
@@ -129,7 +129,7 @@ std::vector<Bytes> CEditorRig::TakeFrames() {
         return m_emulator.Emulator().Counters().m_nRequestsAnswered >= m_nAnsweredAtClear + uint64_t(nRequests);
     };
     // A closed port queues no marker, and then nothing else can be on its way either.
-    if (SendRQ1(m_pWindow->MidiOut(), kMarkerDeviceID, qz::kAddrVersion, qz::kVersionSize))
+    if (qz::SendRQ1(m_pWindow->MidiOut(), kMarkerDeviceID, qz::kAddrVersion, qz::kVersionSize))
         (void)QTest::qWaitFor(acted, kWaitMs);
     frames = m_tap.Messages();
     ClearTap();

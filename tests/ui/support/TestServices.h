@@ -9,8 +9,8 @@
 
 class CTestServices : public CUiServices {
 public:
-    CTestServices() { SetUiServices(this); }
-    ~CTestServices() override { SetUiServices(nullptr); }
+    CTestServices() { qz::SetUiServices(this); }
+    ~CTestServices() override { qz::SetUiServices(nullptr); }
 
     void MessageBox(QWidget*, const QString& strText) override { m_messages << strText; }
     bool AskYesNo(QWidget*, const QString& strText) override {

@@ -20,7 +20,7 @@ std::vector<std::unique_ptr<CRecordingPeer>> AddExtraPorts(CLoopbackDriver& driv
 }  // namespace
 
 bool CWindowHarness::CEventCounter::eventFilter(QObject*, QEvent* pEvent) {
-    if (HandedOverType(pEvent) == CWindowEvent::EventType()) ++m_nHandled;
+    if (qz::HandedOverType(pEvent) == CWindowEvent::EventType()) ++m_nHandled;
     return false;
 }
 

@@ -64,7 +64,7 @@ public:
 
     template <class T = QWidget>
     T* Control(int nId) {
-        return FindControl<T>(m_pWindow.get(), nId);
+        return qz::FindControl<T>(m_pWindow.get(), nId);
     }
     QString Text(int nId);
     CBmpButton* Lamp(int nId) { return Control<CBmpButton>(nId); }
