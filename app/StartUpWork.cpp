@@ -1,10 +1,32 @@
 #include "app/StartUpWork.h"
 
 #include <fontconfig/fontconfig.h>
+#include <pthread.h>
 
+#include <atomic>
 #include <cstring>
 
-CStartUpWork::CStartUpWork(int argc, char** argv, bool bOpenMidi) : m_fonts([] { FcInit(); }) {
+namespace {
+
+// The parse begun at load time, until a CStartUpWork takes it over to join.
+pthread_t g_loadTimeFonts;
+constinit std::atomic<bool> g_bLoadTimeFonts{false};
+
+void* ParseFontConfig(void*) {
+    FcInit();
+    return nullptr;
+}
+
+}  // namespace
+
+void CStartUpWork::BeginFontsAtLoad() {
+    if (g_bLoadTimeFonts.load()) return;
+    if (pthread_create(&g_loadTimeFonts, nullptr, ParseFontConfig, nullptr) == 0) g_bLoadTimeFonts.store(true);
+}
+
+CStartUpWork::CStartUpWork(int argc, char** argv, bool bOpenMidi)
+    : m_bJoinLoadTimeFonts(g_bLoadTimeFonts.exchange(false)) {
+    if (!m_bJoinLoadTimeFonts) m_fonts = std::thread([] { FcInit(); });
     if (!bOpenMidi) return;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--api") != 0) continue;
@@ -12,6 +34,14 @@ CStartUpWork::CStartUpWork(int argc, char** argv, bool bOpenMidi) : m_fonts([] {
         if (i + 1 >= argc || !qz::ParseMidiApi(argv[i + 1], m_eMidiApi)) return;
     }
     m_pMidi = OpenMidiSystem(m_eMidiApi);
+}
+
+void CStartUpWork::WaitForFonts() {
+    if (m_bJoinLoadTimeFonts) {
+        pthread_join(g_loadTimeFonts, nullptr);
+        m_bJoinLoadTimeFonts = false;
+    }
+    if (m_fonts.joinable()) m_fonts.join();
 }
 
 std::unique_ptr<CStartUpWork::CMidiSystem> CStartUpWork::OpenMidiSystem(EMidiApi eApi) {

@@ -2,7 +2,8 @@
 // Work begun before the application object, so that it overlaps Qt's own start:
 // - fontconfig's configuration: the first text the window lays out needs it, and parsing
 //   its files is the largest single item of the start-up; Qt's own call later finds it
-//   loaded. Wait for it before any widget.
+//   loaded. A program may begin it earlier still, at load time (BeginFontsAtLoad). Wait
+//   for it before any widget.
 // - the MIDI system's opening (a JACK client, an ALSA probe that fails): milliseconds,
 //   mostly waiting, that the window's first port listing would otherwise wait for.
 #include <memory>
@@ -21,19 +22,24 @@ public:
     // bOpenMidi false: fonts only (a window on in-process ports).
     CStartUpWork(int argc, char** argv, bool bOpenMidi = true);
     ~CStartUpWork() { WaitForFonts(); }
+
+    // Begins the fontconfig parse at once, for the next CStartUpWork to take over. Meant
+    // for a program's .preinit_array, which runs before the shared libraries' static
+    // initialisers (milliseconds of page faults) so that the parse overlaps them: only
+    // the C library is ready there.
+    static void BeginFontsAtLoad();
     CStartUpWork(const CStartUpWork&) = delete;
     CStartUpWork& operator=(const CStartUpWork&) = delete;
 
     // The MIDI system for eApi, opening in the background under the window's client name.
     static std::unique_ptr<CMidiSystem> OpenMidiSystem(EMidiApi eApi);
 
-    void WaitForFonts() {
-        if (m_fonts.joinable()) m_fonts.join();
-    }
+    void WaitForFonts();
     // The MIDI system begun here when it was begun for eApi, else null.
     std::unique_ptr<CMidiSystem> TakeMidiSystem(EMidiApi eApi);
 
 private:
+    bool m_bJoinLoadTimeFonts;  // the load-time parse is ours to join
     std::thread m_fonts;
     EMidiApi m_eMidiApi = EMidiApi::Auto;
     std::unique_ptr<CMidiSystem> m_pMidi;

@@ -7,6 +7,19 @@
 #include "app/UtilQZ81KTApp.h"
 #include "ProgramVersion.h"
 
+namespace {
+
+// Runs before the shared libraries' static initialisers (see BeginFontsAtLoad).
+void BeginAtLoad(int argc, char** argv, char**) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--version") == 0) return;  // shows no text
+    CStartUpWork::BeginFontsAtLoad();
+}
+
+}  // namespace
+
+__attribute__((section(".preinit_array"), used)) static void (*g_pBeginAtLoad)(int, char**, char**) = BeginAtLoad;
+
 int main(int argc, char** argv) {
     // Answered before Qt starts, so it works without a display.
     for (int i = 1; i < argc; ++i)

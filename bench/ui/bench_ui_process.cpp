@@ -49,6 +49,14 @@ long RssKb() {
     return -1;
 }
 
+// As the program's own load-time entry (app/main.cpp), for the children that start the
+// window: the peers must not get a head start on fontconfig that they do not have.
+void BeginAtLoad(int argc, char** argv, char**) {
+    if (argc >= 3 && std::strcmp(argv[1], "--child") == 0 &&
+        (std::strcmp(argv[2], "window") == 0 || std::strcmp(argv[2], "loopback") == 0))
+        CStartUpWork::BeginFontsAtLoad();
+}
+
 // One child: shows its window, reports "shown", then (idle > 0) idles and reports.
 // Modes: "minimal" (an empty dialog), "label" (the same with one line of text: the first
 // text a program lays out makes fontconfig read its configuration, which the empty
@@ -154,6 +162,8 @@ double Median(std::vector<double> v) {
 }
 
 }  // namespace
+
+__attribute__((section(".preinit_array"), used)) static void (*g_pBeginAtLoad)(int, char**, char**) = BeginAtLoad;
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", getenv("QT_QPA_PLATFORM") ? getenv("QT_QPA_PLATFORM") : "offscreen", 1);

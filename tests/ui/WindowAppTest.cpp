@@ -15,6 +15,7 @@ private slots:
     void serviceMode();
     void earlyMidiSystemForTheParsedApi_data();
     void earlyMidiSystemForTheParsedApi();
+    void loadTimeFontsJoinedOnceByTheNextTaker();
     void aboutBoxFromF1AndContextMenu();
     void accessibleNames();
 };
@@ -67,6 +68,20 @@ void WindowAppTest::earlyMidiSystemForTheParsedApi() {
         // Taken only by an application that parsed the same API; never twice.
         QCOMPARE(early.TakeMidiSystem(eParsed) != nullptr, int(eParsed) == begunFor);
         QVERIFY(!early.TakeMidiSystem(eParsed));
+    }
+}
+
+void WindowAppTest::loadTimeFontsJoinedOnceByTheNextTaker() {
+    char name[] = "qz81kt-dxp";
+    char* argv[] = {name, nullptr};
+    CStartUpWork::BeginFontsAtLoad();
+    CStartUpWork::BeginFontsAtLoad();  // one parse pending at a time: a thread never left unjoined
+    for (int i = 0; i < 2; ++i) {
+        // The first takes the pending parse over, the second parses on its own thread;
+        // each joins its own once, however often it waits.
+        CStartUpWork early(1, argv, false);
+        early.WaitForFonts();
+        early.WaitForFonts();
     }
 }
 

@@ -141,21 +141,17 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     m_pUi->IDC_PANEL_PICTURE->setPixmap(QPixmap::fromImage(m_panelPicture.get()));
 
     BlankDisplay();
-    FillPortLists();
     ShowIdentity();
     m_pTimer = new QTimer(this);
     m_pTimer->setInterval(static_cast<int>(CLinkWatch::kTickMs));
     connect(m_pTimer, &QTimer::timeout, this, &CUtilQZ81KTDlg::OnTimer);
     if (m_bStartTimer) m_pTimer->start();
-    m_strWantedIn = m_pUi->IDC_COMBO_MIDIIN->currentText();
-    m_strWantedOut = m_pUi->IDC_COMBO_MIDIOUT->currentText();
     connect(m_pUi->IDC_COMBO_MIDIIN, &QComboBox::activated, this,
             [this] { m_strWantedIn = m_pUi->IDC_COMBO_MIDIIN->currentText(); });
     connect(m_pUi->IDC_COMBO_MIDIOUT, &QComboBox::activated, this,
             [this] { m_strWantedOut = m_pUi->IDC_COMBO_MIDIOUT->currentText(); });
     for (QComboBox* pCombo : {m_pUi->IDC_COMBO_MIDIIN, m_pUi->IDC_COMBO_MIDIOUT})
         connect(pCombo, &QComboBox::currentIndexChanged, this, [this, pCombo] { DescribeCurrentPort(pCombo); });
-    if (m_bStartTimer) m_portWatch.Start();
     if (!IsServiceMode()) Control(IDC_FOR_SERVICE)->hide();
     Control(IDC_EDIT_PRESET)->hide();
 
@@ -167,6 +163,11 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     ConnectCommands();
 
     QCoreApplication::instance()->installEventFilter(&m_keyWatcher);
+    // The ports last: the MIDI system may still be opening on its own thread.
+    FillPortLists();
+    m_strWantedIn = m_pUi->IDC_COMBO_MIDIIN->currentText();
+    m_strWantedOut = m_pUi->IDC_COMBO_MIDIOUT->currentText();
+    if (m_bStartTimer) m_portWatch.Start();
     m_pUi->IDOK->setFocus();
 }
 
