@@ -62,6 +62,12 @@ void CJackServer::Stop() {
     m_strName.clear();
 }
 
+int CJackServer::LateCycles() const {
+    if (m_strName.empty()) return 0;
+    int nStatus = 0;
+    return std::atoi(Run(std::string(QZ81KT_JACK_SCRIPT) + " late " + m_strName, nStatus).c_str());
+}
+
 void CJackServer::Kill() {
     if (m_strName.empty()) return;
     int nStatus = 0;

@@ -21,6 +21,10 @@ public:
     // JACK's server registry is freed when this object goes (clients must be gone by then).
     void Kill();
 
+    // How many times one of its clients missed a cycle so far; the events sent to that
+    // client in that cycle are lost. A loaded machine (a sanitizer build) causes these.
+    int LateCycles() const;
+
     bool IsRunning() const { return !m_strName.empty(); }
     const std::string& Name() const { return m_strName; }
     const std::string& Error() const { return m_strError; }

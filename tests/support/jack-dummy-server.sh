@@ -11,6 +11,8 @@
 #                                       server's slot in JACK's registry (only 8 exist and a
 #                                       killed server's slot is reused only by its own name)
 #   jack-dummy-server.sh cleanup [NAME] remove what dead servers left in /dev/shm
+#   jack-dummy-server.sh late NAME      how many times a client missed its cycle so far
+#                                       (what it was sent in that cycle is lost)
 #
 # Clients reach the server with JACK_DEFAULT_SERVER=NAME. Start clients after the
 # server and stop them before it. The server's output goes to $STATE_DIR/NAME.log.
@@ -188,14 +190,21 @@ cmd_reclaim() {
     cleanup "$name"
 }
 
+# Each missed cycle is one "client = NAME was not finished" line in the server's log.
+cmd_late() {
+    local name=${1:?late needs a server name}
+    grep -c "was not finished" "$STATE_DIR/$name.log" 2>/dev/null || true
+}
+
 case ${1:-} in
 start) cmd_start "${2:-}" "${3:-}" ;;
 stop) cmd_stop "${2:-}" TERM ;;
 kill) cmd_stop "${2:-}" KILL ;;
 reclaim) cmd_reclaim "${2:-}" ;;
 cleanup) cleanup "${2:-}" ;;
+late) cmd_late "${2:-}" ;;
 *)
-    sed -n '2,16p' "$0" >&2
+    sed -n '2,21p' "$0" >&2
     exit 2
     ;;
 esac
