@@ -28,7 +28,8 @@ public:
     virtual void UpdatePresetLine(int nPreset) = 0;
     // Re-run the control enabling rule. Input worker; must not block.
     virtual void UpdateControlEnable() = 0;
-    // Every reply, after its handler has stored it and posted its notification: the
-    // block and its nSize data bytes as received. Input worker; must not block.
+    // Every reply, after its handler has stored it and posted its notification, and
+    // before the image marks it stored (CDeviceImage::ReplyStored): the block and its
+    // nSize data bytes as received. Input worker; must not block.
     virtual void ReplyStored(qz::EBlock /*eBlock*/, const uint8_t* /*pData*/, int /*nSize*/) {}
 };

@@ -221,6 +221,8 @@ void CDeviceSession::COwner::ReplyStored(EBlock eBlock, const uint8_t* pData, in
         event.nStatusMask = m_nStatusMask;
         m_nStatusMask = 0;
     }
+    // A listener may settle a read-back waiter on this event: the mark goes first.
+    m_session.m_image.MarkReplyStored(eBlock);
     m_session.Notify(event);
 }
 

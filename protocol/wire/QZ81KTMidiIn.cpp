@@ -21,7 +21,6 @@ void StoreControlMode(CDeviceOwner& owner, uint8_t by) {
         img.m_byControlMode.store(by, std::memory_order_release);
         img.m_bRemote.store((by & 1) != 0, std::memory_order_release);
     }
-    img.MarkReplyStored(EBlock::ControlMode);
     if (!bChanged) return;
     owner.PostReplyNotify(REPLY_CONTROL_MODE, 0);
     owner.UpdateControlEnable();
@@ -35,46 +34,44 @@ void StoreStatus(CDeviceOwner& owner, const uint8_t* pData) {
     std::memcpy(status, pData, sizeof status);
     int mask = img.StoreStatus(status);
     img.m_bLowLatencyAvail.store((status[qz::kStLowLatency] & 1) != 0, std::memory_order_release);
-    img.MarkReplyStored(EBlock::Status);
     if (mask != 0) owner.PostReplyNotify(REPLY_STATUS, mask);
     img.m_nStatusReplies.fetch_add(1, std::memory_order_acq_rel);
     img.m_bForceStatusNotify.store(false, std::memory_order_release);
 }
 
-// The handler of a checked reply of the given block: copy, flag, mark, then notify.
+// The handler of a checked reply of the given block: copy, flag, notify, tell the
+// owner, and mark it stored last: a waiter that sees the mark finds all the rest done,
+// the owner's own record of what arrived included (an owner that tells listeners of it
+// marks before it does).
 void StoreReply(CDeviceOwner& owner, EBlock eBlock, const uint8_t* pData) {
     CDeviceImage& img = owner.Image();
     switch (eBlock) {
         case EBlock::Version:
             img.Write(eBlock, pData, qz::kVersionSize);
             img.m_bVersionRcvd.store(true, std::memory_order_release);
-            img.MarkReplyStored(eBlock);
             owner.PostReplyNotify(REPLY_IDENTITY, 0);
             break;
         case EBlock::ProductID:
             img.Write(eBlock, pData, qz::kProductIDSize);  // the 8 bytes behind stay 0
             img.m_bProductIDRcvd.store(true, std::memory_order_release);
-            img.MarkReplyStored(eBlock);
             owner.PostReplyNotify(REPLY_IDENTITY, 0);
             break;
         case EBlock::ControlMode: StoreControlMode(owner, pData[0]); break;
         case EBlock::System:
             img.Write(eBlock, pData, qz::kSystemSize);
-            img.MarkReplyStored(eBlock);
             owner.PostReplyNotify(REPLY_SYSTEM, 0);
             break;
         case EBlock::Timecode:
             img.Write(eBlock, pData, qz::kTimecodeSize);
             img.m_bTimecodeRcvd.store(true, std::memory_order_release);
-            img.MarkReplyStored(eBlock);
             break;
         case EBlock::Status: StoreStatus(owner, pData); break;
         default:
             qz::StorePresetReply(owner, qz::PresetIndex(eBlock), pData);
-            img.MarkReplyStored(eBlock);
             break;
     }
     owner.ReplyStored(eBlock, pData, qz::BlockInfo(eBlock).nSize);
+    img.MarkReplyStored(eBlock);
 }
 
 }  // namespace

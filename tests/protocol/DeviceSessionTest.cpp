@@ -2,6 +2,7 @@
 // and its read-back, the preset save, and what the listener is told.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -231,6 +232,29 @@ TEST_F(DeviceSession, ReconnectWaitsForANewStatusReply) {
         EXPECT_FALSE(session.IsLinkUp());
         for (int t = 0; t < 3; ++t) EXPECT_EQ(session.Tick(), CLinkWatch::kTickIdle) << t;
     }
+}
+
+// A read-back waiter watches the image's mark: once it sees it, the session holds the
+// reply too (the command line's refusals read that), and a listener's Block event finds
+// the mark set.
+TEST_F(DeviceSession, AReplyIsMarkedStoredAfterTheSessionHoldsItAndBeforeItIsTold) {
+    struct CMarks : CSessionListener {
+        CDeviceSession& s;
+        CSessionLog& log;
+        std::atomic<int> nMarkedEarly{0}, nToldUnmarked{0};
+        CMarks(CDeviceSession& session, CSessionLog& l) : s(session), log(l) {}
+        void OnReplyNotify(int, int) override { nMarkedEarly += s.Image().ReplyStored(EBlock::System); }
+        void OnSessionEvent(const CSessionEvent& e) override {
+            nToldUnmarked += e.eKind == CSessionEvent::EKind::Block && !s.Image().ReplyStored(e.eBlock);
+            log.OnSessionEvent(e);
+        }
+    } marks(session, log);
+    session.SetListener(&marks);
+    session.Image().ForgetReply(EBlock::System);
+    Refresh(EBlock::System);
+    session.SetListener(&log);
+    EXPECT_EQ(marks.nMarkedEarly.load(), 0);
+    EXPECT_EQ(marks.nToldUnmarked.load(), 0);
 }
 
 TEST_F(DeviceSession, TellsTheLinkComingAndGoingAndThePortsGone) {
