@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(g++ make cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2 libasio-dev libavahi-client-dev
+PACKAGES=(g++ make cmake ninja-build lld pkg-config libgtest-dev libgmock-dev libbenchmark-dev librtmidi-dev jackd2 libasio-dev libavahi-client-dev
           qt6-base-dev libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev libcli11-dev scdoc libcpp-httplib-dev libssl-dev
           chromium)
 SCREENSHOT_PACKAGES=(xvfb xauth xdotool imagemagick)
