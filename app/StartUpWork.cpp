@@ -26,7 +26,7 @@ void CStartUpWork::BeginFontsAtLoad() {
 
 CStartUpWork::CStartUpWork(int argc, char** argv, bool bOpenMidi)
     : m_bJoinLoadTimeFonts(g_bLoadTimeFonts.exchange(false)) {
-    if (!m_bJoinLoadTimeFonts) m_fonts = std::thread([] { FcInit(); });
+    if (!m_bJoinLoadTimeFonts) m_fonts = std::thread(ParseFontConfig, nullptr);
     if (!bOpenMidi) return;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--api") != 0) continue;
