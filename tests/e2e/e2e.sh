@@ -260,8 +260,17 @@ paramfile)
 settings)
     start_emu
     # Several settings in one write, read back over JACK; get gives them back.
-    "$cli" --api jack set direction=ieee1394-sdi audio=7-8 fan=off preset=3 >"$work/set.txt" 2>"$work/set.err" ||
-        fail "set exited $?: $(cat "$work/set.err")"
+    late_before=$("$server_script" late "$server")
+    rc=0
+    "$cli" --api jack set direction=ieee1394-sdi audio=7-8 fan=off preset=3 >"$work/set.txt" 2>"$work/set.err" || rc=$?
+    # Only a cycle the server dropped (a loaded machine) may have taken the write with it;
+    # then the operator writes again, once.
+    if ((rc != 0)) && (($("$server_script" late "$server") > ${late_before:-0})); then
+        echo "the server dropped cycles: set once more ($(head -1 "$work/set.err"))"
+        rc=0
+        "$cli" --api jack set direction=ieee1394-sdi audio=7-8 fan=off preset=3 >"$work/set.txt" 2>"$work/set.err" || rc=$?
+    fi
+    ((rc == 0)) || fail "set exited $rc: $(cat "$work/set.err")"
     "$cli" --api jack get direction audio fan preset >"$work/get.txt" || fail "get exited $?"
     cmp -s "$work/set.txt" "$work/get.txt" || fail "get does not give back what set wrote: $(cat "$work/get.txt")"
     # From IEEE1394 the stream fixes the frame rate: refused, nothing written.
