@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -80,6 +81,11 @@ private:
     std::streambuf* m_pOld = nullptr;
 };
 
+// The sequencer is one device node (or its module loader's): without either, opening
+// ALSA would only parse the whole of its configuration, milliseconds of a program's
+// start, to fail at that node.
+bool AlsaSequencerDevicePresent() { return access("/dev/snd/seq", F_OK) == 0 || access("/dev/aloadSEQ", F_OK) == 0; }
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------
@@ -147,7 +153,12 @@ void CRtMidiDriver::StartBackend(EApi eApi) {
         return false;
     };
     bool bStarted = false;
-    if (eApi == EApi::Alsa || eApi == EApi::Auto) bStarted = tryApi(RtMidi::LINUX_ALSA, "ALSA");
+    if (eApi == EApi::Alsa || eApi == EApi::Auto) {
+        if (AlsaSequencerDevicePresent())
+            bStarted = tryApi(RtMidi::LINUX_ALSA, "ALSA");
+        else
+            strWhy = "ALSA: no sequencer device (/dev/snd/seq)";
+    }
     if (!bStarted && (eApi == EApi::Jack || eApi == EApi::Auto)) bStarted = tryApi(RtMidi::UNIX_JACK, "JACK");
     m_strWhy = bStarted ? std::string() : strWhy;
     if (bStarted) {

@@ -35,7 +35,9 @@ TEST_F(RtMidiApiTest, EnvironmentChoosesTheApiAndAutoFallsBackToJack) {
         } else {
             EXPECT_EQ(d.ApiName(), "none");
             EXPECT_FALSE(d.IsAvailable());
-            EXPECT_NE(d.UnavailableReason().find("ALSA"), std::string::npos) << d.UnavailableReason();
+            // Told by the missing node, before the library's configuration is read.
+            EXPECT_NE(d.UnavailableReason().find("ALSA: no sequencer device"), std::string::npos)
+                << d.UnavailableReason();
             EXPECT_EQ(d.InGetNumDevs(), 0u);
             HMIDIPORT h = nullptr;
             EXPECT_EQ(d.InOpen(&h, 0, nullptr, nullptr), MMSYSERR_NODRIVER);
