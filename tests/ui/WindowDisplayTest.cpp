@@ -1,5 +1,6 @@
 // What the main window shows: the identity line, the status lines, the indicator lamps
 // and their blinking, and the frame-rate buttons' lock.
+#include <QLabel>
 #include <QtTest>
 
 #include "protocol/wire/BlockLayout.h"
@@ -13,6 +14,7 @@ private slots:
     void init();
     void cleanup() { m_pHarness.reset(); }
     void identityOfEightCharacters();
+    void picturesDecodedAsideAreShown();
     void statusLines_data();
     void statusLines();
     void sdStreamTakesTheStoredFormat();
@@ -33,6 +35,14 @@ void WindowDisplayTest::init() {
 void WindowDisplayTest::identityOfEightCharacters() {
     m_pHarness->InjectReply(qz::kAddrVersion, Bytes{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'});
     QVERIFY2(m_pHarness->Text(IDC_IDENTITY).startsWith("ver:ABCDEFGH id:"), qPrintable(m_pHarness->Text(IDC_IDENTITY)));
+}
+
+void WindowDisplayTest::picturesDecodedAsideAreShown() {
+    CWindowHarness& h = *m_pHarness;
+    QVERIFY(!h.Window().windowIcon().isNull());
+    QCOMPARE(h.Lamp(IDC_LINK_LED)->size(), QSize(21, 22));  // one frame of the five in the strip
+    auto* pPanel = h.Window().findChild<QLabel*>(QStringLiteral("IDC_PANEL_PICTURE"));
+    QVERIFY(pPanel && !pPanel->pixmap().isNull());
 }
 
 void WindowDisplayTest::statusLines_data() {

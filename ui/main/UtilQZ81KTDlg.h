@@ -132,8 +132,9 @@ private:
 
     // Connection and link watch.
     void OnInitDialog();
-    // The read-only fields' cached panel and the display fonts fitted to their fields.
-    void SetUpDisplayFields();
+    // The cached frames and indicators of the fields, radios and check boxes, and the
+    // display fonts fitted to their fields.
+    void SetUpDrawing();
     void FillPortLists();
     void ShowPortList(QComboBox* pCombo, const std::vector<std::string>& names,
                       const std::vector<qz::CPortDevice>& devices, int nSelect);
@@ -199,8 +200,12 @@ private:
     bool m_bLinkedGone = false;             // they vanished; waiting for them to come back
     QAction* m_pReconnectAction = nullptr;
 
-    // The front-panel picture, decoded on a worker while the widgets are built.
-    std::future<QImage> m_panelPicture;
+    // The window's pictures (front panel, lamp strip, icon), decoded on a worker while
+    // the widgets are built.
+    struct CArt {
+        QImage panel, lamps, icon;
+    };
+    std::future<CArt> m_art;
     std::unique_ptr<Ui::CUtilQZ81KTDlg> m_pUi;
     QString m_strFileVersion;
     // Window thread only. System displays in a row without a frame-rate lock while the

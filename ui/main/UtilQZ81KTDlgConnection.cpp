@@ -1,12 +1,14 @@
 // Main window: start-up, port lists, Connect, the 100 ms link watch, control enabling
 // and shutdown.
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <QThread>
@@ -25,7 +27,7 @@
 #include "ui/widgets/BackingStoreWarmUp.h"
 #include "ui/widgets/BmpBtnBase.h"
 #include "ui/widgets/BmpButton.h"
-#include "ui/widgets/CachedPanelStyle.h"
+#include "ui/widgets/CachedPrimitiveStyle.h"
 #include "ui/widgets/ControlId.h"
 #include "ui/widgets/RadioGroupFocus.h"
 #include "ui_UtilQZ81KTDlg.h"
@@ -69,11 +71,15 @@ CUtilQZ81KTDlg::CUtilQZ81KTDlg(CMidiDriver* pDriver, const COptions& options, QW
       m_inPorts(pDriver),
       m_outPorts(pDriver),
       m_portWatch(pDriver),
-      m_panelPicture(std::async(std::launch::async,
-                                [] {
-                                    return QImage(QStringLiteral(":/qz81kt/panel.png"))
-                                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-                                })),
+      m_art(std::async(std::launch::async,
+                       [] {
+                           CArt art;
+                           art.panel = QImage(QStringLiteral(":/qz81kt/panel.png"))
+                                           .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                           art.lamps = QImage(QString::fromLatin1(CBmpBase::kLampStrip));
+                           art.icon = QImage(QStringLiteral(":/qz81kt/icon.png"));
+                           return art;
+                       })),
       m_pUi(std::make_unique<Ui::CUtilQZ81KTDlg>()),
       m_bStartTimer(options.m_bStartTimer) {
     m_session.Image().m_bServiceMode = options.m_bServiceMode;
@@ -112,7 +118,8 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     addAction(m_pReconnectAction);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    setWindowIcon(QIcon(QStringLiteral(":/qz81kt/icon.png")));
+    const CArt art = m_art.get();
+    setWindowIcon(QIcon(QPixmap::fromImage(art.icon)));
     for (int i = 0; i < qz::kPresetCount; ++i) m_presetRadio[i] = Control(kPresetIds[i]);
     m_strFileVersion = QStringLiteral(QZ81KT_VERSION);
     m_session.Image().Clear();
@@ -121,7 +128,7 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     // Lamps before the first display, so BlankDisplay and ShowIdentity find everything.
     m_ledBitmap = std::make_unique<CBmpBtnBase>();
     m_ledBitmap->m_nHighestState = kLampLink;
-    m_ledBitmap->Load();
+    m_ledBitmap->Load(art.lamps);
     CBmpButton** lamps[] = {&m_pLed1, &m_pLed2, &m_pLinkLed};
     for (int i = 0; i < 3; ++i) {
         const CLampPlace& place = kLampPlaces[i];
@@ -135,10 +142,10 @@ void CUtilQZ81KTDlg::OnInitDialog() {
         *lamps[i] = pLamp;
     }
     ResetLamps();
-    // The fields' fonts and the picture ahead of the first port listing, which waits
-    // for a MIDI system that may still be opening.
-    SetUpDisplayFields();
-    m_pUi->IDC_PANEL_PICTURE->setPixmap(QPixmap::fromImage(m_panelPicture.get()));
+    // The drawing and the picture ahead of the first port listing, which waits for a
+    // MIDI system that may still be opening.
+    SetUpDrawing();
+    m_pUi->IDC_PANEL_PICTURE->setPixmap(QPixmap::fromImage(art.panel));
 
     BlankDisplay();
     ShowIdentity();
@@ -171,10 +178,13 @@ void CUtilQZ81KTDlg::OnInitDialog() {
     m_pUi->IDOK->setFocus();
 }
 
-void CUtilQZ81KTDlg::SetUpDisplayFields() {
-    auto* pPanelStyle = new CCachedPanelStyle(this);  // after the fields: deleted after them
-    for (QLineEdit* pField : findChildren<QLineEdit*>())
-        if (pField->isReadOnly()) pField->setStyle(pPanelStyle);
+void CUtilQZ81KTDlg::SetUpDrawing() {
+    auto* pCachedStyle = new CCachedPrimitiveStyle(this);  // after the controls: deleted after them
+    for (QWidget* pControl : findChildren<QWidget*>()) {
+        auto* pField = qobject_cast<QLineEdit*>(pControl);
+        if ((pField && pField->isReadOnly()) || qobject_cast<QRadioButton*>(pControl) || qobject_cast<QCheckBox*>(pControl))
+            pControl->setStyle(pCachedStyle);
+    }
     FitFont(m_pUi->IDC_TIMECODE, QStringLiteral("Arial"), 28, QStringLiteral(" 00:00:00;00"));
     FitFont(m_pUi->IDC_VIDEO_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("(1080/23.98PsF)"));
     FitFont(m_pUi->IDC_1394_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("1920x1080 / 25.0Mbps(MPEG)"));

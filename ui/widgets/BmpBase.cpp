@@ -6,11 +6,14 @@ CBmpBase::CBmpBase(QString strResource) : m_strResource(std::move(strResource)) 
 
 CBmpBase::~CBmpBase() = default;
 
-int CBmpBase::Load() {
+int CBmpBase::Load() { return Load(QImage(m_strResource)); }
+
+int CBmpBase::Load(const QImage& picture) {
     m_bitmap = QPixmap();
     m_nWidth = 0;
     m_nHeight = 0;
-    if (!m_bitmap.load(m_strResource)) return 0;
+    if (picture.isNull()) return 0;
+    m_bitmap = QPixmap::fromImage(picture);
     m_nWidth = m_bitmap.width();
     m_nHeight = m_bitmap.height();
     OnLoaded();

@@ -1,5 +1,6 @@
 #pragma once
 // A picture loaded from the program's resources that can be drawn whole.
+#include <QImage>
 #include <QPixmap>
 #include <QPoint>
 #include <QSize>
@@ -20,6 +21,8 @@ public:
     // Releases a picture already held and loads the resource again; 1 on success, 0
     // when it is missing (width and height stay 0).
     int Load();
+    // The same with the resource's picture decoded elsewhere (null when it is missing).
+    int Load(const QImage& picture);
 
     virtual void OnLoaded() {}
     virtual QSize GetSize() const { return QSize(m_nWidth, m_nHeight); }

@@ -1,0 +1,27 @@
+#pragma once
+// A style that draws the window's most repeated primitives from pixmaps made once:
+// - a line edit's panel (its rounded, antialiased frame): the display fields are
+//   rewritten on every poll, and the panel costs three times the text it holds. The
+//   panel is the same all along its edges, so one small drawing, stretched between its
+//   corners, serves fields of every size;
+// - radio buttons' and check boxes' indicators, each an antialiased path, of which the
+//   window shows twenty-five in two or three looks.
+// Everything else, and anything drawn through a scaling or rotating painter, is drawn by
+// the application's style.
+#include <QProxyStyle>
+
+class CCachedPrimitiveStyle final : public QProxyStyle {
+public:
+    // A copy of the application's current style; parent it to the window whose controls
+    // use it, created after them, so that it goes after them.
+    explicit CCachedPrimitiveStyle(QObject* pParent);
+
+    void drawPrimitive(PrimitiveElement eElement, const QStyleOption* pOption, QPainter* pPainter,
+                       const QWidget* pWidget = nullptr) const override;
+
+private:
+    // The primitive at size, from the cache or drawn into it; drawn at a smaller size and
+    // stretched between its corners when drawn differs.
+    QPixmap Cached(PrimitiveElement eElement, const QStyleOption& option, QSize size, QSize drawn, qreal dpr,
+                   const QWidget* pWidget) const;
+};
