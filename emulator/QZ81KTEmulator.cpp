@@ -436,8 +436,8 @@ void CQZ81KTEmulator::RunFlood(uint64_t nTick) {
     }
     if (nRate == 0) return;
     // Send what the rate asks for since the flood began, in one batch per tick; after a
-    // stall at most 10 ms worth is made up, a burst no cable could deliver being a test
-    // of the receiver's ring rather than of its pace.
+    // stall at most 10 ms worth is made up: a larger burst is one no cable delivers, and
+    // it would test the receiver's ring rather than its pace.
     const uint64_t nTarget = (nTick - m_nFloodStartMs) * nRate / 1000;
     const uint64_t nCap = std::max<uint64_t>(nRate / 100, 1);
     if (nTarget - m_nFloodSent > nCap) m_nFloodSent = nTarget - nCap;

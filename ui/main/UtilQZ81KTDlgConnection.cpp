@@ -182,8 +182,9 @@ void CUtilQZ81KTDlg::SetUpDrawing() {
     auto* pCachedStyle = new CCachedPrimitiveStyle(this);  // after the controls: deleted after them
     for (QWidget* pControl : findChildren<QWidget*>()) {
         auto* pField = qobject_cast<QLineEdit*>(pControl);
-        if ((pField && pField->isReadOnly()) || qobject_cast<QRadioButton*>(pControl) || qobject_cast<QCheckBox*>(pControl))
-            pControl->setStyle(pCachedStyle);
+        const bool bCached = (pField && pField->isReadOnly()) || qobject_cast<QRadioButton*>(pControl) ||
+                             qobject_cast<QCheckBox*>(pControl);
+        if (bCached) pControl->setStyle(pCachedStyle);
     }
     FitFont(m_pUi->IDC_TIMECODE, QStringLiteral("Arial"), 28, QStringLiteral(" 00:00:00;00"));
     FitFont(m_pUi->IDC_VIDEO_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("(1080/23.98PsF)"));
