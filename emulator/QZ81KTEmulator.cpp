@@ -6,6 +6,7 @@
 
 #include "midi/MidiMessageLength.h"
 #include "protocol/wire/DeviceFrames.h"
+#include "midi/platform/WorkerThread.h"
 
 namespace {
 
@@ -478,6 +479,7 @@ uint32_t CQZ81KTEmulator::NextWaitMs(uint64_t nTick) const {
 }
 
 void CQZ81KTEmulator::WorkerMain() {
+    qz::BecomeWorkerThread("qz-emulator");
     m_bInFrame = false;
     m_nSeenPowerGen = m_nPowerGen.load(std::memory_order_acquire);
     for (;;) {

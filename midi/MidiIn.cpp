@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "midi/platform/WorkerThread.h"
+
 namespace {
 constexpr uint32_t kHdrFilled = CMidiRing::kHdrFilled;
 constexpr uint32_t kHdrLost = CMidiRing::kHdrLost;
@@ -180,6 +182,7 @@ void CMidiIn::OnCallback(uint32_t uMsg, uintptr_t param1) {
 }
 
 void CMidiIn::WorkerMain() {
+    qz::BecomeWorkerThread("qz-midi-in");
     for (;;) {
         if (!IsActive()) break;
         bool bShort = m_nAtPort.load(std::memory_order_acquire) < kQueuedBuffers;

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "midi/platform/WorkerThread.h"
+
 namespace {
 constexpr uint32_t kHdrBusy = CMidiRing::kHdrBusy;
 }  // namespace
@@ -205,6 +207,7 @@ CMidiOut::Step CMidiOut::SendStep() {
 }
 
 void CMidiOut::WorkerMain() {
+    qz::BecomeWorkerThread("qz-midi-out");
     for (;;) {
         if (!IsActive()) break;
         if (CEvent::WaitAny(*m_hStopEvent, *m_hDataEvent, CEvent::kInfinite) != 1) break;

@@ -1,6 +1,7 @@
 #include "midi/PortWatch.h"
 
 #include "midi/MidiDevList.h"
+#include "midi/platform/WorkerThread.h"
 
 CPortWatch::CPortWatch(CMidiDriver* pDriver, uint32_t nIntervalMs)
     : m_pDriver(pDriver ? pDriver : &qz::DefaultMidiDriver()), m_nIntervalMs(nIntervalMs ? nIntervalMs : 1) {}
@@ -39,6 +40,7 @@ void CPortWatch::Stop() {
 }
 
 void CPortWatch::WorkerMain() {
+    qz::BecomeWorkerThread("qz-port-watch");
     CheckNow();
     for (;;) {
         const uint32_t nWaitMs = HasLiveSource() ? kFallbackIntervalMs : m_nIntervalMs;

@@ -8,6 +8,7 @@
 
 #include "midi/MidiMessageLength.h"
 #include "midi/PortWatch.h"
+#include "midi/platform/WorkerThread.h"
 
 void CJackMidiDriver::WatchLink::Notify() {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -174,6 +175,7 @@ void CJackMidiDriver::Session::OnPortRename(jack_port_id_t, const char*, const c
 // Sleeps on m_aWake, which the process thread can set without a lock. A wake that
 // comes during a pass makes the next wait return at once, so none is lost.
 void CJackMidiDriver::Session::WorkerMain() {
+    qz::BecomeWorkerThread("qz-jack");
     for (;;) {
         m_aWake.wait(0, std::memory_order_acquire);
         m_aWake.store(0, std::memory_order_release);

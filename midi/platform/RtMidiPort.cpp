@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "midi/MidiMessageLength.h"
+#include "midi/platform/WorkerThread.h"
 
 namespace {
 constexpr const char* kInPortName = "in";
@@ -56,6 +57,7 @@ void CRtMidiDriver::Port::WaitForWork(std::unique_lock<std::mutex>& lock) {
 }
 
 void CRtMidiDriver::Port::Run() {
+    qz::BecomeWorkerThread("qz-rtmidi-port");
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         WaitForWork(lock);

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "midi/PortSelection.h"
+#include "midi/platform/WorkerThread.h"
 
 namespace {
 
@@ -103,6 +104,7 @@ CRack::CUnit* CRack::FindUnit(std::string_view strId) const {
 // ---- the rack's thread ----
 
 void CRack::WorkerMain() {
+    qz::BecomeWorkerThread("qz-rack");
     auto nextTick = Clock::now() + std::chrono::milliseconds(kTickMs);
     for (;;) {
         const auto now = Clock::now();
