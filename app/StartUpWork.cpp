@@ -11,11 +11,17 @@ namespace {
 // The parse begun at load time, until a CStartUpWork takes it over to join.
 pthread_t g_loadTimeFonts;
 constinit std::atomic<bool> g_bLoadTimeFonts{false};
+// Set when a parse has ended.
+constinit std::atomic<bool> g_bFontsParsed{false};
 
 void* ParseFontConfig(void*) {
     FcInit();
+    g_bFontsParsed.store(true, std::memory_order_release);
+    g_bFontsParsed.notify_all();
     return nullptr;
 }
+
+std::unique_ptr<CSystemMidiDriver> OpenNow(EMidiApi eApi) { return qz::OpenSystemMidiDriver(eApi, "qz81kt-dxp"); }
 
 }  // namespace
 
@@ -33,7 +39,12 @@ CStartUpWork::CStartUpWork(int argc, char** argv, bool bOpenMidi)
         // A value that is not an API is the application's usage error: open nothing.
         if (i + 1 >= argc || !qz::ParseMidiApi(argv[i + 1], m_eMidiApi)) return;
     }
-    m_pMidi = OpenMidiSystem(m_eMidiApi);
+    // After the parse, which the window needs first: on two cores the parse, the opening
+    // and the application object's start would otherwise share them three ways.
+    m_pMidi = std::make_unique<CMidiSystem>([eApi = m_eMidiApi] {
+        g_bFontsParsed.wait(false, std::memory_order_acquire);
+        return OpenNow(eApi);
+    });
 }
 
 void CStartUpWork::WaitForFonts() {
@@ -45,7 +56,7 @@ void CStartUpWork::WaitForFonts() {
 }
 
 std::unique_ptr<CStartUpWork::CMidiSystem> CStartUpWork::OpenMidiSystem(EMidiApi eApi) {
-    return std::make_unique<CMidiSystem>([eApi] { return qz::OpenSystemMidiDriver(eApi, "qz81kt-dxp"); });
+    return std::make_unique<CMidiSystem>([eApi] { return OpenNow(eApi); });
 }
 
 std::unique_ptr<CStartUpWork::CMidiSystem> CStartUpWork::TakeMidiSystem(EMidiApi eApi) {

@@ -4,8 +4,9 @@
 //   its files is the largest single item of the start-up; Qt's own call later finds it
 //   loaded. A program may begin it earlier still, at load time (BeginFontsAtLoad). Wait
 //   for it before any widget.
-// - the MIDI system's opening (a JACK client, an ALSA probe that fails): milliseconds,
-//   mostly waiting, that the window's first port listing would otherwise wait for.
+// - the MIDI system's opening (a JACK client, an ALSA probe that fails): milliseconds
+//   that the window's first port listing would otherwise wait for. It begins when the
+//   parse has ended, which the window needs first.
 #include <memory>
 #include <thread>
 

@@ -1,6 +1,7 @@
 // What the cached primitives draw looks as the style draws it, in every state and size,
 // drawn and then from the cache (the rows share it: a state must not take another's).
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QtTest>
@@ -23,6 +24,7 @@ QWidget* Make(const QString& strKind, QWidget* pParent) {
         return p;
     }
     if (strKind == "check") return new QCheckBox(QStringLiteral("FAN"), pParent);
+    if (strKind == "group") return new QGroupBox(QStringLiteral("SDI Audio Channel"), pParent);
     auto* p = new QRadioButton(QStringLiteral("1-2"), pParent);
     p->setAutoExclusive(false);  // the plain one and the cached one are both checked
     return p;
@@ -48,6 +50,10 @@ void CachedPrimitiveStyleTest::looksAsTheStyleDrawsIt_data() {
     QTest::newRow("check") << "check" << QSize(60, 20) << true << false << false;
     QTest::newRow("check ticked") << "check" << QSize(60, 20) << true << false << true;
     QTest::newRow("check ticked disabled") << "check" << QSize(60, 20) << false << false << true;
+    // Frames are drawn in bands of rows: one band, two with a short last one, and several.
+    QTest::newRow("group, one band") << "group" << QSize(120, 50) << true << false << false;
+    QTest::newRow("group, two bands") << "group" << QSize(200, 97) << true << false << false;
+    QTest::newRow("group, several bands, disabled") << "group" << QSize(300, 260) << false << false << false;
 }
 
 void CachedPrimitiveStyleTest::looksAsTheStyleDrawsIt() {

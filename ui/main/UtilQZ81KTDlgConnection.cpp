@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -183,7 +184,7 @@ void CUtilQZ81KTDlg::SetUpDrawing() {
     for (QWidget* pControl : findChildren<QWidget*>()) {
         auto* pField = qobject_cast<QLineEdit*>(pControl);
         const bool bCached = (pField && pField->isReadOnly()) || qobject_cast<QRadioButton*>(pControl) ||
-                             qobject_cast<QCheckBox*>(pControl);
+                             qobject_cast<QCheckBox*>(pControl) || qobject_cast<QGroupBox*>(pControl);
         if (bCached) pControl->setStyle(pCachedStyle);
     }
     FitFont(m_pUi->IDC_TIMECODE, QStringLiteral("Arial"), 28, QStringLiteral(" 00:00:00;00"));

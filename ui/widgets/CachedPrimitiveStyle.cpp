@@ -16,6 +16,11 @@ namespace {
 // in this many pixels; between the corners every row and column repeats.
 constexpr int kPanelCorner = 5;
 
+// Qt's raster engine hands a fill of more than 95 rows to a pool of threads, which it
+// starts on first use; a group box's frame drawn in bands of this many rows stays on the
+// interface thread.
+constexpr int kFrameBandRows = 64;
+
 }  // namespace
 
 CCachedPrimitiveStyle::CCachedPrimitiveStyle(QObject* pParent)
@@ -25,6 +30,10 @@ CCachedPrimitiveStyle::CCachedPrimitiveStyle(QObject* pParent)
 
 void CCachedPrimitiveStyle::drawPrimitive(PrimitiveElement eElement, const QStyleOption* pOption, QPainter* pPainter,
                                           const QWidget* pWidget) const {
+    if (eElement == PE_FrameGroupBox && pPainter->transform().type() <= QTransform::TxTranslate) {
+        DrawInBands(eElement, pOption, pPainter, pWidget);
+        return;
+    }
     const bool bPanel = eElement == PE_PanelLineEdit && qstyleoption_cast<const QStyleOptionFrame*>(pOption);
     const bool bIndicator = eElement == PE_IndicatorRadioButton || eElement == PE_IndicatorCheckBox;
     if ((!bPanel && !bIndicator) || pOption->rect.isEmpty() || pPainter->transform().type() > QTransform::TxTranslate) {
@@ -75,4 +84,15 @@ QPixmap CCachedPrimitiveStyle::Cached(PrimitiveElement eElement, const QStyleOpt
     painter.end();
     QPixmapCache::insert(strKey, pixmap);
     return pixmap;
+}
+
+void CCachedPrimitiveStyle::DrawInBands(PrimitiveElement eElement, const QStyleOption* pOption, QPainter* pPainter,
+                                        const QWidget* pWidget) const {
+    const QRect r = pOption->rect;
+    for (int y = r.top(); y <= r.bottom(); y += kFrameBandRows) {
+        pPainter->save();
+        pPainter->setClipRect(QRect(r.left(), y, r.width(), kFrameBandRows), Qt::IntersectClip);
+        QProxyStyle::drawPrimitive(eElement, pOption, pPainter, pWidget);
+        pPainter->restore();
+    }
 }
