@@ -5,8 +5,8 @@
 #include <system_error>
 
 #include "midi/MidiMessageLength.h"
-#include "protocol/wire/DeviceFrames.h"
 #include "midi/platform/WorkerThread.h"
+#include "protocol/wire/DeviceFrames.h"
 
 namespace {
 

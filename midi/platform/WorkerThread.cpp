@@ -6,6 +6,6 @@
 void qz::BecomeWorkerThread(const char* pszName) {
     pthread_setname_np(pthread_self(), pszName);  // longer names are refused, not cut
     const sched_param param{};
-    // Unprivileged and never refused on Linux; where it is, the thread keeps the default.
+    // Any thread may ask for it without privileges; where it is refused, the thread keeps its class.
     sched_setscheduler(0, SCHED_BATCH, &param);
 }
