@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/HugePageHeap.h"
 #include "app/StartUpWork.h"
 #include "app/UtilQZ81KTApp.h"
 #include "ProgramVersion.h"
@@ -12,7 +13,8 @@ namespace {
 // Runs before the shared libraries' static initialisers (see BeginFontsAtLoad).
 void BeginAtLoad(int argc, char** argv, char**) {
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--version") == 0) return;  // shows no text
+        if (std::strcmp(argv[i], "--version") == 0) return;  // shows no window
+    qz::ReserveHugePageHeap();  // before the libraries' initialisers allocate
     CStartUpWork::BeginFontsAtLoad();
 }
 

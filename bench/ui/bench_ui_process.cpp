@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "app/HugePageHeap.h"
 #include "app/StartUpWork.h"
 #include "app/UtilQZ81KTApp.h"
 #include "emulator/LoopbackEmulator.h"
@@ -54,11 +55,13 @@ long RssKb() {
 }
 
 // As the program's own load-time entry (app/main.cpp), for the children that start the
-// window: the peers must not get a head start on fontconfig that they do not have.
+// window: the peers get neither its head start on fontconfig nor its heap reserve.
 void BeginAtLoad(int argc, char** argv, char**) {
     if (argc >= 3 && std::strcmp(argv[1], "--child") == 0 &&
-        (std::strcmp(argv[2], "window") == 0 || std::strcmp(argv[2], "loopback") == 0))
+        (std::strcmp(argv[2], "window") == 0 || std::strcmp(argv[2], "loopback") == 0)) {
+        qz::ReserveHugePageHeap();
         CStartUpWork::BeginFontsAtLoad();
+    }
 }
 
 // One child: shows its window, reports "shown", then (idle > 0) idles and reports.

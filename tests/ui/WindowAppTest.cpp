@@ -3,7 +3,12 @@
 #include <QLineEdit>
 #include <QtTest>
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
 #include "app/AboutDlg.h"
+#include "app/HugePageHeap.h"
 #include "app/StartUpWork.h"
 #include "app/UtilQZ81KTApp.h"
 #include "support/WindowHarness.h"
@@ -16,6 +21,7 @@ private slots:
     void earlyMidiSystemForTheParsedApi_data();
     void earlyMidiSystemForTheParsedApi();
     void loadTimeFontsJoinedOnceByTheNextTaker();
+    void heapReserveServesLargeBlocksFromAdvisedHeap();
     void aboutBoxFromF1AndContextMenu();
     void accessibleNames();
 };
@@ -83,6 +89,36 @@ void WindowAppTest::loadTimeFontsJoinedOnceByTheNextTaker() {
         early.WaitForFonts();
         early.WaitForFonts();
     }
+}
+
+void WindowAppTest::heapReserveServesLargeBlocksFromAdvisedHeap() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QVERIFY(!qz::ReserveHugePageHeap());  // the sanitizer's allocator: left alone
+#else
+    QVERIFY(qz::ReserveHugePageHeap());
+    // A block as large as the window's backing store comes from the advised heap, not
+    // from a mapping of its own.
+    void* pBlock = std::malloc(qz::kHugePageHeapLargestBlock / 2);
+    const auto at = reinterpret_cast<quintptr>(pBlock);
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line;
+    bool bInside = false;
+    QString strFlags, strName;
+    while (std::getline(smaps, line)) {
+        std::istringstream fields(line);
+        std::string first, second, name;
+        fields >> first;
+        if (line.rfind("VmFlags:", 0) == 0 && bInside) strFlags = QString::fromStdString(line);
+        const auto dash = first.find('-');
+        if (dash == std::string::npos || first.find(':') != std::string::npos) continue;
+        fields >> second >> name >> name >> name >> name;  // perms offset dev inode path
+        bInside = std::stoull(first.substr(0, dash), nullptr, 16) <= at && at < std::stoull(first.substr(dash + 1), nullptr, 16);
+        if (bInside) strName = QString::fromStdString(name);
+    }
+    std::free(pBlock);
+    QCOMPARE(strName, QStringLiteral("[heap]"));
+    QVERIFY2(strFlags.contains(QStringLiteral(" hg")), qPrintable(strFlags));
+#endif
 }
 
 void WindowAppTest::aboutBoxFromF1AndContextMenu() {
