@@ -57,6 +57,9 @@ void FitFont(QLineEdit* pEdit, const QString& strFamily, int nPointSize, const Q
     constexpr int kMeasuredAt = 14;
     const int nRoom = pEdit->width() - 8;
     QFont font(strFamily, kMeasuredAt);
+    // Plain Latin digits and signs need no shaping, and the timecode is laid out anew on
+    // every poll.
+    font.setStyleStrategy(QFont::PreferNoShaping);
     const int nWidth = std::max(1, QFontMetrics(font).horizontalAdvance(strSample));
     font.setPointSize(std::clamp(kMeasuredAt * nRoom / nWidth, kSmallest, nPointSize));
     while (font.pointSize() > kSmallest && QFontMetrics(font).horizontalAdvance(strSample) > nRoom)
