@@ -18,7 +18,7 @@ private slots:
 namespace {
 
 QWidget* Make(const QString& strKind, QWidget* pParent) {
-    if (strKind == "field") {
+    if (strKind.endsWith("field")) {
         auto* p = new QLineEdit(QStringLiteral(" 01:02:03;04"), pParent);
         p->setReadOnly(true);
         return p;
@@ -39,6 +39,7 @@ void CachedPrimitiveStyleTest::looksAsTheStyleDrawsIt_data() {
     QTest::addColumn<bool>("focused");
     QTest::addColumn<bool>("checked");
     QTest::newRow("timecode") << "field" << QSize(234, 47) << true << false << false;
+    QTest::newRow("timecode, opaque") << "opaque field" << QSize(234, 47) << true << false << false;
     QTest::newRow("format") << "field" << QSize(173, 24) << true << false << false;
     QTest::newRow("field disabled") << "field" << QSize(173, 24) << false << false << false;
     QTest::newRow("field focused") << "field" << QSize(332, 24) << true << true << false;
@@ -66,6 +67,7 @@ void CachedPrimitiveStyleTest::looksAsTheStyleDrawsIt() {
     QWidget* pCached = Make(kind, &window);
     CCachedPrimitiveStyle style(&window);
     pCached->setStyle(&style);
+    pCached->setAttribute(Qt::WA_OpaquePaintEvent, kind == "opaque field");
     for (QWidget* p : {pPlain, pCached}) {
         p->resize(size);
         p->setEnabled(enabled);

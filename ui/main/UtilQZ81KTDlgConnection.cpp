@@ -190,6 +190,9 @@ void CUtilQZ81KTDlg::SetUpDrawing() {
                              qobject_cast<QCheckBox*>(pControl) || qobject_cast<QGroupBox*>(pControl);
         if (bCached) pControl->setStyle(pCachedStyle);
     }
+    // Rewritten on every poll and on the window's plain background: its panel covers it,
+    // so the window beneath is not painted again each time.
+    m_pUi->IDC_TIMECODE->setAttribute(Qt::WA_OpaquePaintEvent);
     FitFont(m_pUi->IDC_TIMECODE, QStringLiteral("Arial"), 28, QStringLiteral(" 00:00:00;00"));
     FitFont(m_pUi->IDC_VIDEO_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("(1080/23.98PsF)"));
     FitFont(m_pUi->IDC_1394_FORMAT, QStringLiteral("Arial"), 14, QStringLiteral("1920x1080 / 25.0Mbps(MPEG)"));

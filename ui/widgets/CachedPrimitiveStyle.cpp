@@ -50,19 +50,22 @@ void CCachedPrimitiveStyle::drawPrimitive(PrimitiveElement eElement, const QStyl
 QPixmap CCachedPrimitiveStyle::Cached(PrimitiveElement eElement, const QStyleOption& option, QSize size, QSize drawn,
                                       qreal dpr, const QWidget* pWidget) const {
     const auto* pFrame = qstyleoption_cast<const QStyleOptionFrame*>(&option);
+    // A field that paints all of itself (Qt then paints nothing beneath it) gets its
+    // panel over the window's background.
+    const bool bOpaque = pFrame && pWidget && pWidget->testAttribute(Qt::WA_OpaquePaintEvent);
     // Thirty controls look their key up on every paint: one format, one allocation.
     char szKey[160];
-    std::snprintf(szKey, sizeof szKey, "qz81kt-primitive:%d:%dx%d:%u:%llu:%d:%d:%d:%g", static_cast<int>(eElement),
+    std::snprintf(szKey, sizeof szKey, "qz81kt-primitive:%d:%dx%d:%u:%llu:%d:%d:%d:%g:%d", static_cast<int>(eElement),
                   size.width(), size.height(), static_cast<uint>(option.state),
                   static_cast<unsigned long long>(option.palette.cacheKey()),
                   static_cast<int>(option.palette.currentColorGroup()), pFrame ? pFrame->lineWidth : 0,
-                  static_cast<int>(option.direction), dpr);
+                  static_cast<int>(option.direction), dpr, bOpaque);
     const QString strKey = QString::fromLatin1(szKey);
     QPixmap pixmap;
     if (QPixmapCache::find(strKey, &pixmap)) return pixmap;
     pixmap = QPixmap(size * dpr);
     pixmap.setDevicePixelRatio(dpr);
-    pixmap.fill(Qt::transparent);
+    pixmap.fill(bOpaque ? option.palette.color(QPalette::Window) : QColor(Qt::transparent));
     QPainter painter(&pixmap);
     if (drawn != size) {
         // Stretched pixel for pixel: a smooth scale would blend the corners into the edges.

@@ -3,7 +3,8 @@
 // - a line edit's panel (its rounded, antialiased frame): the display fields are
 //   rewritten on every poll, and the panel costs three times the text it holds. The
 //   panel is the same all along its edges, so one small drawing, stretched between its
-//   corners, serves fields of every size;
+//   corners, serves fields of every size. A field marked Qt::WA_OpaquePaintEvent gets
+//   it over the window's background, so that nothing beneath it is painted again;
 // - radio buttons' and check boxes' indicators, each an antialiased path, of which the
 //   window shows twenty-five in two or three looks.
 // It also draws group boxes' frames in bands of rows, each on the calling thread: drawn
