@@ -98,8 +98,9 @@ void WindowAppTest::heapReserveServesLargeBlocksFromAdvisedHeap() {
     QVERIFY(qz::ReserveHugePageHeap());
     // A block as large as the window's backing store comes from the advised heap, not
     // from a mapping of its own.
-    void* pBlock = std::malloc(qz::kHugePageHeapLargestBlock / 2);
-    const auto at = reinterpret_cast<quintptr>(pBlock);
+    const std::size_t nSize = qz::kHugePageHeapLargestBlock / 2;
+    void* pBlock = std::malloc(nSize);
+    const auto at = reinterpret_cast<quintptr>(pBlock) + nSize - 1;
     std::ifstream smaps("/proc/self/smaps");
     std::string line;
     bool bInside = false;
