@@ -7,7 +7,8 @@
 // thread), this
 // - keeps every thread on the one heap (the helpers' own arenas would be fresh pages
 //   again; the program's threads allocate little, so they hardly contend for it);
-// - grows the heap's top by a reserve that the kernel may back with huge pages;
+// - grows the heap's top by a reserve that the kernel may back with huge pages, from the
+//   first huge-page boundary on, where the next blocks then come from;
 // - serves blocks up to a backing store's size from the heap.
 // Where malloc is not the C library's own (sanitizers) or the kernel has no huge pages,
 // nothing changes.
