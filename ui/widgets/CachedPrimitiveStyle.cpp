@@ -21,6 +21,12 @@ constexpr int kPanelCorner = 5;
 // interface thread.
 constexpr int kFrameBandRows = 64;
 
+// A field marked so paints all of itself: Qt paints nothing beneath it.
+bool PaintsAllOfItself(const QStyleOption* pOption, const QWidget* pWidget) {
+    return qstyleoption_cast<const QStyleOptionFrame*>(pOption) && pWidget &&
+           pWidget->testAttribute(Qt::WA_OpaquePaintEvent);
+}
+
 }  // namespace
 
 CCachedPrimitiveStyle::CCachedPrimitiveStyle(QObject* pParent)
@@ -37,6 +43,7 @@ void CCachedPrimitiveStyle::drawPrimitive(PrimitiveElement eElement, const QStyl
     const bool bPanel = eElement == PE_PanelLineEdit && qstyleoption_cast<const QStyleOptionFrame*>(pOption);
     const bool bIndicator = eElement == PE_IndicatorRadioButton || eElement == PE_IndicatorCheckBox;
     if ((!bPanel && !bIndicator) || pOption->rect.isEmpty() || pPainter->transform().type() > QTransform::TxTranslate) {
+        if (bPanel && PaintsAllOfItself(pOption, pWidget)) pPainter->fillRect(pOption->rect, pOption->palette.window());
         QProxyStyle::drawPrimitive(eElement, pOption, pPainter, pWidget);
         return;
     }
@@ -50,9 +57,7 @@ void CCachedPrimitiveStyle::drawPrimitive(PrimitiveElement eElement, const QStyl
 QPixmap CCachedPrimitiveStyle::Cached(PrimitiveElement eElement, const QStyleOption& option, QSize size, QSize drawn,
                                       qreal dpr, const QWidget* pWidget) const {
     const auto* pFrame = qstyleoption_cast<const QStyleOptionFrame*>(&option);
-    // A field that paints all of itself (Qt then paints nothing beneath it) gets its
-    // panel over the window's background.
-    const bool bOpaque = pFrame && pWidget && pWidget->testAttribute(Qt::WA_OpaquePaintEvent);
+    const bool bOpaque = PaintsAllOfItself(&option, pWidget);  // its panel over the window's background
     // Thirty controls look their key up on every paint: one format, one allocation.
     char szKey[160];
     std::snprintf(szKey, sizeof szKey, "qz81kt-primitive:%d:%dx%d:%u:%llu:%d:%d:%d:%g:%d", static_cast<int>(eElement),
